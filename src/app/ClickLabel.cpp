@@ -1,0 +1,13 @@
+#include "app/ClickLabel.h"
+
+#include <QMouseEvent>
+
+namespace ew {
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Q_EMIT clicked();
+}
+
+} // namespace ew

@@ -1,0 +1,48 @@
+#include "app/Convert.h"
+
+#include <QCheckBox>
+#include <cmath>
+#include <limits>
+
+namespace ew {
+
+std::optional<double> toNumber(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const double v = t.toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::optional<std::int16_t> toInt16(const QString& text) {
+    const auto v = toNumber(text);
+    if (!v)
+        return std::nullopt;
+    const double r = std::nearbyint(*v); // the default rounding mode is half to even
+    if (r < std::numeric_limits<std::int16_t>::min() ||
+        r > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return static_cast<std::int16_t>(r);
+}
+
+QString numberText(double value) { return QString::number(value, 'g', 15); }
+
+int checkValue(const QCheckBox& box) {
+    switch (box.checkState()) {
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    default: return 0;
+    }
+}
+
+void setCheckValue(QCheckBox& box, int value) {
+    if (value == 2)
+        box.setTristate(true);
+    box.setCheckState(value == 1 ? Qt::Checked
+                                 : (value == 2 ? Qt::PartiallyChecked : Qt::Unchecked));
+}
+
+} // namespace ew

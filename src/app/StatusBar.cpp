@@ -1,0 +1,73 @@
+#include "app/StatusBar.h"
+
+#include "app/TimeText.h"
+#include "platform/Clock.h"
+
+#include <QLabel>
+#include <QTimer>
+
+namespace ew {
+
+namespace {
+
+// Design widths in pixels at 96 dpi; the last panels run off the window's right edge as on
+// the original design, the window clips them.
+constexpr std::array<int, StatusBar::PanelCount> PanelWidths = {176, 153, 129, 100};
+constexpr int ClockRefreshMs = 1000;
+
+const std::array<const char*, StatusBar::PanelCount> PanelTips = {
+    "Number of the pings made since the program started", "Number of FAILED Pings",
+    "Current date", "Current time"};
+
+} // namespace
+
+StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
+    for (int i = 0; i < PanelCount; ++i) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setIndent(3);
+        label->setToolTip(QString::fromLatin1(PanelTips[i]));
+        panels_[i] = label;
+    }
+    panels_[0]->setText(QStringLiteral("Pings:"));
+    panels_[1]->setText(QStringLiteral("Failed: 0"));
+    tick_ = new QTimer(this);
+    tick_->setInterval(ClockRefreshMs);
+    connect(tick_, &QTimer::timeout, this, &StatusBar::refreshDateTime);
+}
+
+QString StatusBar::panelText(int panel) const { return panels_.at(panel - 1)->text(); }
+
+void StatusBar::setPanelText(int panel, const QString& text) {
+    panels_.at(panel - 1)->setText(text);
+}
+
+QString StatusBar::panelToolTip(int panel) const { return panels_.at(panel - 1)->toolTip(); }
+
+QLabel* StatusBar::panel(int panel) const { return panels_.at(panel - 1); }
+
+void StatusBar::setClock(const Clock* clock) {
+    clock_ = clock;
+    refreshDateTime();
+    tick_->start();
+}
+
+void StatusBar::refreshDateTime() {
+    if (!clock_)
+        return;
+    const QDateTime now = clock_->now();
+    panels_[2]->setText(shortDateText(now.date()));
+    panels_[3]->setText(timeOfDayText(now.time()));
+}
+
+void StatusBar::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    int x = 0;
+    for (int i = 0; i < PanelCount; ++i) {
+        panels_[i]->setGeometry(x, 2, PanelWidths[i] - 2, height() - 3);
+        x += PanelWidths[i];
+    }
+}
+
+} // namespace ew

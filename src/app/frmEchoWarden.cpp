@@ -1,0 +1,89 @@
+#include "app/frmEchoWarden.h"
+
+#include "about/About.h"
+#include "app/ControlStates.h"
+#include "editors/LogFile.h"
+#include "editors/NumericFields.h"
+#include "monitor/AddressList.h"
+#include "monitor/Monitor.h"
+#include "monitor/PingPass.h"
+#include "schedule/Schedule.h"
+#include "settings/Settings.h"
+#include "tooltips/ToolTips.h"
+#include "ui_frmEchoWarden.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QTimer>
+
+namespace ew {
+
+frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      platform_(platform), ui_(std::make_unique<Ui::frmEchoWarden>()) {
+    ui_->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/echowarden.svg")));
+    ui_->StatusBar1->setClock(&platform_.clock);
+
+    controls_ = std::make_unique<ControlStates>(*ui_, *this, state_);
+    tips_ = std::make_unique<ToolTips>(*ui_, *this, platform_.windows);
+    log_ = std::make_unique<LogFile>(*ui_, *this, state_, *controls_, platform_.clock,
+                                     platform_.messages, platform_.launcher);
+    numeric_ = std::make_unique<NumericFields>(*ui_, state_, *controls_);
+    pass_ = std::make_unique<PingPass>(*ui_, state_, *controls_, *log_, platform_.echo,
+                                       platform_.clock, platform_.beeper);
+    monitor_ = std::make_unique<Monitor>(*ui_, *this, state_, *pass_, *controls_, *log_, *tips_,
+                                         platform_.clock, platform_.messages);
+    addresses_ = std::make_unique<AddressList>(*ui_);
+    settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_,
+                                           *tips_, platform_.messages);
+    schedule_ = std::make_unique<Schedule>(*ui_, *this, state_, platform_.store, *settings_,
+                                           *controls_, platform_.messages);
+    about_ = std::make_unique<About>(*this, state_, *settings_, *tips_, platform_.launcher,
+                                     platform_.messages);
+
+    connect(ui_->cmdExit, &QPushButton::clicked, this, &frmEchoWarden::cmdExit_Click);
+    connect(ui_->mnuExit, &QAction::triggered, this, &frmEchoWarden::mnuExit_Click);
+}
+
+frmEchoWarden::~frmEchoWarden() = default;
+
+void frmEchoWarden::Form_Load() {
+    controls_->showPanel(true);
+    state_.askOverwrite = AskOverwrite::Dont;
+    state_.stateFlag = StateFlag::Dont;
+    settings_->loadAddressList();
+    settings_->ReadSettings();
+}
+
+void frmEchoWarden::cmdExit_Click() {
+    if (ui_->mnuSSave->isChecked())
+        settings_->cmdSave_Click();
+    endProgram();
+}
+
+void frmEchoWarden::mnuExit_Click() { cmdExit_Click(); }
+
+void frmEchoWarden::endProgram() {
+    // Ends at once: no timer tick, no pass and no further handler runs after this.
+    ending_ = true;
+    monitor_->shutdown();
+    tips_->unload();
+    if (endProgram_) {
+        endProgram_();
+        return;
+    }
+    QApplication::closeAllWindows();
+    QApplication::exit(0);
+}
+
+void frmEchoWarden::closeEvent(QCloseEvent* event) {
+    // The close box ends the program like Exit, but saves nothing.
+    event->accept();
+    if (!ending_)
+        endProgram();
+}
+
+} // namespace ew

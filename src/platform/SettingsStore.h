@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <map>
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace ew {
+
+// The per-user settings store: text values addressed by application, section and key.
+// A key that was never written is missing (nullopt); an empty text is present and empty.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    virtual std::optional<QString> get(const QString& app, const QString& section,
+                                       const QString& key) = 0;
+    virtual void save(const QString& app, const QString& section, const QString& key,
+                      const QString& value) = 0;
+    // Writes what save() gathered to permanent storage. False, with a reason, when the store
+    // could not be written.
+    virtual bool flush(const QString& app, QString* reason) = 0;
+    // Where the store of an application lives, for messages.
+    virtual QString location(const QString& app) const = 0;
+};
+
+// The real store: one INI file per user and application, $XDG_CONFIG_HOME/<app>/<app>.ini
+// (QSettings, INI format, user scope). The file is replaced as a whole on every flush, so a
+// crash leaves either the old or the new file.
+class IniSettingsStore final : public SettingsStore {
+public:
+    IniSettingsStore();
+    ~IniSettingsStore() override;
+    std::optional<QString> get(const QString& app, const QString& section,
+                               const QString& key) override;
+    void save(const QString& app, const QString& section, const QString& key,
+              const QString& value) override;
+    bool flush(const QString& app, QString* reason) override;
+    QString location(const QString& app) const override;
+
+private:
+    QSettings& open(const QString& app) const;
+    mutable std::map<QString, std::unique_ptr<QSettings>> stores_;
+};
+
+} // namespace ew

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QListWidget;
+class QWidget;
+namespace Ui {
+class frmEchoWarden;
+}
+
+namespace ew {
+
+struct ProgramState;
+class SettingsStore;
+class ControlStates;
+class ToolTips;
+class MessageBoxes;
+
+// The per-user settings: loading into the controls, saving from them, the address list
+// encoding, Restore Defaults and the save-on-exit toggle.
+class Settings : public QObject {
+    Q_OBJECT
+public:
+    Settings(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, SettingsStore& store,
+             ControlStates& controls, ToolTips& tips, MessageBoxes& messages);
+
+    // Start-up: reads "IPList" and adds its items to the address list.
+    void loadAddressList();
+    void ReadSettings();
+    // Writes every setting and the address list. False when the store could not be written
+    // (the operator has been told).
+    bool cmdSave_Click();
+    void mnuRestore_Click();
+    void mnuSSave_Click();
+
+    static QString ListToString(const QListWidget& list);
+    static void StringToList(const QString& text, QListWidget& list);
+
+private:
+    Ui::frmEchoWarden& ui_;
+    QWidget& window_;
+    ProgramState& state_;
+    SettingsStore& store_;
+    ControlStates& controls_;
+    ToolTips& tips_;
+    MessageBoxes& messages_;
+};
+
+} // namespace ew

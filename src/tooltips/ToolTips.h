@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTimer;
+class QWidget;
+namespace Ui {
+class frmEchoWarden;
+}
+
+namespace ew {
+
+class WindowProbe;
+class frmToolTips;
+
+// The help pop-up of the main window: loads and unloads the pop-up window frmToolTips, owns
+// its polling timer Timer2 and decides which help text shows.
+class ToolTips : public QObject {
+    Q_OBJECT
+public:
+    ToolTips(Ui::frmEchoWarden& ui, QWidget& mainWindow, WindowProbe& windows);
+    ~ToolTips() override;
+
+    bool isLoaded() const;
+    // Loads the pop-up window hidden, with Timer2 at its design interval and enabled.
+    void load();
+    // Unloads the pop-up window: it disappears and the polling stops.
+    void unload();
+    // Touching the timer loads the window first when it is not loaded.
+    void setTimerEnabled(bool enabled);
+    bool timerEnabled() const;
+    void setTimerInterval(int ms);
+    int timerInterval() const;
+    void hidePopup();
+    bool popupVisible() const;
+    QString popupText() const;
+    frmToolTips* window() const;
+
+    void Timer2_Timer();
+    void ShowTip(const QString& text);
+    void txtIPAddress_MouseMove();
+
+    // The help text of a control of the main window (empty when it has none).
+    static QString helpText(const QString& controlName);
+
+private:
+    Ui::frmEchoWarden& ui_;
+    QWidget& main_;
+    WindowProbe& windows_;
+    QPointer<frmToolTips> popup_;
+};
+
+} // namespace ew

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/frmEchoWarden.h"
+#include "support/Fakes.h"
+#include "ui_frmEchoWarden.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace ew::test {
+
+// A main window on fakes, loaded as at program start (or not, for tests that prepare the
+// store first and call load() themselves).
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { window = makeWindow(); }
+    void TearDown() override { window.reset(); }
+
+    std::unique_ptr<frmEchoWarden> makeWindow() {
+        auto w = std::make_unique<frmEchoWarden>(fakes.platform());
+        w->setEndProgram([this] { ++endRequests; });
+        return w;
+    }
+    // Form_Load on the current window.
+    void load() { window->Form_Load(); }
+    // A fresh window on the same fakes (a restart of the program).
+    void restart() {
+        window.reset();
+        window = makeWindow();
+        load();
+    }
+    Ui::frmEchoWarden& ui() { return window->ui(); }
+    ProgramState& state() { return window->state(); }
+
+    FakePlatform fakes;
+    std::unique_ptr<frmEchoWarden> window;
+    int endRequests = 0;
+};
+
+} // namespace ew::test
