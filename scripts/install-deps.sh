@@ -10,6 +10,8 @@ PACKAGES=(
   iproute2 procps libcap2-bin
   xvfb xdotool imagemagick x11-utils
   fonts-dejavu-core
+  # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
+  iputils-ping e2fsprogs
 )
 
 missing=()

@@ -27,6 +27,8 @@ public:
     frmAbout* box() const;
 
 private:
+    void centreOverMainWindow();
+
     QWidget& window_;
     ProgramState& state_;
     Settings& settings_;

@@ -1,7 +1,9 @@
 #include "app/ControlStates.h"
 
+#include "app/Convert.h"
 #include "app/ProgramState.h"
 #include "app/StatusBar.h"
+#include "settings/RestoreDefaults.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QGuiApplication>
@@ -24,7 +26,9 @@ constexpr int StatusBarHeightTwips = 435;
 const QString ShowCaption = QStringLiteral("Show Settings >>");
 const QString HideCaption = QStringLiteral("<< Hide Settings");
 
-constexpr int px(int twips) { return twips / TwipsPerPixel; }
+constexpr int px(int twips) {
+    return twips / TwipsPerPixel;
+}
 
 } // namespace
 
@@ -58,10 +62,67 @@ void ControlStates::showPanel(bool shown) {
                  avail.y() + (avail.height() - outerH) / divisor);
 }
 
-bool ControlStates::panelShown() const { return ui_.cmdSettings->text() != ShowCaption; }
+bool ControlStates::panelShown() const {
+    return ui_.cmdSettings->text() != ShowCaption;
+}
 
-void ControlStates::cmdSettings_Click() {}
-void ControlStates::ToggleControls() {}
-void ControlStates::UpdateRestoreMenu() {}
+void ControlStates::cmdSettings_Click() {
+    const bool show = ui_.cmdSettings->text() == ShowCaption;
+    showPanel(show);
+    ui_.cmdSave->setVisible(show);
+    ui_.cmdSettings->setText(show ? HideCaption : ShowCaption);
+}
+
+void ControlStates::ToggleControls() {
+    // The notice over the results list is the lock: its own visibility flag, not whether it
+    // is on screen (the window may not be shown yet).
+    const bool unlock = ui_.txtPathError->isHidden();
+    if (unlock) {
+        ui_.txtPathError->setVisible(false);
+        ui_.lstPingResults->setVisible(true);
+    }
+    ui_.cmdStartPing->setEnabled(unlock);
+    if (unlock)
+        UpdateRestoreMenu();
+    else
+        ui_.mnuRestore->setEnabled(false);
+    // Stop is only ever disabled here; Start and Stop of the monitor decide when it is usable.
+    if (!unlock)
+        ui_.cmdStopPing->setEnabled(false);
+    ui_.cmdOpenLog->setEnabled(unlock);
+    ui_.mnuSSave->setEnabled(unlock);
+    ui_.mnuAbout->setEnabled(unlock);
+    // Exit, the log path box and its Set button stay usable, as the notice tells the operator.
+    QWidget* const editors[] = {ui_.cmdSettings, ui_.txtIPAddress, ui_.cmdAdd,      ui_.cmdRemove,
+                                ui_.cmdClear,    ui_.lstIPList,    ui_.cmdSave,     ui_.txtInterval,
+                                ui_.vsbInterval, ui_.optSeconds,   ui_.Label2,      ui_.optMinutes,
+                                ui_.Label1,      ui_.txtAttempts,  ui_.vsbAttempts, ui_.txtNumBytes,
+                                ui_.vsbNumBytes, ui_.txtTimeout,   ui_.vsbTimeout,  ui_.chkBeep,
+                                ui_.chkLogTotal, ui_.chkLogFailed};
+    for (QWidget* w : editors)
+        w->setEnabled(unlock);
+    // With every ping logged, the failed-pings box stays checked and out of reach.
+    if (unlock && isChecked(*ui_.chkLogTotal))
+        ui_.chkLogFailed->setEnabled(false);
+    QWidget* const captions[] = {ui_.lblBeep, ui_.lblLogTotal, ui_.lblLogFailed};
+    for (QWidget* w : captions)
+        w->setEnabled(unlock);
+}
+
+void ControlStates::UpdateRestoreMenu() {
+    // A text that is not a whole number in the 16-bit range differs from any default.
+    const auto differs = [](const QLineEdit& box, std::int16_t reference) {
+        const auto value = toInt16(box.text());
+        return !value || *value != reference;
+    };
+    const bool differ = differs(*ui_.txtTimeout, restore::Timeout) ||
+                        differs(*ui_.txtNumBytes, restore::NumBytes) ||
+                        differs(*ui_.txtInterval, restore::Interval) ||
+                        differs(*ui_.txtAttempts, restore::Attempts) ||
+                        checkValue(*ui_.chkLogFailed) != restore::LogFailed ||
+                        checkValue(*ui_.chkBeep) != restore::Beep ||
+                        ui_.optMinutes->isChecked() != restore::Minutes;
+    ui_.mnuRestore->setEnabled(differ);
+}
 
 } // namespace ew

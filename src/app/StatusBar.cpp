@@ -22,6 +22,8 @@ const std::array<const char*, StatusBar::PanelCount> PanelTips = {
 } // namespace
 
 StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
+    // In the short window the bar lies over the hidden settings panel: it must cover it.
+    setAutoFillBackground(true);
     for (int i = 0; i < PanelCount; ++i) {
         auto* label = new QLabel(this);
         label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));

@@ -25,6 +25,11 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
       platform_(platform), ui_(std::make_unique<Ui::frmEchoWarden>()) {
     ui_->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/echowarden.svg")));
+    // The captions were sized for a narrow 8-point system font; a semi-condensed face (where
+    // the desktop has one) keeps them whole at their design widths.
+    QFont narrow = font();
+    narrow.setStretch(QFont::SemiCondensed);
+    setFont(narrow);
     ui_->StatusBar1->setClock(&platform_.clock);
 
     controls_ = std::make_unique<ControlStates>(*ui_, *this, state_);
@@ -37,8 +42,8 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     monitor_ = std::make_unique<Monitor>(*ui_, *this, state_, *pass_, *controls_, *log_, *tips_,
                                          platform_.clock, platform_.messages);
     addresses_ = std::make_unique<AddressList>(*ui_);
-    settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_,
-                                           *tips_, platform_.messages);
+    settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_, *tips_,
+                                           platform_.messages);
     schedule_ = std::make_unique<Schedule>(*ui_, *this, state_, platform_.store, *settings_,
                                            *controls_, platform_.messages);
     about_ = std::make_unique<About>(*this, state_, *settings_, *tips_, platform_.launcher,
@@ -64,10 +69,14 @@ void frmEchoWarden::cmdExit_Click() {
     endProgram();
 }
 
-void frmEchoWarden::mnuExit_Click() { cmdExit_Click(); }
+void frmEchoWarden::mnuExit_Click() {
+    cmdExit_Click();
+}
 
 void frmEchoWarden::endProgram() {
-    // Ends at once: no timer tick, no pass and no further handler runs after this.
+    // Ends at once: no timer tick, no pass and no further handler runs after this. A pass that
+    // waits in a message box is abandoned; the windows are hidden rather than closed so that
+    // no window's close handling runs either.
     ending_ = true;
     monitor_->shutdown();
     tips_->unload();
@@ -75,7 +84,9 @@ void frmEchoWarden::endProgram() {
         endProgram_();
         return;
     }
-    QApplication::closeAllWindows();
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows)
+        w->hide();
     QApplication::exit(0);
 }
 

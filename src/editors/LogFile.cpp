@@ -1,60 +1,249 @@
 #include "editors/LogFile.h"
 
+#include "app/ControlStates.h"
 #include "app/Convert.h"
 #include "app/ProgramState.h"
+#include "app/ResultsList.h"
+#include "app/StatusBar.h"
 #include "app/TimeText.h"
 #include "platform/Clock.h"
+#include "platform/Launcher.h"
+#include "platform/MessageBoxes.h"
 #include "platform/SystemDirs.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace ew {
 
+namespace {
+
+const QString DefaultLogName = QStringLiteral("Ping.Log");
+constexpr QChar PathSeparator = QLatin1Char('/');
+// Every line of the log ends with CR LF, whatever the platform.
+constexpr char LineEnd[] = "\r\n";
+
+// The header line's items, written with one blank between them.
+const QString HeaderStarted = QStringLiteral("Started log on");
+const QString HeaderAt = QStringLiteral("at");
+const QString HeaderTotal = QStringLiteral("Logging Total pings");
+const QString HeaderFailed = QStringLiteral("Logging Failed pings");
+constexpr QChar HeaderItemSeparator = QLatin1Char(' ');
+
+const QString OverwriteTitle = QStringLiteral("Log File");
+const QString OverwriteText =
+    QStringLiteral("The log already exists.Ovewrite? Select No to append.");
+const QString OpenErrorTitle = QStringLiteral("Error opening log");
+const QString MissingLogText = QStringLiteral("The log file doesn't exists.");
+const QString WriteErrorTitle = QStringLiteral("Error writing log");
+const QString WriteFailedText =
+    QStringLiteral("The log file %1 cannot be written.\r%2\r"
+                   "Pinging goes on; lines that cannot be written are not logged.");
+const QString DeleteFailedText =
+    QStringLiteral("The log file %1 cannot be deleted.\r%2\rNew lines are appended to it.");
+const QString FailedPanelPrefix = QStringLiteral("Failed: ");
+constexpr int FailedPanel = 2;
+
+// A file of that name (not a directory) is there to be overwritten, appended to or shown.
+bool isLogFile(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+} // namespace
+
+const QString LogFile::InvalidPathTitle = QStringLiteral("Invalid directory");
+const QString LogFile::InvalidPathText =
+    QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
+
 LogFile::LogFile(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
-                 ControlStates& controls, Clock& clock, MessageBoxes& messages,
-                 Launcher& launcher)
+                 ControlStates& controls, Clock& clock, MessageBoxes& messages, Launcher& launcher)
     : ui_(ui), window_(window), state_(state), controls_(controls), clock_(clock),
-      messages_(messages), launcher_(launcher) {}
+      messages_(messages), launcher_(launcher) {
+    connect(ui_.cmdSetLog, &QPushButton::clicked, this, &LogFile::cmdSetLog_Click);
+    connect(ui_.cmdOpenLog, &QPushButton::clicked, this, &LogFile::cmdOpenLog_Click);
+    connect(ui_.txtLog, &QLineEdit::textChanged, this, &LogFile::txtLog_Change);
+    // Check boxes raise their click rule whenever their value changes, also from code.
+    connect(ui_.chkLogTotal, &QCheckBox::stateChanged, this, &LogFile::chkLogTotal_Click);
+    connect(ui_.chkLogFailed, &QCheckBox::stateChanged, this, &LogFile::chkLogFailed_Click);
+}
 
 QString LogFile::defaultLogPath() {
     QString dir = defaultLogDir();
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir + QStringLiteral("Ping.Log");
+    if (!dir.endsWith(PathSeparator))
+        dir += PathSeparator;
+    return dir + DefaultLogName;
 }
 
-// Minimal until the log issue lands: appends with CR LF and writes the run's header.
 void LogFile::AppendLogLine(const QString& line, std::int32_t lineCount) {
-    QFile f(state_.logPath);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+    // Header and line go out in one write, so a program killed mid-way leaves whole lines.
     QByteArray out;
     if (lineCount == 0) {
         const QDateTime now = clock_.now();
-        out += "\r\n";
-        out += QStringLiteral("Started log on %1 at %2 %3")
-                   .arg(shortDateText(now.date()), timeOfDayText(now.time()),
-                        isChecked(*ui_.chkLogTotal) ? QStringLiteral("Logging Total pings")
-                                                    : QStringLiteral("Logging Failed pings"))
-                   .toLocal8Bit();
-        out += "\r\n";
+        const QString header = HeaderStarted + HeaderItemSeparator + shortDateText(now.date()) +
+                               HeaderItemSeparator + HeaderAt + HeaderItemSeparator +
+                               timeOfDayText(now.time()) + HeaderItemSeparator +
+                               (isChecked(*ui_.chkLogTotal) ? HeaderTotal : HeaderFailed);
+        out += LineEnd;
+        out += header.toLocal8Bit();
+        out += LineEnd;
     }
     out += line.toLocal8Bit();
-    out += "\r\n";
-    f.write(out);
+    out += LineEnd;
+
+    QFile file(state_.logPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        reportWriteFailure(file.errorString());
+        return;
+    }
+    const qint64 written = file.write(out);
+    if (written != out.size()) {
+        reportWriteFailure(file.errorString());
+        return;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        reportWriteFailure(file.errorString());
+}
+
+void LogFile::reportWriteFailure(const QString& reason) {
+    // Monitoring goes on; the operator hears of it once per run rather than once per ping.
+    if (writeFailureReported_)
+        return;
+    // Marked before the box opens: ticks delivered while it is open must not stack more boxes.
+    writeFailureReported_ = true;
+    showError(WriteFailedText.arg(state_.logPath, reason), WriteErrorTitle);
+}
+
+void LogFile::showError(const QString& text, const QString& title) {
+    messages_.show(&window_, text, title, MsgIcon::Critical, MsgButtons::Ok);
+}
+
+bool LogFile::loggingOn() const {
+    return isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed);
+}
+
+void LogFile::showPathControls(bool shown) {
+    ui_.txtLog->setVisible(shown);
+    ui_.cmdSetLog->setVisible(shown);
 }
 
 void LogFile::ApplyLogPath() {
-    if (state_.logPath.isEmpty())
-        state_.logPath = ui_.txtLog->text().isEmpty() ? defaultLogPath() : ui_.txtLog->text();
+    if (!loggingOn()) {
+        showPathControls(false);
+        return;
+    }
+    if (ui_.txtLog->text().isEmpty()) {
+        state_.logPath = defaultLogPath();
+        // The box is filled by the program, not edited: its change rule must not lock Start.
+        state_.stateFlag = StateFlag::Dont;
+        ui_.txtLog->setText(state_.logPath);
+        state_.stateFlag = StateFlag::Yes;
+        ui_.cmdSetLog->setEnabled(false);
+        // LogPathInvalid keeps a failure recorded earlier until a typed path passes.
+    } else if (!checkTypedPath()) {
+        return;
+    }
+    settleExistingFile();
 }
 
-void LogFile::cmdSetLog_Click() {}
-void LogFile::txtLog_Change() {}
-void LogFile::chkLogTotal_Click() {}
-void LogFile::chkLogFailed_Click() {}
-void LogFile::cmdOpenLog_Click() {}
-void LogFile::beginRun() { writeFailureReported_ = false; }
+bool LogFile::checkTypedPath() {
+    state_.logPath = ui_.txtLog->text();
+    const qsizetype length = state_.logPath.size();
+    // A separator in the first position only is not looked at: such a path, like a bare file
+    // name, is taken as it stands.
+    const qsizetype separator = state_.logPath.lastIndexOf(PathSeparator);
+    if (separator < 1)
+        return true;
+
+    const QString directory = state_.logPath.left(separator);
+    const bool namesFile = separator < length - 1;
+    if (namesFile && QFileInfo::exists(directory)) {
+        ui_.cmdSetLog->setEnabled(false);
+        state_.logPathInvalid = false;
+        return true;
+    }
+
+    state_.logPathInvalid = true;
+    if (state_.askOverwrite == AskOverwrite::Dont)
+        return false;
+    showError(InvalidPathText, InvalidPathTitle);
+    ui_.lstPingResults->hide();
+    ui_.txtPathError->show();
+    controls_.ToggleControls();
+    return false;
+}
+
+void LogFile::settleExistingFile() {
+    if (state_.askOverwrite == AskOverwrite::Dont)
+        return;
+    if (isLogFile(state_.logPath) &&
+        messages_.show(&window_, OverwriteText, OverwriteTitle, MsgIcon::Information,
+                       MsgButtons::YesNo) == MsgAnswer::Yes) {
+        QFile file(state_.logPath);
+        if (!file.remove())
+            showError(DeleteFailedText.arg(state_.logPath, file.errorString()), WriteErrorTitle);
+        ui_.lstPingResults->clear();
+        state_.failedCount = 0;
+        ui_.StatusBar1->setPanelText(FailedPanel,
+                                     FailedPanelPrefix + QString::number(state_.failedCount));
+    }
+    // Settled only once answered: a second call reached while the box is open asks again.
+    state_.askOverwrite = AskOverwrite::Dont;
+}
+
+void LogFile::cmdSetLog_Click() {
+    ui_.lstPingResults->show();
+    ui_.txtPathError->hide();
+    controls_.ToggleControls();
+    state_.askOverwrite = AskOverwrite::Yes;
+    ApplyLogPath();
+}
+
+void LogFile::txtLog_Change() {
+    // An edited path must be set before pinging can start.
+    if (state_.stateFlag == StateFlag::Dont)
+        return;
+    ui_.cmdSetLog->setEnabled(true);
+    ui_.cmdStartPing->setEnabled(false);
+}
+
+void LogFile::chkLogTotal_Click() {
+    if (isChecked(*ui_.chkLogTotal)) {
+        // Logging every ping includes the failed ones; the box is forced and locked.
+        setCheckValue(*ui_.chkLogFailed, 1);
+        ui_.chkLogFailed->setEnabled(false);
+        showPathControls(true);
+        ApplyLogPath();
+    } else {
+        setCheckValue(*ui_.chkLogFailed, 0);
+        ui_.chkLogFailed->setEnabled(true);
+        showPathControls(false);
+    }
+    controls_.UpdateRestoreMenu();
+}
+
+void LogFile::chkLogFailed_Click() {
+    if (isChecked(*ui_.chkLogFailed)) {
+        showPathControls(true);
+        ApplyLogPath();
+    } else {
+        showPathControls(false);
+    }
+    controls_.UpdateRestoreMenu();
+}
+
+void LogFile::cmdOpenLog_Click() {
+    // Always the path that was set, never an edit of txtLog that has not been set yet.
+    if (isLogFile(state_.logPath)) {
+        launcher_.openInTextEditor(state_.logPath);
+        return;
+    }
+    showError(MissingLogText, OpenErrorTitle);
+}
+
+void LogFile::beginRun() {
+    writeFailureReported_ = false;
+}
 
 } // namespace ew

@@ -19,6 +19,9 @@ class Launcher;
 
 // The optional log file: path check, overwrite or append, the header of each monitoring run,
 // appending one line, and opening the file in the text editor.
+//
+// The file is never held open: every line opens, appends and closes it, so an editor may
+// show it and the operator may delete it while the monitor runs (the next line recreates it).
 class LogFile : public QObject {
     Q_OBJECT
 public:
@@ -26,8 +29,11 @@ public:
             Clock& clock, MessageBoxes& messages, Launcher& launcher);
 
     // Appends line to the file named by LogPath, after the run's header block while
-    // lineCount is 0. Opens and closes the file for every line.
+    // lineCount is 0. Opens and closes the file for every line. A line that cannot be written
+    // is reported once per monitoring run; the caller goes on either way.
     void AppendLogLine(const QString& line, std::int32_t lineCount);
+    // Takes the path from txtLog (or the default), checks it and, while asking is armed,
+    // settles whether an existing file is overwritten or appended to.
     void ApplyLogPath();
 
     void cmdSetLog_Click();
@@ -42,7 +48,20 @@ public:
     // The default path: the default log directory, one '/', "Ping.Log".
     static QString defaultLogPath();
 
+    // The box shown when a typed log path fails its check (also by a refused Start).
+    static const QString InvalidPathTitle;
+    static const QString InvalidPathText;
+
 private:
+    bool loggingOn() const;
+    // Step 3 of ApplyLogPath: false when the typed path failed and the caller must stop.
+    bool checkTypedPath();
+    // Step 4 of ApplyLogPath: the overwrite question while it is armed.
+    void settleExistingFile();
+    void showPathControls(bool shown);
+    void reportWriteFailure(const QString& reason);
+    void showError(const QString& text, const QString& title);
+
     Ui::frmEchoWarden& ui_;
     QWidget& window_;
     ProgramState& state_;

@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
+class QCheckBox;
+class QLineEdit;
+class QRadioButton;
+class QScrollBar;
 namespace Ui {
 class frmEchoWarden;
 }
@@ -35,10 +40,34 @@ public:
     void lblLogTotal_Click();
     void lblLogFailed_Click();
 
+    // Selects or deselects a unit option. Deselecting works also on the selected button of
+    // an auto-exclusive group, which Qt would otherwise refuse.
+    static void setOptionChecked(QRadioButton& option, bool checked);
+
 private:
+    // One numeric setting: its box, its spinner and the spinner's step and bounds.
+    struct Field {
+        QLineEdit* text;
+        QScrollBar* spinner;
+        int step;
+        int lower;
+        int upper;
+        QString replacement;
+    };
+
+    void textChange(const Field& field);
+    void spin(const Field& field);
+    void toggleBox(QCheckBox& box);
+    void toggleOption(QRadioButton& option);
+    void limitTyping(QLineEdit& box);
+
     Ui::frmEchoWarden& ui_;
     ProgramState& state_;
     ControlStates& controls_;
+    Field attempts_;
+    Field interval_;
+    Field numBytes_;
+    Field timeout_;
 };
 
 } // namespace ew

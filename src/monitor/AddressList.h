@@ -20,6 +20,9 @@ public:
     void cmdRemove_Click();
     void cmdClear_Click();
 
+    // The selected entry's row, or -1 when none is selected.
+    int selectedRow() const;
+
 private:
     Ui::frmEchoWarden& ui_;
 };

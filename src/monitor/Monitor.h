@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QTime>
+#include <cstdint>
 
 class QTimer;
 class QWidget;
@@ -23,6 +25,17 @@ class MessageBoxes;
 class Monitor : public QObject {
     Q_OBJECT
 public:
+    // Timer1 as designed: disabled, 3 s.
+    static constexpr int Timer1DesignIntervalMs = 3000;
+    // Long intervals are looked at again every 5 s; inside the unattended hours every minute.
+    static constexpr int RecheckIntervalMs = 5000;
+    static constexpr int UnattendedRecheckMs = 60000;
+    // Seconds intervals up to this length tick once per pass; longer ones count.
+    static constexpr int LongestTickedSeconds = 30;
+    // The interval used when txtInterval holds no whole number of at least 1: the text the box
+    // itself puts in place of an empty entry or "0".
+    static constexpr int FallbackInterval = 3;
+
     Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, PingPass& pass,
             ControlStates& controls, LogFile& log, ToolTips& tips, Clock& clock,
             MessageBoxes& messages);
@@ -35,7 +48,20 @@ public:
     // Stops the timer for good (the program ends).
     void shutdown();
 
+    // The interval number N of txtInterval, with its fallback.
+    int interval() const;
+
+    // Counts between two times of day; a later time that reads earlier lies on the next day.
+    static int secondsBetween(const QTime& from, const QTime& to);
+    static int minuteChangesBetween(const QTime& from, const QTime& to);
+
 private:
+    void runPass();
+    void setTimer1Interval(int ms);
+    bool insideUnattendedRange() const;
+    QTime timeOfDayNow() const;
+    int sinceLastPass(int (*count)(const QTime&, const QTime&)) const;
+
     Ui::frmEchoWarden& ui_;
     QWidget& window_;
     ProgramState& state_;
@@ -46,6 +72,10 @@ private:
     Clock& clock_;
     MessageBoxes& messages_;
     QTimer* timer1_;
+    // True while a pass runs: a tick that arrives meanwhile (a message box of the pass runs
+    // the event loop) is dropped.
+    bool passRunning_ = false;
+    bool ended_ = false;
 };
 
 } // namespace ew

@@ -1,33 +1,144 @@
 #include "monitor/PingPass.h"
 
 #include "app/ControlStates.h"
+#include "app/Convert.h"
 #include "app/ProgramState.h"
+#include "app/ResultsList.h"
+#include "app/StatusBar.h"
+#include "app/TimeText.h"
 #include "editors/LogFile.h"
 #include "platform/Beeper.h"
 #include "platform/Clock.h"
 #include "platform/Echo.h"
 #include "ui_frmEchoWarden.h"
 
+#include <cmath>
+#include <limits>
+
 namespace ew {
+
+namespace {
+
+constexpr int PingsPanel = 1;
+constexpr int FailedPanel = 2;
+constexpr double MsPerSecond = 1000.0;
+
+const QString PingsCaption = QStringLiteral("Pings: ");
+const QString FailedCaption = QStringLiteral("Failed: ");
+
+// A reply line starts with the arrow-like control character 26, a failure line with a dagger.
+constexpr char16_t ReplyMark = 0x001A;
+constexpr char16_t FailureMark = 0x2020;
+
+} // namespace
 
 PingPass::PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls,
                    LogFile& log, Echo& echo, Clock& clock, Beeper& beeper)
     : ui_(ui), state_(state), controls_(controls), log_(log), echo_(echo), clock_(clock),
-      beeper_(beeper) {}
+      beeper_(beeper) {
+    connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &PingPass::chkBeep_Click);
+}
 
 QString PingPass::replyLine(const QString& timeOfDay, const QString& address,
                             std::int32_t roundTripMs) {
-    return QChar(0x1A) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Reply from ") +
+    return QChar(ReplyMark) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Reply from ") +
            address + QStringLiteral(", Time:") + QString::number(roundTripMs) +
            QStringLiteral(" ms");
 }
 
 QString PingPass::failureLine(const QString& timeOfDay, const QString& address) {
-    return QChar(0x2020) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Ping to  ") +
+    return QChar(FailureMark) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Ping to  ") +
            address + QStringLiteral(" --== F A I L E D ==-- ");
 }
 
-void PingPass::PingAddresses() {}
-void PingPass::chkBeep_Click() {}
+// A packet size that is no number, does not fit 16 bits or is negative would make every
+// attempt fail without sending anything; the pass pings with the box's own default instead.
+std::int16_t PingPass::packetSize() const {
+    const auto size = toInt16(ui_.txtNumBytes->text());
+    return size && *size >= 0 ? *size : FallbackPacketSize;
+}
+
+// Seconds, fractions allowed. A time-out that is no number or not above zero falls back to the
+// box's default (no reply could ever arrive within it); one beyond what 16 bits of
+// milliseconds hold is clamped to the longest the echo call can carry.
+std::int16_t PingPass::timeoutMs() const {
+    const auto secs = toNumber(ui_.txtTimeout->text());
+    if (!secs)
+        return FallbackTimeoutMs;
+    const double ms = std::nearbyint(*secs * MsPerSecond);
+    if (ms < 1)
+        return FallbackTimeoutMs;
+    if (ms > MaxTimeoutMs)
+        return MaxTimeoutMs;
+    return static_cast<std::int16_t>(ms);
+}
+
+// Attempts that are no number (or do not fit) fall back to the box's default; zero or fewer
+// make no attempt, as asked.
+int PingPass::attempts() const {
+    const auto n = toInt16(ui_.txtAttempts->text());
+    return n ? *n : FallbackAttempts;
+}
+
+void PingPass::PingAddresses() {
+    const std::int16_t size = packetSize();
+    const std::int16_t timeout = timeoutMs();
+    log_.ApplyLogPath();
+    // ApplyLogPath may have waited for the operator; the program may have ended meanwhile.
+    if (abandoned_)
+        return;
+
+    // One round-trip variable per pass: a reply always writes it before it is read.
+    std::int32_t roundTripMs = 0;
+    const int entries = ui_.lstIPList->count();
+    for (int i = 0; i < entries && i < ui_.lstIPList->count() && !abandoned_; ++i) {
+        // Emptied before an address, so a run of any length keeps a bounded list.
+        if (ui_.lstPingResults->count() > MaxResultLines)
+            ui_.lstPingResults->clear();
+        pingAddress(ui_.lstIPList->item(i)->text(), size, timeout, roundTripMs);
+    }
+}
+
+void PingPass::pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
+                           std::int32_t& roundTripMs) {
+    // The entry goes out exactly as listed, blanks included.
+    const std::string target = address.toLocal8Bit().toStdString();
+    const int count = attempts();
+    for (int attempt = 1; attempt <= count; ++attempt) {
+        const std::int16_t result = echo_.ping(target, packetSize, roundTripMs, timeoutMs);
+        const QString now = timeOfDayText(clock_.now().time());
+        if (result == 0) {
+            const QString line = replyLine(now, address, roundTripMs);
+            ui_.lstPingResults->addLine(line);
+            if (isChecked(*ui_.chkLogTotal))
+                logLine(line);
+        } else {
+            if (isChecked(*ui_.chkBeep))
+                beeper_.beep();
+            const QString line = failureLine(now, address);
+            ui_.lstPingResults->addLine(line);
+            ++state_.failedCount;
+            ui_.StatusBar1->setPanelText(FailedPanel,
+                                         FailedCaption + QString::number(state_.failedCount));
+            if (isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed))
+                logLine(line);
+        }
+        ++pingCount_;
+        ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pingCount_));
+        ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
+    }
+}
+
+void PingPass::logLine(const QString& line) {
+    log_.AppendLogLine(line, state_.logLineCount);
+    // Only "nothing logged yet in this run" matters, so the count stops at its top.
+    if (state_.logLineCount < std::numeric_limits<decltype(state_.logLineCount)>::max())
+        ++state_.logLineCount;
+}
+
+void PingPass::chkBeep_Click() {
+    if (state_.stateFlag != StateFlag::Dont)
+        controls_.UpdateRestoreMenu();
+}
 
 } // namespace ew

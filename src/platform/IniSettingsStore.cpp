@@ -7,25 +7,56 @@
 
 namespace ew {
 
-IniSettingsStore::IniSettingsStore() = default;
-IniSettingsStore::~IniSettingsStore() = default;
+namespace {
 
-QSettings& IniSettingsStore::open(const QString& app) const {
-    auto& slot = stores_[app];
+std::unique_ptr<QSettings> openIni(const QString& app) {
+    auto s = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, app, app);
+    // Only the user's own file counts: a system-wide file must not make a key look present.
+    s->setFallbacksEnabled(false);
+    // Never fall back to rewriting the file in place, which a crash could leave torn.
+    s->setAtomicSyncRequired(true);
+    return s;
+}
+
+QString keyPath(const QString& section, const QString& key) {
+    return section + QLatin1Char('/') + key;
+}
+
+// A write that met a file it could not parse reports only that; a second write, which no
+// longer needs to read the file once the first has replaced it, tells the outcome.
+constexpr int WriteAttempts = 2;
+
+} // namespace
+
+IniSettingsStore::IniSettingsStore() = default;
+IniSettingsStore::~IniSettingsStore() {
+    // What was saved but could not be written yet gets one last quiet try.
+    for (const auto& [app, values] : pending_) {
+        if (!values.empty())
+            write(app);
+    }
+}
+
+QSettings& IniSettingsStore::reader(const QString& app) const {
+    auto& slot = readers_[app];
     if (!slot)
-        slot = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, app, app);
+        slot = openIni(app);
     return *slot;
 }
 
 std::optional<QString> IniSettingsStore::get(const QString& app, const QString& section,
                                              const QString& key) {
-    QSettings& s = open(app);
-    const QString path = section + QLatin1Char('/') + key;
+    const QString path = keyPath(section, key);
+    if (const auto a = pending_.find(app); a != pending_.end()) {
+        if (const auto v = a->second.find(path); v != a->second.end())
+            return v->second;
+    }
+    QSettings& s = reader(app);
     if (!s.contains(path))
         return std::nullopt;
     const QVariant v = s.value(path);
-    // A hand-edited value with unquoted commas reads back as a list; joined again it gives
-    // the text that was written, so an address list keeps every item.
+    // A hand-edited value with commas outside quotes reads back as a list; joined again it
+    // gives the text that was written, so an address list keeps every item.
     if (v.typeId() == QMetaType::QStringList)
         return v.toStringList().join(QLatin1Char(','));
     return v.toString();
@@ -33,30 +64,62 @@ std::optional<QString> IniSettingsStore::get(const QString& app, const QString& 
 
 void IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
                             const QString& value) {
-    open(app).setValue(section + QLatin1Char('/') + key, value);
+    pending_[app][keyPath(section, key)] = value;
+}
+
+IniSettingsStore::WriteResult IniSettingsStore::write(const QString& app) const {
+    const auto gathered = pending_.find(app);
+    const auto file = openIni(app);
+    if (gathered != pending_.end()) {
+        for (const auto& [path, value] : gathered->second)
+            file->setValue(path, value);
+    }
+    file->sync();
+    switch (file->status()) {
+    case QSettings::NoError:
+        return WriteResult::Written;
+    case QSettings::AccessError:
+        return WriteResult::Failed;
+    case QSettings::FormatError:
+        break;
+    }
+    return WriteResult::Unknown;
 }
 
 bool IniSettingsStore::flush(const QString& app, QString* reason) {
-    QSettings& s = open(app);
-    // QSettings does not create a missing directory when it lacks permission, and reports
-    // nothing but AccessError; check the usual causes so the message can name one.
-    const QFileInfo file(s.fileName());
-    QDir().mkpath(file.absolutePath());
-    s.sync();
-    if (s.status() == QSettings::NoError)
+    // The reader keeps the parsed file shared with every QSettings of this file in the
+    // process, so a writer need not parse it again (and report a damaged file as its error).
+    reader(app);
+    QDir().mkpath(QFileInfo(location(app)).absolutePath());
+    WriteResult result = WriteResult::Unknown;
+    for (int i = 0; i < WriteAttempts && result == WriteResult::Unknown; ++i)
+        result = write(app);
+    if (result == WriteResult::Written) {
+        pending_.erase(app);
         return true;
-    if (reason) {
-        if (!QFileInfo(file.absolutePath()).isWritable())
-            *reason = QStringLiteral("the folder %1 is not writable").arg(file.absolutePath());
-        else if (file.exists() && !file.isWritable())
-            *reason = QStringLiteral("the file is read-only");
-        else
-            *reason = QStringLiteral("the file could not be written (disk full?)");
     }
+    if (reason)
+        *reason = failureReason(app);
     // Keep what was gathered: a later flush may succeed once the cause is gone.
     return false;
 }
 
-QString IniSettingsStore::location(const QString& app) const { return open(app).fileName(); }
+QString IniSettingsStore::failureReason(const QString& app) const {
+    const QFileInfo file(location(app));
+    const QFileInfo dir(file.absolutePath());
+    if (!dir.isDir())
+        return QStringLiteral("the folder %1 could not be created").arg(dir.absoluteFilePath());
+    if (file.isDir())
+        return QStringLiteral("a folder of that name is in the way");
+    if (!dir.isWritable())
+        return QStringLiteral("the folder %1 is not writable").arg(dir.absoluteFilePath());
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("the file is read-only");
+    return QStringLiteral("the file could not be written (is the disk full?)");
+}
+
+QString IniSettingsStore::location(const QString& app) const {
+    return reader(app).fileName();
+}
 
 } // namespace ew

@@ -7,14 +7,54 @@
 
 namespace ew {
 
-void SystemBeeper::beep() { QApplication::beep(); }
-
-QPoint QtWindowProbe::cursorPos() const { return QCursor::pos(); }
-
-QWidget* QtWindowProbe::widgetAt(const QPoint& globalPos) const {
-    return QApplication::widgetAt(globalPos);
+void SystemBeeper::beep() {
+    QApplication::beep();
 }
 
-QWidget* QtWindowProbe::activeWindow() const { return QApplication::activeWindow(); }
+QPoint QtWindowProbe::cursorPos() const {
+    return QCursor::pos();
+}
+
+namespace {
+
+// Whether the pointer at the point (in w's parent's coordinates) is over w as the window
+// system sees it: hidden and disabled windows are passed over, as are widgets that let the
+// mouse through.
+bool catchesPointer(const QWidget& w, const QPoint& inParent) {
+    if (w.isWindow() || w.isHidden() || !w.isEnabled() ||
+        w.testAttribute(Qt::WA_TransparentForMouseEvents))
+        return false;
+    if (!w.geometry().contains(inParent))
+        return false;
+    const QRegion mask = w.mask();
+    return mask.isEmpty() || mask.contains(inParent - w.pos());
+}
+
+} // namespace
+
+QWidget* QtWindowProbe::widgetAt(const QPoint& globalPos) const {
+    // QApplication::widgetAt also finds disabled widgets; the pointer over a disabled control
+    // is over whatever lies behind it, so walk the children ourselves, top-most first.
+    QWidget* w = QApplication::topLevelAt(globalPos);
+    if (!w || !w->isEnabled())
+        return nullptr;
+    for (;;) {
+        const QPoint local = w->mapFromGlobal(globalPos);
+        QWidget* next = nullptr;
+        const QObjectList& children = w->children();
+        for (auto it = children.crbegin(); it != children.crend() && !next; ++it) {
+            auto* child = qobject_cast<QWidget*>(*it);
+            if (child && catchesPointer(*child, local))
+                next = child;
+        }
+        if (!next)
+            return w;
+        w = next;
+    }
+}
+
+QWidget* QtWindowProbe::activeWindow() const {
+    return QApplication::activeWindow();
+}
 
 } // namespace ew

@@ -26,8 +26,10 @@ public:
 };
 
 // The real store: one INI file per user and application, $XDG_CONFIG_HOME/<app>/<app>.ini
-// (QSettings, INI format, user scope). The file is replaced as a whole on every flush, so a
-// crash leaves either the old or the new file.
+// (QSettings, INI format, user scope, organisation and application both <app>), a section per
+// [group]. Values are written as plain texts. The file is replaced as a whole on every flush
+// (QSettings writes through QSaveFile, atomic sync required), so a crash leaves either the old
+// or the new file, never a torn one.
 class IniSettingsStore final : public SettingsStore {
 public:
     IniSettingsStore();
@@ -40,8 +42,16 @@ public:
     QString location(const QString& app) const override;
 
 private:
-    QSettings& open(const QString& app) const;
-    mutable std::map<QString, std::unique_ptr<QSettings>> stores_;
+    QSettings& reader(const QString& app) const;
+    // Writes what was gathered through a QSettings of its own: a QSettings keeps the first
+    // error it met for good, so only a fresh one tells whether this write worked.
+    enum class WriteResult { Written, Failed, Unknown };
+    WriteResult write(const QString& app) const;
+    QString failureReason(const QString& app) const;
+
+    mutable std::map<QString, std::unique_ptr<QSettings>> readers_;
+    // Per application, "section/key" -> value: saved but not yet known to be on disk.
+    std::map<QString, std::map<QString, QString>> pending_;
 };
 
 } // namespace ew

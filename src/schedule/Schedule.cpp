@@ -1,6 +1,9 @@
 #include "schedule/Schedule.h"
 
+#include "app/ControlStates.h"
+#include "app/ProgramState.h"
 #include "schedule/frmSchedule.h"
+#include "settings/Settings.h"
 #include "ui_frmEchoWarden.h"
 
 namespace ew {
@@ -9,9 +12,40 @@ Schedule::Schedule(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
                    SettingsStore& store, Settings& settings, ControlStates& controls,
                    MessageBoxes& messages)
     : ui_(ui), window_(window), state_(state), store_(store), settings_(settings),
-      controls_(controls), messages_(messages) {}
+      controls_(controls), messages_(messages) {
+    connect(ui_.mnuUnattended, &QAction::triggered, this, [this] {
+        // The action has already flipped its check mark; the mark only ever shows the stored
+        // mode, so put it back before the handler reads it.
+        ui_.mnuUnattended->setChecked(!ui_.mnuUnattended->isChecked());
+        mnuUnattended_Click();
+    });
+}
 
-void Schedule::mnuUnattended_Click() {}
-frmSchedule* Schedule::dialog() const { return dialog_; }
+void Schedule::mnuUnattended_Click() {
+    if (dialog_) {
+        dialog_->raise();
+        dialog_->activateWindow();
+        return;
+    }
+    if (state_.stateFlag != StateFlag::Dont)
+        state_.unattendedState =
+            ui_.mnuUnattended->isChecked() ? QStringLiteral("True") : QStringLiteral("False");
+    controls_.UpdateRestoreMenu();
+    settings_.cmdSave_Click();
+
+    auto* dialog = new frmSchedule(state_, store_, settings_, messages_, window_, &window_);
+    dialog_ = dialog;
+    dialog->Form_Load();
+    dialog->show();
+    Q_EMIT dialogOpened(dialog);
+    // Whoever watched the opening may already have closed the dialog.
+    if (dialog_ && dialog->isVisible())
+        dialog->exec();
+    delete dialog_.data();
+}
+
+frmSchedule* Schedule::dialog() const {
+    return dialog_;
+}
 
 } // namespace ew

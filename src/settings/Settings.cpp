@@ -1,41 +1,210 @@
 #include "settings/Settings.h"
 
 #include "app/ControlStates.h"
+#include "app/Convert.h"
 #include "app/ProgramState.h"
+#include "editors/LogFile.h"
+#include "platform/MessageBoxes.h"
 #include "platform/SettingsStore.h"
+#include "platform/SystemDirs.h"
+#include "settings/RestoreDefaults.h"
+#include "settings/SettingsCodec.h"
 #include "settings/SettingsKeys.h"
 #include "tooltips/ToolTips.h"
 #include "ui_frmEchoWarden.h"
 
+#include <QTimer>
+
 namespace ew {
+
+namespace {
+
+// After loading, a numeric box still holding "0" or nothing gets these (the boxes' own change
+// rules normally got there first, with their own replacements).
+const QString LoadedIntervalFallback = QStringLiteral("2");
+const QString LoadedNumBytesFallback = QStringLiteral("16");
+const QString LoadedAttemptsFallback = QStringLiteral("1");
+const QString ZeroText = QStringLiteral("0");
+
+// The help pop-up polls once a second while the window is idle (its design value is 3000 ms).
+constexpr int TipPollingMs = 1000;
+
+const QString MonitorTimerName = QStringLiteral("Timer1");
+
+const QString SaveErrorTitle = QStringLiteral("Error saving settings");
+const QString SaveErrorText = QStringLiteral("The settings could not be saved to %1.");
+const QString SaveErrorReason = QStringLiteral("Reason: %1.");
+constexpr QChar LineBreak = QLatin1Char('\r');
+
+// Sets an option button as code would: selecting raises its click rule through toggled(true);
+// deselecting raises nothing. Qt refuses to clear the selected button of an auto-exclusive
+// group, a rule meant for the operator's clicks, so the group is lifted for the change.
+void setOptionValue(QRadioButton& option, bool selected) {
+    if (selected) {
+        option.setChecked(true);
+        return;
+    }
+    if (!option.isChecked())
+        return;
+    const bool exclusive = option.autoExclusive();
+    option.setAutoExclusive(false);
+    option.setChecked(false);
+    option.setAutoExclusive(exclusive);
+}
+
+void replaceZeroOrEmpty(QLineEdit& box, const QString& replacement) {
+    if (box.text() == ZeroText || box.text().isEmpty())
+        box.setText(replacement);
+}
+
+} // namespace
 
 Settings::Settings(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
                    SettingsStore& store, ControlStates& controls, ToolTips& tips,
                    MessageBoxes& messages)
     : ui_(ui), window_(window), state_(state), store_(store), controls_(controls), tips_(tips),
-      messages_(messages) {}
-
-void Settings::loadAddressList() {}
-
-// Minimal until the settings issue lands: the defaults of a first run.
-void Settings::ReadSettings() {
-    ui_.txtNumBytes->setText(QStringLiteral("16"));
-    ui_.txtTimeout->setText(QStringLiteral("3"));
-    ui_.txtInterval->setText(QStringLiteral("5"));
-    ui_.txtAttempts->setText(QStringLiteral("1"));
-    ui_.optMinutes->setChecked(true);
-    ui_.mnuSSave->setChecked(true);
-    state_.askOverwrite = AskOverwrite::Yes;
-    state_.stateFlag = StateFlag::Yes;
-    ui_.cmdStopPing->setEnabled(false);
-    ui_.cmdAdd->setEnabled(false);
-    ui_.cmdRemove->setEnabled(false);
+      messages_(messages) {
+    connect(ui_.cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
+    connect(ui_.mnuRestore, &QAction::triggered, this, &Settings::mnuRestore_Click);
+    connect(ui_.mnuSSave, &QAction::triggered, this, [this] {
+        // Qt has flipped the check mark before triggered arrives; the rule decides alone.
+        ui_.mnuSSave->setChecked(!ui_.mnuSSave->isChecked());
+        mnuSSave_Click();
+    });
 }
 
-bool Settings::cmdSave_Click() { return true; }
-void Settings::mnuRestore_Click() {}
-void Settings::mnuSSave_Click() {}
-QString Settings::ListToString(const QListWidget&) { return {}; }
-void Settings::StringToList(const QString&, QListWidget&) {}
+std::optional<QString> Settings::get(const QString& key) {
+    return store_.get(keys::App, keys::Section, key);
+}
+
+void Settings::save(const QString& key, const QString& value) {
+    store_.save(keys::App, keys::Section, key, value);
+}
+
+void Settings::loadAddressList() {
+    StringToList(get(keys::IPList).value_or(QString()), *ui_.lstIPList);
+}
+
+bool Settings::monitoring() const {
+    const auto* timer1 = window_.findChild<QTimer*>(MonitorTimerName, Qt::FindDirectChildrenOnly);
+    return timer1 && timer1->isActive();
+}
+
+void Settings::ReadSettings() {
+    state_.windowsDir = systemProgramDir();
+
+    // Every assignment raises the control's own change or click rule, as the operator's change
+    // would; the numeric boxes are filled before the log check boxes, whose rules look at them.
+    state_.unattendedToHour = readInt16(get(keys::UnattendedTo), missing::UnattendedTo);
+    state_.unattendedFromHour = readInt16(get(keys::UnattendedFrom), missing::UnattendedFrom);
+    ui_.txtLog->setText(readText(get(keys::LogFilePath), state_.logPath));
+    ui_.mnuSSave->setChecked(readBool(get(keys::SaveSettingsOnExit), missing::SaveSettingsOnExit));
+    ui_.mnuUnattended->setChecked(readBool(get(keys::Unattended), missing::Unattended));
+    ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
+    ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
+    setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
+    setOptionValue(*ui_.optSeconds, readBool(get(keys::IntervalSeconds), missing::IntervalSeconds));
+    ui_.txtInterval->setText(readText(get(keys::Interval), missing::Interval));
+    setCheckValue(*ui_.chkBeep, readCheckValue(get(keys::Beep), missing::Beep));
+    ui_.txtAttempts->setText(readText(get(keys::Attempts), missing::Attempts));
+    setCheckValue(*ui_.chkLogTotal,
+                  readCheckValue(get(keys::EnableLoggingTotal), missing::EnableLoggingTotal));
+    setCheckValue(*ui_.chkLogFailed,
+                  readCheckValue(get(keys::EnableLoggingFailed), missing::EnableLoggingFailed));
+    setOptionValue(*ui_.optMilSeconds,
+                   readBool(get(keys::IntervalTenths), missing::IntervalTenths));
+
+    replaceZeroOrEmpty(*ui_.txtInterval, LoadedIntervalFallback);
+    replaceZeroOrEmpty(*ui_.txtNumBytes, LoadedNumBytesFallback);
+    replaceZeroOrEmpty(*ui_.txtAttempts, LoadedAttemptsFallback);
+
+    if (ui_.lstIPList->count() == 0) {
+        ui_.cmdStartPing->setEnabled(false);
+        ui_.cmdClear->setEnabled(false);
+    }
+    if (ui_.txtLog->text().isEmpty())
+        ui_.txtLog->setText(LogFile::defaultLogPath());
+
+    state_.lastScrollValue = static_cast<std::int16_t>(ui_.vsbTimeout->value());
+    state_.askOverwrite = AskOverwrite::Yes;
+    state_.stateFlag = StateFlag::Yes;
+    controls_.UpdateRestoreMenu();
+
+    // A re-read while the monitor runs (the schedule dialog's O.K.) keeps Stop usable: without
+    // it the operator could stop the monitor only by ending the program.
+    if (!monitoring())
+        ui_.cmdStopPing->setEnabled(false);
+    ui_.cmdSetLog->setEnabled(false);
+    ui_.cmdRemove->setEnabled(false);
+    ui_.cmdAdd->setEnabled(false);
+
+    if (!tips_.isLoaded())
+        tips_.load();
+    tips_.setTimerInterval(TipPollingMs);
+    tips_.setTimerEnabled(true);
+}
+
+bool Settings::cmdSave_Click() {
+    save(keys::SaveSettingsOnExit, boolText(ui_.mnuSSave->isChecked()));
+    save(keys::Unattended, boolText(ui_.mnuUnattended->isChecked()));
+    save(keys::PingWithBytes, ui_.txtNumBytes->text());
+    save(keys::Timeout, ui_.txtTimeout->text());
+    save(keys::IntervalMinutes, boolText(ui_.optMinutes->isChecked()));
+    save(keys::IntervalSeconds, boolText(ui_.optSeconds->isChecked()));
+    save(keys::Interval, ui_.txtInterval->text());
+    save(keys::EnableLoggingTotal, QString::number(checkValue(*ui_.chkLogTotal)));
+    save(keys::EnableLoggingFailed, QString::number(checkValue(*ui_.chkLogFailed)));
+    save(keys::LogFilePath, ui_.txtLog->text());
+    save(keys::Beep, QString::number(checkValue(*ui_.chkBeep)));
+    save(keys::Attempts, ui_.txtAttempts->text());
+    save(keys::IntervalTenths, boolText(ui_.optMilSeconds->isChecked()));
+    save(keys::IPList, ListToString(*ui_.lstIPList));
+
+    QString reason;
+    if (store_.flush(keys::App, &reason)) {
+        saveFailureReported_ = false;
+        return true;
+    }
+    // Told once until a save succeeds again: Exit, the schedule dialog and About all save, and
+    // a read-only store would otherwise greet each of them with the same box.
+    if (!saveFailureReported_) {
+        saveFailureReported_ = true;
+        messages_.show(&window_,
+                       SaveErrorText.arg(store_.location(keys::App)) + LineBreak +
+                           SaveErrorReason.arg(reason),
+                       SaveErrorTitle, MsgIcon::Critical, MsgButtons::Ok);
+    }
+    return false;
+}
+
+void Settings::mnuRestore_Click() {
+    ui_.txtAttempts->setText(QString::number(restore::Attempts));
+    ui_.txtInterval->setText(QString::number(restore::Interval));
+    ui_.txtNumBytes->setText(QString::number(restore::NumBytes));
+    setOptionValue(*ui_.optMinutes, restore::Minutes);
+    ui_.txtTimeout->setText(QString::number(restore::Timeout));
+    setCheckValue(*ui_.chkBeep, restore::Beep);
+    setCheckValue(*ui_.chkLogFailed, restore::LogFailed);
+    ui_.mnuSSave->setChecked(restore::SaveOnExit);
+    controls_.UpdateRestoreMenu();
+}
+
+void Settings::mnuSSave_Click() {
+    if (state_.stateFlag == StateFlag::Dont)
+        return;
+    ui_.mnuSSave->setChecked(!ui_.mnuSSave->isChecked());
+}
+
+QString Settings::ListToString(const QListWidget& list) {
+    QStringList items;
+    items.reserve(list.count());
+    for (int i = 0; i < list.count(); ++i)
+        items << list.item(i)->text();
+    return encodeList(items);
+}
+
+void Settings::StringToList(const QString& text, QListWidget& list) {
+    list.addItems(decodeList(text));
+}
 
 } // namespace ew

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class QListWidget;
 class QWidget;
@@ -29,7 +30,7 @@ public:
     void loadAddressList();
     void ReadSettings();
     // Writes every setting and the address list. False when the store could not be written
-    // (the operator has been told).
+    // (the operator is told once until a save succeeds again).
     bool cmdSave_Click();
     void mnuRestore_Click();
     void mnuSSave_Click();
@@ -38,6 +39,11 @@ public:
     static void StringToList(const QString& text, QListWidget& list);
 
 private:
+    std::optional<QString> get(const QString& key);
+    void save(const QString& key, const QString& value);
+    // The monitor runs while its interval timer Timer1 is active.
+    bool monitoring() const;
+
     Ui::frmEchoWarden& ui_;
     QWidget& window_;
     ProgramState& state_;
@@ -45,6 +51,8 @@ private:
     ControlStates& controls_;
     ToolTips& tips_;
     MessageBoxes& messages_;
+    // The operator has been told that the store cannot be written; reset by a good save.
+    bool saveFailureReported_ = false;
 };
 
 } // namespace ew

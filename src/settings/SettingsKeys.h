@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 namespace ew::keys {
 
@@ -26,3 +27,24 @@ inline const QString EnableLoggingFailed = QStringLiteral("EnableLoggingFailed")
 inline const QString IntervalTenths = QStringLiteral("IntervalTenths");
 
 } // namespace ew::keys
+
+namespace ew::missing {
+
+// What each key reads as when the store does not hold it, or holds a value that does not
+// convert. "LogFilePath" reads as the current log path instead, and "IPList" as no items.
+inline constexpr std::int16_t UnattendedTo = 0;
+inline constexpr std::int16_t UnattendedFrom = 0;
+inline constexpr bool SaveSettingsOnExit = true;
+inline constexpr bool Unattended = false;
+inline const QString PingWithBytes = QStringLiteral("16");
+inline const QString Timeout = QStringLiteral("3");
+inline constexpr bool IntervalMinutes = true;
+inline constexpr bool IntervalSeconds = false;
+inline const QString Interval = QStringLiteral("5");
+inline constexpr int Beep = 0;
+inline const QString Attempts = QStringLiteral("1");
+inline constexpr int EnableLoggingTotal = 0;
+inline constexpr int EnableLoggingFailed = 0;
+inline constexpr bool IntervalTenths = false;
+
+} // namespace ew::missing

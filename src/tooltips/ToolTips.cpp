@@ -1,28 +1,246 @@
 #include "tooltips/ToolTips.h"
 
+#include "platform/WindowProbe.h"
 #include "tooltips/frmToolTips.h"
 #include "ui_frmEchoWarden.h"
 
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QStringList>
+#include <QTimer>
+#include <array>
+
 namespace ew {
 
-ToolTips::ToolTips(Ui::frmEchoWarden& ui, QWidget& mainWindow, WindowProbe& windows)
-    : ui_(ui), main_(mainWindow), windows_(windows) {}
-ToolTips::~ToolTips() = default;
+namespace {
 
-bool ToolTips::isLoaded() const { return false; }
-void ToolTips::load() {}
-void ToolTips::unload() {}
-void ToolTips::setTimerEnabled(bool) {}
-bool ToolTips::timerEnabled() const { return false; }
-void ToolTips::setTimerInterval(int) {}
-int ToolTips::timerInterval() const { return 0; }
-void ToolTips::hidePopup() {}
-bool ToolTips::popupVisible() const { return false; }
-QString ToolTips::popupText() const { return {}; }
-frmToolTips* ToolTips::window() const { return popup_; }
-void ToolTips::Timer2_Timer() {}
-void ToolTips::ShowTip(const QString&) {}
-void ToolTips::txtIPAddress_MouseMove() {}
-QString ToolTips::helpText(const QString&) { return {}; }
+// Polling pace: once a second while the pointer rests, quickly right after it moved to another
+// window so the next change is seen at once.
+constexpr int kRestingIntervalMs = 1000;
+constexpr int kFollowIntervalMs = 5;
+// The pop-up sits below and a little left of the pointer.
+constexpr int kBelowPointerPx = 18;
+constexpr int kLeftOfPointerPx = 4;
+
+struct HelpRow {
+    const char* control;
+    const char* text; // lines joined by a carriage return alone
+};
+
+// First match wins; cmdSettings and cmdSave are listed with no text so that resting on them
+// hides a tip that was showing.
+constexpr std::array<HelpRow, 17> kHelpTable{{
+    {"cmdExit", "Exit the application. If you enabled \r"
+                "SAVE SETTINGS ON EXIT in File menu,\r"
+                "pushing this button will also save all\r"
+                "the changes you've made to the settings"},
+    {"cmdOpenLog", "Opens the log file if one exists\r"
+                   "Grayed out if ping is in progress "},
+    {"cmdStopPing", "Stops ping and makes OPEN LOG\r"
+                    "button available"},
+    {"cmdStartPing", "Starts ping. If you have logging\r"
+                     "enabled, this command will also\r"
+                     "validate the path to the log file. If you\r"
+                     "activated UNATTENDED mode on the\r"
+                     "File menu, ping will be suspended\r"
+                     "for the time period specified"},
+    {"cmdRemove", "Remove highlighted item\r"
+                  "from the list of IP addresses"},
+    {"cmdClear", "Clear the IP address list"},
+    {"cmdSettings", ""},
+    {"cmdSave", ""},
+    {"txtIPAddress", "Type new address or computer\r"
+                     "name to add to IP address list"},
+    {"cmdAdd", "Add IP address to the\r"
+               "IP address list"},
+    {"lstIPList", "IP address list"},
+    {"txtLog", "Path to the logfile. If you\r"
+               "type just the filename here,\r"
+               "the logfile will be saved in\r"
+               "the application directory"},
+    {"cmdSetLog", "Push this button if you made\r"
+                  "changes to the logfile path"},
+    {"txtInterval", "Specify interval between pings\r"
+                    "in minutes or in seconds"},
+    {"txtTimeout", "Specifies retry period in case\r"
+                   "the IP address is not responding"},
+    {"txtNumBytes", "Number of bytes to send\r"
+                    "to the remote machine(s)"},
+    {"txtAttempts", "Number of times to ping every\r"
+                    "machine in the IP address list"},
+}};
+
+} // namespace
+
+ToolTips::ToolTips(Ui::frmEchoWarden& ui, QWidget& mainWindow, WindowProbe& windows)
+    : ui_(ui), main_(mainWindow), windows_(windows) {
+    listed_.reserve(kHelpTable.size());
+    for (const HelpRow& row : kHelpTable)
+        listed_.emplace_back(main_.findChild<QWidget*>(QString::fromLatin1(row.control)));
+
+    // Moving over the address box switches the polling back on (after Start or the About box
+    // switched it off); a disabled box gets no mouse events, so it does so only while enabled.
+    ui_.txtIPAddress->setMouseTracking(true);
+    ui_.txtIPAddress->installEventFilter(this);
+}
+
+ToolTips::~ToolTips() {
+    unload();
+}
+
+bool ToolTips::isLoaded() const {
+    return !popup_.isNull();
+}
+
+void ToolTips::load() {
+    if (popup_)
+        return;
+    popup_ = new frmToolTips(&main_);
+    popup_->Form_Load();
+    connect(popup_->Timer2, &QTimer::timeout, this, &ToolTips::Timer2_Timer);
+    // Enabled at design: a window loaded on its own polls after its design interval.
+    popup_->Timer2->start();
+}
+
+void ToolTips::unload() {
+    // Deleting the window takes its timer and LastTipWindow with it.
+    delete popup_.data();
+}
+
+void ToolTips::setTimerEnabled(bool enabled) {
+    load();
+    if (!enabled)
+        popup_->Timer2->stop();
+    else if (!popup_->Timer2->isActive())
+        // Switching on a running timer must not restart its count, or a pointer moving over
+        // the address box would keep the poll from ever coming.
+        popup_->Timer2->start();
+}
+
+bool ToolTips::timerEnabled() const {
+    return popup_ && popup_->Timer2->isActive();
+}
+
+void ToolTips::setTimerInterval(int ms) {
+    load();
+    // Like the design's timers, a new interval restarts the count of a running timer.
+    popup_->Timer2->setInterval(ms);
+}
+
+int ToolTips::timerInterval() const {
+    if (!popup_)
+        return frmToolTips::DesignIntervalMs;
+    return popup_->Timer2->interval();
+}
+
+void ToolTips::hidePopup() {
+    if (popup_)
+        popup_->hide();
+}
+
+bool ToolTips::popupVisible() const {
+    return popup_ && popup_->isVisible();
+}
+
+QString ToolTips::popupText() const {
+    return popupVisible() ? popup_->tipText() : QString();
+}
+
+frmToolTips* ToolTips::window() const {
+    return popup_;
+}
+
+QWidget* ToolTips::windowUnder(QWidget* widget) const {
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+        for (const auto& control : listed_)
+            if (control == w)
+                return w;
+        if (w->isWindow())
+            return w;
+    }
+    return nullptr;
+}
+
+void ToolTips::Timer2_Timer() {
+    if (!popup_ || windows_.activeWindow() != &main_)
+        return;
+    QWidget* const under = windowUnder(windows_.widgetAt(windows_.cursorPos()));
+    if (under == popup_->LastTipWindow)
+        return;
+    popup_->LastTipWindow = under;
+    setTimerInterval(kFollowIntervalMs);
+
+    for (std::size_t row = 0; row < kHelpTable.size(); ++row) {
+        if (listed_[row] && listed_[row] == under) {
+            ShowTip(QString::fromLatin1(kHelpTable[row].text));
+            return;
+        }
+    }
+    if (under != popup_) {
+        ShowTip(QString());
+        setTimerInterval(kRestingIntervalMs);
+    } else {
+        popup_->hide();
+    }
+}
+
+void ToolTips::ShowTip(const QString& text) {
+    load();
+    if (text.isEmpty()) {
+        popup_->hide();
+        return;
+    }
+    popup_->hide();
+    popup_->setTipText(text);
+
+    const QPoint pointer = windows_.cursorPos();
+    const QSize size = popup_->size();
+    QScreen* screen = QGuiApplication::screenAt(pointer);
+    if (!screen)
+        screen = main_.screen();
+    const QRect area = screen->geometry();
+    const int screenRight = area.x() + area.width();
+    const int screenBottom = area.y() + area.height();
+
+    // The edge tests use the pointer itself, not the shifted place: near the bottom the
+    // pop-up may reach up to 18 pixels past the edge.
+    const int top = pointer.y() + size.height() > screenBottom ? screenBottom - size.height()
+                                                               : pointer.y() + kBelowPointerPx;
+    const int left = pointer.x() + size.width() > screenRight ? screenRight - size.width()
+                                                              : pointer.x() - kLeftOfPointerPx;
+    popup_->move(left, top);
+    popup_->raise();
+    popup_->show();
+
+    setTimerInterval(kRestingIntervalMs);
+    setTimerEnabled(true);
+}
+
+void ToolTips::txtIPAddress_MouseMove() {
+    setTimerEnabled(true);
+}
+
+bool ToolTips::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_.txtIPAddress && event->type() == QEvent::MouseMove &&
+        ui_.txtIPAddress->isEnabled())
+        txtIPAddress_MouseMove();
+    return QObject::eventFilter(watched, event);
+}
+
+QString ToolTips::helpText(const QString& controlName) {
+    for (const HelpRow& row : kHelpTable)
+        if (controlName == QLatin1String(row.control))
+            return QString::fromLatin1(row.text);
+    return {};
+}
+
+QStringList ToolTips::helpControls() {
+    QStringList names;
+    for (const HelpRow& row : kHelpTable)
+        names << QString::fromLatin1(row.control);
+    return names;
+}
 
 } // namespace ew

@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <vector>
 
-class QTimer;
 class QWidget;
 namespace Ui {
 class frmEchoWarden;
@@ -32,6 +32,7 @@ public:
     void setTimerEnabled(bool enabled);
     bool timerEnabled() const;
     void setTimerInterval(int ms);
+    // The design interval while the window is not loaded.
     int timerInterval() const;
     void hidePopup();
     bool popupVisible() const;
@@ -44,12 +45,23 @@ public:
 
     // The help text of a control of the main window (empty when it has none).
     static QString helpText(const QString& controlName);
+    // The controls the pop-up explains, in the order a poll compares them.
+    static QStringList helpControls();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The window a poll compares: a listed control (also when the pointer is over one of its
+    // parts, such as a list's viewport), otherwise the top-level window around the widget.
+    QWidget* windowUnder(QWidget* widget) const;
+
     Ui::frmEchoWarden& ui_;
     QWidget& main_;
     WindowProbe& windows_;
     QPointer<frmToolTips> popup_;
+    // The listed controls in table order; an entry may be null if the design lacks it.
+    std::vector<QPointer<QWidget>> listed_;
 };
 
 } // namespace ew

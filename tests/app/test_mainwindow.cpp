@@ -1,10 +1,18 @@
 #include "app/ResultsList.h"
 #include "app/StatusBar.h"
 #include "app/TimeText.h"
+#include "monitor/Monitor.h"
+#include "monitor/PingPass.h"
 #include "support/MainWindowFixture.h"
+#include "tooltips/ToolTips.h"
 
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 namespace ew::test {
 namespace {
@@ -16,20 +24,26 @@ TEST_F(MainWindowDesign, ControlsCarryTheirDesignNamesCaptionsAndLimits) {
         const char* name;
         const char* caption;
     };
-    const Expect buttons[] = {{"cmdStartPing", "Ping"},      {"cmdStopPing", "Stop"},
-                              {"cmdOpenLog", "Open Log"},    {"cmdExit", "Exit"},
-                              {"cmdSave", "Save Settings"},  {"cmdSettings", "<< Hide Settings"},
-                              {"cmdAdd", "Add"},             {"cmdRemove", "Remove"},
-                              {"cmdClear", "Clear"},         {"cmdSetLog", "Set"}};
+    const Expect buttons[] = {
+        {"cmdStartPing", "Ping"}, {"cmdStopPing", "Stop"},      {"cmdOpenLog", "Open Log"},
+        {"cmdExit", "Exit"},      {"cmdSave", "Save Settings"}, {"cmdSettings", "<< Hide Settings"},
+        {"cmdAdd", "Add"},        {"cmdRemove", "Remove"},      {"cmdClear", "Clear"},
+        {"cmdSetLog", "Set"}};
     for (const auto& b : buttons) {
         auto* w = window->findChild<QPushButton*>(QString::fromLatin1(b.name));
         ASSERT_NE(w, nullptr) << b.name;
         EXPECT_EQ(w->text(), QString::fromLatin1(b.caption)) << b.name;
     }
-    EXPECT_EQ(ui().txtInterval->maxLength(), 3);
-    EXPECT_EQ(ui().txtAttempts->maxLength(), 1);
-    EXPECT_EQ(ui().txtNumBytes->maxLength(), 3);
-    EXPECT_EQ(ui().txtTimeout->maxLength(), 3);
+    // The typing limits bind the operator's keystrokes (the program may write longer texts).
+    const std::pair<QLineEdit*, int> limits[] = {
+        {ui().txtInterval, 3}, {ui().txtAttempts, 1}, {ui().txtNumBytes, 3}, {ui().txtTimeout, 3}};
+    for (const auto& [box, limit] : limits) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("98765"));
+        EXPECT_EQ(box->text(), QStringLiteral("98765").left(limit))
+            << box->objectName().toStdString();
+    }
     EXPECT_EQ(ui().optMilSeconds->text(), QStringLiteral("tenth-seconds"));
     EXPECT_EQ(ui().optMilSeconds->parentWidget(), ui().centralwidget);
     EXPECT_EQ(ui().optMinutes->parentWidget(), ui().Frame1);
@@ -81,6 +95,173 @@ TEST(TimeText, LongTimeWithSecondsAndNoZone) {
     EXPECT_FALSE(timeOfDayFormat().contains(QLatin1Char('t')));
     EXPECT_EQ(parseTimeOfDay(t), QTime(7, 5, 9));
     EXPECT_EQ(parseTimeOfDay(QStringLiteral("nonsense")), std::nullopt);
+}
+
+struct Placed {
+    const char* name;
+    int left, top, width, height; // twips, relative to the parent as designed
+};
+
+// Every control at its design place: twips divided by 15, to the nearest pixel.
+class DesignPlace : public MainWindowTest, public ::testing::WithParamInterface<Placed> {};
+
+TEST_P(DesignPlace, ControlSitsWhereDesigned) {
+    const Placed& p = GetParam();
+    auto* w = window->findChild<QWidget*>(QString::fromLatin1(p.name));
+    ASSERT_NE(w, nullptr) << p.name;
+    const auto px = [](int twips) { return qRound(twips / 15.0); };
+    EXPECT_EQ(w->geometry(), QRect(px(p.left), px(p.top), px(p.width), px(p.height))) << p.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, DesignPlace,
+    ::testing::Values(
+        Placed{"cmdStartPing", 120, 120, 855, 315}, Placed{"cmdStopPing", 1080, 120, 855, 315},
+        Placed{"cmdOpenLog", 2040, 120, 1095, 315}, Placed{"cmdExit", 3720, 120, 975, 315},
+        Placed{"lstPingResults", 120, 480, 4575, 2010},
+        Placed{"txtPathError", 120, 480, 4575, 2010}, Placed{"Label4", 120, 2640, 1245, 300},
+        Placed{"cmdSave", 1680, 2640, 1335, 315}, Placed{"cmdSettings", 3120, 2640, 1575, 315},
+        Placed{"txtIPAddress", 120, 3240, 2175, 285}, Placed{"cmdAdd", 120, 3600, 555, 315},
+        Placed{"cmdRemove", 720, 3600, 915, 315}, Placed{"cmdClear", 1680, 3600, 615, 315},
+        Placed{"lstIPList", 120, 3960, 2175, 1425}, Placed{"Frame1", 2400, 3120, 2295, 2535},
+        Placed{"txtInterval", 120, 240, 375, 285}, Placed{"vsbInterval", 480, 240, 255, 285},
+        Placed{"Label5", 840, 240, 1215, 255}, Placed{"optSeconds", 720, 840, 255, 255},
+        Placed{"Label2", 1080, 840, 735, 255}, Placed{"optMinutes", 720, 1080, 255, 255},
+        Placed{"Label1", 1080, 1080, 735, 255}, Placed{"optMilSeconds", 3120, 3720, 1335, 255},
+        Placed{"txtAttempts", 120, 1440, 375, 285}, Placed{"vsbAttempts", 480, 1440, 255, 285},
+        Placed{"Label3", 840, 1440, 1215, 255} /* widened: the caption fits whole */,
+        Placed{"txtNumBytes", 2520, 4920, 375, 285}, Placed{"vsbNumBytes", 480, 1800, 255, 285},
+        Placed{"lblNumBytes", 840, 1800, 1335, 255}, Placed{"txtTimeout", 2520, 5280, 375, 285},
+        Placed{"vsbTimeout", 480, 2160, 255, 285}, Placed{"lblTimeout", 840, 2160, 1095, 255},
+        Placed{"Frame2", 120, 5400, 2175, 1095}, Placed{"chkBeep", 120, 240, 255, 255},
+        Placed{"lblBeep", 480, 240, 1095, 255}, Placed{"chkLogTotal", 120, 480, 255, 255},
+        Placed{"lblLogTotal", 480, 480, 975, 255}, Placed{"chkLogFailed", 120, 720, 255, 255},
+        Placed{"lblLogFailed", 480, 720, 1215, 255}, Placed{"txtLog", 2520, 5880, 2175, 285},
+        Placed{"cmdSetLog", 2520, 6240, 735, 250}));
+
+class StartUp : public MainWindowTest {};
+
+TEST_F(StartUp, FixedFullWindowAThirdOfTheFreeHeightFromTheTop) {
+    EXPECT_EQ(state().stateFlag, StateFlag::Dont);
+    load();
+    EXPECT_EQ(state().stateFlag, StateFlag::Yes);
+    EXPECT_EQ(state().askOverwrite, AskOverwrite::Yes);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+
+    const QRect screen = window->screen()->geometry();
+    const QRect outer = window->frameGeometry();
+    EXPECT_NEAR(outer.top() - screen.top(), (screen.height() - outer.height()) / 3.0, 1.0);
+    EXPECT_NEAR(outer.left() - screen.left(), (screen.width() - outer.width()) / 2.0, 1.0);
+
+    // The full window shows every control above the status bar docked at its bottom.
+    const QRect client = ui().centralwidget->rect();
+    const QRect bar = ui().StatusBar1->geometry();
+    EXPECT_EQ(bar.bottom(), client.bottom());
+    EXPECT_EQ(bar.width(), client.width());
+    for (QWidget* w : ui().centralwidget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w == ui().StatusBar1)
+            continue;
+        EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
+        EXPECT_LE(w->geometry().bottom(), bar.top()) << w->objectName().toStdString();
+    }
+    EXPECT_FALSE(window->monitor().timer1().isActive());
+    EXPECT_FALSE(ui().cmdStopPing->isEnabled());
+}
+
+// Exit by the button or the menu item: saves only when asked to, then ends at once.
+class ExitCommand : public MainWindowTest,
+                    public ::testing::WithParamInterface<std::pair<bool, bool>> {
+protected:
+    void exit() {
+        if (GetParam().first)
+            ui().cmdExit->click();
+        else
+            ui().mnuExit->trigger();
+    }
+};
+
+TEST_P(ExitCommand, SavesWhenAskedAndEnds) {
+    load();
+    const bool save = GetParam().second;
+    ui().mnuSSave->setChecked(save);
+    ui().lstIPList->addItem(QStringLiteral("10.0.0.1"));
+    fakes.store.writes.clear();
+    exit();
+    EXPECT_EQ(endRequests, 1);
+    if (save) {
+        EXPECT_TRUE(fakes.store.writes.contains(QStringLiteral("IPList=10.0.0.1,")))
+            << fakes.store.writes.join(u' ').toStdString();
+        EXPECT_FALSE(fakes.store.writes.filter(QStringLiteral("UnattendedFrom=")).size());
+    } else {
+        EXPECT_TRUE(fakes.store.writes.isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ButtonOrMenu, ExitCommand,
+                         ::testing::Values(std::pair{true, true}, std::pair{true, false},
+                                           std::pair{false, true}, std::pair{false, false}));
+
+class Ending : public MainWindowTest {
+protected:
+    void startMonitoring() {
+        load();
+        ui().lstIPList->addItem(QStringLiteral("h"));
+        ui().txtInterval->setText(QStringLiteral("10"));
+        ui().optSeconds->setChecked(true);
+        window->monitor().cmdStartPing_Click();
+        ASSERT_TRUE(window->monitor().timer1().isActive());
+    }
+};
+
+TEST_F(Ending, ExitWhileMonitoringRunsNoFurtherPass) {
+    startMonitoring();
+    const auto calls = fakes.echo.calls.size();
+    ui().cmdExit->click();
+    EXPECT_EQ(endRequests, 1);
+    EXPECT_FALSE(window->monitor().timer1().isActive());
+    window->monitor().Timer1_Timer(); // a tick that was already due
+    EXPECT_EQ(fakes.echo.calls.size(), calls);
+    EXPECT_FALSE(window->toolTips().timerEnabled());
+}
+
+TEST_F(Ending, CloseBoxEndsWithoutSavingAndLeavesNothingRunning) {
+    startMonitoring();
+    ui().mnuSSave->setChecked(true);
+    fakes.store.writes.clear();
+    window->close();
+    EXPECT_EQ(endRequests, 1);
+    EXPECT_TRUE(fakes.store.writes.isEmpty());
+    EXPECT_FALSE(window->monitor().timer1().isActive());
+    EXPECT_FALSE(window->toolTips().timerEnabled());
+}
+
+TEST_F(Ending, ExitWhileTheOverwriteQuestionIsOpenAbandonsThePass) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString log = dir.filePath(QStringLiteral("ping.log"));
+    {
+        QFile old(log);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("kept\r\n");
+    }
+    load();
+    ui().lstIPList->addItem(QStringLiteral("h"));
+    state().askOverwrite = AskOverwrite::Dont;
+    ui().txtLog->setText(log);
+    ui().chkLogTotal->setChecked(true);
+    state().askOverwrite = AskOverwrite::Yes;
+    ui().mnuSSave->setChecked(false);
+    fakes.messages.answers.push_back(MsgAnswer::No);
+    fakes.messages.whileOpen = [this](const FakeMessageBoxes::Box&) { ui().cmdExit->click(); };
+    window->monitor().cmdStartPing_Click();
+    EXPECT_EQ(endRequests, 1);
+    EXPECT_TRUE(fakes.echo.calls.empty());
+    QFile kept(log);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("kept\r\n"));
 }
 
 } // namespace

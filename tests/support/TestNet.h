@@ -38,11 +38,10 @@ public:
     // thread is new each time, so nothing it caches outlives the call.
     void run(const std::function<void()>& fn) const;
 
-    // Runs a program inside the namespace (argv[0] is looked up in PATH) with input on its
-    // standard input; true when it exits with 0. Its output and errors go to *output. Killed
+    // Runs a program inside the namespace (argv[0] is looked up in PATH, then the sbin
+    // directories); true when it exits with 0. Its output and errors go to *output. Killed
     // after 10 s.
-    bool exec(const std::vector<std::string>& argv, const std::string& input = {},
-              std::string* output = nullptr) const;
+    bool exec(const std::vector<std::string>& argv, std::string* output = nullptr) const;
 
     // Sets a sysctl of this namespace, e.g. ("net.ipv4.ping_group_range", "0 2147483647").
     bool setSysctl(const std::string& key, const std::string& value) const;

@@ -1,0 +1,302 @@
+// The cost of one ping() call next to the floor: a bare raw-socket echo loop written here, with
+// nothing but a send and a blocking receive of the matching reply. Both echo 127.0.0.1 one
+// request at a time. Where a private network can be built (root), also the same call through
+// an unprivileged ping socket, and how late a call to a host that never answers returns after
+// its 1000 ms time-out.
+
+#include "echoping.h"
+#include "support/TestNet.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <netinet/in.h>
+#include <netinet/ip_icmp.h>
+#include <numeric>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+    double callsPerSecond = 0;
+    double meanUs = 0;
+    double medianUs = 0;
+    double p99Us = 0;
+    bool valid = false;
+};
+
+Figures g_ping, g_floor, g_pingSocket, g_pingSocketFloor;
+
+Figures summarise(std::vector<double> ns) {
+    Figures f;
+    if (ns.empty())
+        return f;
+    std::sort(ns.begin(), ns.end());
+    const double total = std::accumulate(ns.begin(), ns.end(), 0.0);
+    f.meanUs = total / static_cast<double>(ns.size()) / 1000.0;
+    f.medianUs = ns[ns.size() / 2] / 1000.0;
+    f.p99Us = ns[std::min(ns.size() - 1, ns.size() * 99 / 100)] / 1000.0;
+    f.callsPerSecond = 1e9 * static_cast<double>(ns.size()) / total;
+    f.valid = true;
+    return f;
+}
+
+void report(benchmark::State& state, const Figures& f) {
+    state.counters["calls/s"] = f.callsPerSecond;
+    state.counters["median_us"] = f.medianUs;
+    state.counters["p99_us"] = f.p99Us;
+}
+
+uint16_t checksum(const unsigned char* p, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < n; i += 2)
+        sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
+    if (n & 1)
+        sum += static_cast<uint32_t>(p[n - 1] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint16_t>(~sum);
+}
+
+// One socket, one request, one blocking read until the reply with our identifier and
+// sequence number: what any echo must at least cost. On a raw socket the reply comes with its
+// IPv4 header and the ICMP type filter keeps our own requests out; on a ping socket there is
+// neither, and the kernel picks the identifier.
+class BareEcho {
+public:
+    explicit BareEcho(bool raw) : raw_(raw) {
+        fd_ = socket(AF_INET, (raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd_ < 0)
+            return;
+        if (raw) {
+            uint32_t blocked = ~(1u << ICMP_ECHOREPLY);
+            setsockopt(fd_, SOL_RAW, 1 /* ICMP_FILTER */, &blocked, sizeof blocked);
+        }
+        timeval limit{1, 0}; // bounded even if a reply never comes
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        to_.sin_family = AF_INET;
+        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (size_t i = 8; i < sizeof packet_; ++i)
+            packet_[i] = static_cast<unsigned char>('a' + i % 23);
+    }
+    ~BareEcho() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    bool echo() {
+        const uint16_t seq = ++sequence_;
+        packet_[0] = ICMP_ECHO;
+        packet_[2] = packet_[3] = 0;
+        packet_[4] = 0x4E;
+        packet_[5] = 0x57;
+        packet_[6] = static_cast<unsigned char>(seq >> 8);
+        packet_[7] = static_cast<unsigned char>(seq);
+        if (raw_) {
+            const uint16_t sum = checksum(packet_, sizeof packet_);
+            packet_[2] = static_cast<unsigned char>(sum >> 8);
+            packet_[3] = static_cast<unsigned char>(sum);
+        }
+        if (sendto(fd_, packet_, sizeof packet_, 0, reinterpret_cast<sockaddr*>(&to_), sizeof to_) <
+            0)
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            unsigned char buf[128];
+            const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n < 0)
+                return false;
+            const size_t at = raw_ ? static_cast<size_t>(buf[0] & 0x0F) * 4 : 0;
+            if (static_cast<size_t>(n) >= at + 8 && buf[at] == ICMP_ECHOREPLY &&
+                (!raw_ || (buf[at + 4] == 0x4E && buf[at + 5] == 0x57)) &&
+                (buf[at + 6] << 8 | buf[at + 7]) == seq)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    bool raw_;
+    int fd_ = -1;
+    uint16_t sequence_ = 0;
+    sockaddr_in to_{};
+    unsigned char packet_[8 + 32]{};
+};
+
+// Times each call of fn; false from fn stops the run.
+template <typename Fn> bool timeCalls(benchmark::State& state, std::vector<double>& ns, Fn fn) {
+    ns.clear();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const bool ok = fn();
+        ns.push_back(static_cast<double>((Clock::now() - start).count()));
+        if (!ok) {
+            state.SkipWithError("no reply from 127.0.0.1");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<double> g_samples;
+
+// Forced onto a raw socket, to compare like with like where ping sockets are allowed too.
+void BM_Ping(benchmark::State& state) {
+    const int previous = echo_set_socket_mode(ECHO_SOCKET_RAW_ONLY);
+    char reply[ECHO_REPLY_BUFFER];
+    int32_t rtt = 0;
+    if (timeCalls(state, g_samples,
+                  [&] { return ping("127.0.0.1", reply, 32, &rtt, 1000, 0) == ECHO_OK; })) {
+        g_ping = summarise(g_samples);
+        report(state, g_ping);
+    }
+    echo_set_socket_mode(previous);
+}
+BENCHMARK(BM_Ping)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+
+void BM_BareRawEcho(benchmark::State& state) {
+    BareEcho bare(true);
+    if (!bare.ok()) {
+        state.SkipWithError("no raw socket (needs root or CAP_NET_RAW)");
+        return;
+    }
+    if (timeCalls(state, g_samples, [&] { return bare.echo(); })) {
+        g_floor = summarise(g_samples);
+        report(state, g_floor);
+    }
+}
+BENCHMARK(BM_BareRawEcho)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+
+// Outside of Google Benchmark: these run on threads inside a private network namespace.
+std::vector<double> sampleCalls(int n, const std::function<bool()>& fn) {
+    std::vector<double> ns;
+    ns.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const auto start = Clock::now();
+        if (!fn())
+            return {};
+        ns.push_back(static_cast<double>((Clock::now() - start).count()));
+    }
+    return ns;
+}
+
+void printRow(const char* name, const Figures& f) {
+    if (f.valid)
+        std::printf("  %-30s %10.0f %9.2f %9.2f %9.2f\n", name, f.callsPerSecond, f.meanUs,
+                    f.medianUs, f.p99Us);
+    else
+        std::printf("  %-30s (not measured)\n", name);
+}
+
+void printRatio(const char* name, const Figures& call, const Figures& floor) {
+    if (call.valid && floor.valid)
+        std::printf("  %-30s mean %.2fx, median %.2fx, p99 %.2fx\n", name,
+                    call.meanUs / floor.meanUs, call.medianUs / floor.medianUs,
+                    call.p99Us / floor.p99Us);
+}
+
+void pingSocketFigures(ew::test::TestNet& net) {
+    net.allowPingSockets();
+    net.runInClient([] {
+        const int previous = echo_set_socket_mode(ECHO_SOCKET_DGRAM_ONLY);
+        char reply[ECHO_REPLY_BUFFER];
+        int32_t rtt = 0;
+        auto call = [&] { return ping("127.0.0.1", reply, 32, &rtt, 1000, 0) == ECHO_OK; };
+        BareEcho bare(false);
+        if (bare.ok() && call()) {
+            sampleCalls(2000, call); // warm up both before timing either
+            sampleCalls(2000, [&] { return bare.echo(); });
+            g_pingSocket = summarise(sampleCalls(50000, call));
+            g_pingSocketFloor = summarise(sampleCalls(50000, [&] { return bare.echo(); }));
+        }
+        echo_set_socket_mode(previous);
+    });
+}
+
+// The floor for a time-out: how late the kernel wakes a bare ppoll() of the same length on this
+// machine, as it is loaded right now.
+void ppollOvershoot() {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    std::printf("  1000 ms bare ppoll()          overshoot:");
+    for (int i = 0; i < 3; ++i) {
+        pollfd p{fd, POLLIN, 0};
+        timespec wait{1, 0};
+        const auto start = Clock::now();
+        ppoll(&p, 1, &wait, nullptr);
+        std::printf(" %.3f ms",
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count() -
+                        1000.0);
+    }
+    std::printf("\n");
+    close(fd);
+}
+
+void overshootFigures(ew::test::TestNet& net) {
+    const auto silent = net.addSilentHost();
+    if (!silent) {
+        std::printf("  time-out overshoot: not measured (%s)\n", net.whyNot().c_str());
+        return;
+    }
+    for (int mode : {ECHO_SOCKET_RAW_ONLY, ECHO_SOCKET_DGRAM_ONLY}) {
+        net.runInClient([&] {
+            const int previous = echo_set_socket_mode(mode);
+            char reply[ECHO_REPLY_BUFFER];
+            int32_t rtt = 0;
+            std::printf("  1000 ms ping(), %-13s overshoot:",
+                        mode == ECHO_SOCKET_RAW_ONLY ? "raw socket" : "ping socket");
+            for (int i = 0; i < 3; ++i) {
+                const auto start = Clock::now();
+                const int16_t result = ping(silent->ipv4.c_str(), reply, 32, &rtt, 1000, 0);
+                const double ms =
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                if (result == ECHO_TIMEOUT)
+                    std::printf(" %.3f ms", ms - 1000.0);
+                else
+                    std::printf(" (result %d)", result);
+            }
+            std::printf("\n");
+            echo_set_socket_mode(previous);
+        });
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    ew::test::TestNet net;
+    if (net.usable())
+        pingSocketFigures(net);
+
+    std::printf("\nOne echo to 127.0.0.1, one at a time:\n");
+    std::printf("  %-30s %10s %9s %9s %9s\n", "", "calls/s", "mean us", "median us", "p99 us");
+    printRow("ping(), raw socket", g_ping);
+    printRow("bare raw-socket loop", g_floor);
+    printRow("ping(), ping socket", g_pingSocket);
+    printRow("bare ping-socket loop", g_pingSocketFloor);
+    printRatio("ping() / floor, raw", g_ping, g_floor);
+    printRatio("ping() / floor, ping socket", g_pingSocket, g_pingSocketFloor);
+    std::printf("\nTime-outs (host that never answers, in a private network namespace):\n");
+    ppollOvershoot();
+    if (net.usable())
+        overshootFigures(net);
+    else
+        std::printf("  not measured: %s\n", net.whyNot().c_str());
+    return 0;
+}

@@ -1,0 +1,161 @@
+// The long runs: 200000 attempts through the real window with an echo that answers at once
+// (the results list's bound, resident memory, open files, the log), and 10000 real echoes
+// to 127.0.0.1 while ping floods loopback (every reply matched to its own request).
+
+#include "app/ResultsList.h"
+#include "app/frmEchoWarden.h"
+#include "faults/LoopbackFlood.h"
+#include "faults/ProcessStats.h"
+#include "monitor/PingPass.h"
+#include "settings/SettingsKeys.h"
+#include "support/Fakes.h"
+#include "ui_frmEchoWarden.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using namespace ew;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int Addresses = 10;
+constexpr int AttemptsPerAddress = 5;
+constexpr long LongRunAttempts = 200000;
+constexpr long EchoCount = 10000;
+constexpr std::int16_t EchoPayload = 56;
+constexpr std::int16_t EchoTimeoutMs = 2000;
+// How far resident memory may end above where it stood after the first full list.
+constexpr long AllowedGrowthKb = 4 * 1024;
+
+double mb(long kb) {
+    return double(kb) / 1024.0;
+}
+
+void BM_LongRunFakeEcho(benchmark::State& state) {
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath(QStringLiteral("Ping.Log"));
+        test::FakePlatform fakes;
+        fakes.echo.recordCalls = false;
+        QString list;
+        for (int i = 0; i < Addresses; ++i)
+            list += QStringLiteral("host%1,").arg(i);
+        fakes.store.put(keys::IPList, list);
+        fakes.store.put(keys::Attempts, QString::number(AttemptsPerAddress));
+        fakes.store.put(keys::EnableLoggingTotal, QStringLiteral("1"));
+        fakes.store.put(keys::LogFilePath, logPath);
+        auto window = std::make_unique<frmEchoWarden>(fakes.platform());
+        window->setEndProgram([] {});
+        window->Form_Load();
+        auto& results = *window->ui().lstPingResults;
+
+        const int filesBefore = faults::openFileCount();
+        int mostLines = 0;
+        long rssAtFirstFullList = -1;
+        long rssMost = 0;
+        long nextSample = PingPass::MaxResultLines;
+        QString progression;
+        fakes.echo.onCall = [&](const test::FakeEcho::Call&) {
+            mostLines = std::max(mostLines, results.count());
+        };
+        const auto begin = SteadyClock::now();
+        while (window->pingPass().pingCount() < LongRunAttempts) {
+            window->pingPass().PingAddresses();
+            // The program goes back to its event loop between passes.
+            QCoreApplication::processEvents();
+            mostLines = std::max(mostLines, results.count());
+            const long rss = faults::residentKb();
+            rssMost = std::max(rssMost, rss);
+            if (rssAtFirstFullList < 0 &&
+                window->pingPass().pingCount() >= PingPass::MaxResultLines)
+                rssAtFirstFullList = rss;
+            if (window->pingPass().pingCount() >= nextSample) {
+                progression += QStringLiteral(" %1").arg(mb(rss), 0, 'f', 1);
+                nextSample += PingPass::MaxResultLines;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - begin).count();
+        const long attempts = long(window->pingPass().pingCount());
+        const long rssEnd = faults::residentKb();
+        const int filesAfter = faults::openFileCount();
+        QFile log(logPath);
+        const QByteArray bytes = log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+
+        std::printf("long run, fake echo answering at once, every attempt logged:\n"
+                    "  attempts run                 %ld (%.1f us each)\n"
+                    "  results list, most lines     %d (bound %d + %d attempts of one address)\n"
+                    "  resident after 30000 lines   %.1f MB\n"
+                    "  resident at its peak         %.1f MB (process high-water mark %.1f MB)\n"
+                    "  resident at the end          %.1f MB (%+.1f MB: %s)\n"
+                    "  open files before / after    %d / %d (%s)\n"
+                    "  log lines / headers          %lld / %lld\n"
+                    "  resident every 30000 attempts (MB):%s\n",
+                    attempts, seconds * 1e6 / double(attempts), mostLines, PingPass::MaxResultLines,
+                    AttemptsPerAddress, mb(rssAtFirstFullList), mb(rssMost),
+                    mb(faults::peakResidentKb()), mb(rssEnd), mb(rssEnd - rssAtFirstFullList),
+                    rssEnd - rssAtFirstFullList <= AllowedGrowthKb ? "bounded" : "GREW",
+                    filesBefore, filesAfter, filesAfter == filesBefore ? "steady" : "GREW",
+                    static_cast<long long>(bytes.count("\r\n")),
+                    static_cast<long long>(bytes.count("Started log on")), qPrintable(progression));
+        state.counters["attempts"] = double(attempts);
+        state.counters["list_most_lines"] = mostLines;
+        state.counters["rss_30000_MB"] = mb(rssAtFirstFullList);
+        state.counters["rss_peak_MB"] = mb(rssMost);
+        state.counters["rss_end_MB"] = mb(rssEnd);
+        state.counters["fds_before"] = filesBefore;
+        state.counters["fds_after"] = filesAfter;
+    }
+}
+BENCHMARK(BM_LongRunFakeEcho)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_LoopbackEchoUnderFlood(benchmark::State& state) {
+    for (auto _ : state) {
+        faults::LoopbackFlood flood;
+        std::string why;
+        if (!flood.start(&why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        faults::EchoTally tally;
+        const auto begin = SteadyClock::now();
+        for (long i = 0; i < EchoCount; ++i)
+            tally.echo("127.0.0.1", EchoPayload, EchoTimeoutMs);
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - begin).count();
+        const std::string summary = flood.stop();
+        std::printf("real echoes to 127.0.0.1 while ping -f floods loopback:\n"
+                    "  echoes                       %ld (%.1f us each, slowest %ld ms)\n"
+                    "  replies matched              %ld\n"
+                    "  lost (no reply)              %ld\n"
+                    "  duplicated or foreign        %ld\n"
+                    "  the flood                    %s\n",
+                    tally.calls, seconds * 1e6 / double(tally.calls), tally.slowestMs,
+                    tally.matched, tally.lost, tally.foreign, summary.c_str());
+        state.counters["echoes"] = double(tally.calls);
+        state.counters["matched"] = double(tally.matched);
+        state.counters["lost"] = double(tally.lost);
+        state.counters["duplicated"] = double(tally.foreign);
+    }
+}
+BENCHMARK(BM_LoopbackEchoUnderFlood)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

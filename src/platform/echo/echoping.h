@@ -1,0 +1,63 @@
+/* echoping.h - one ICMP echo request and its reply, behind a plain C call.
+ *
+ * ping() sends one echo request to an IPv4 literal, IPv6 literal or host name and waits for the
+ * reply to that very request. It is safe to call from several threads at once; each thread keeps
+ * its own sockets (one per address family), which are closed when the thread ends.
+ */
+#ifndef ECHOPING_H
+#define ECHOPING_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results of ping(). Only ECHO_OK means that *roundTripMs was written. */
+enum echo_result {
+    ECHO_OK = 0,
+    ECHO_TIMEOUT = 1,          /* no matching reply within timeoutMs */
+    ECHO_UNRESOLVED = 2,       /* the address text is no address and no name that resolves */
+    ECHO_NO_PERMISSION = 3,    /* neither a ping socket nor a raw socket may be opened */
+    ECHO_SEND_ERROR = 4,       /* the request could not be sent (no route, no socket, ...) */
+    ECHO_RECV_ERROR = 5,       /* waiting for or reading the reply failed */
+    ECHO_INVALID_ARGUMENT = 6, /* null address or roundTripMs, packetSize < 0, timeoutMs <= 0 */
+};
+
+/* The size of the reply buffer the caller hands to ping(): 16 characters and a NUL. ping()
+ * writes at most ECHO_REPLY_TEXT_MAX characters and a NUL into it. */
+#define ECHO_REPLY_BUFFER 17
+#define ECHO_REPLY_TEXT_MAX 15
+
+/* Sends one echo request with packetSize payload bytes to address (blanks around it are
+ * ignored) and waits up to timeoutMs for its reply. On ECHO_OK, *roundTripMs holds the round
+ * trip in whole milliseconds and reply (if not null) the replying address, cut to 15
+ * characters. reserved must be 0 and is ignored. */
+int16_t ping(const char* address, char* reply, int16_t packetSize, int32_t* roundTripMs,
+             int16_t timeoutMs, uint32_t reserved);
+
+/* Which kind of socket ping() may use. AUTO prefers the unprivileged ICMP ping socket
+ * (allowed by net.ipv4.ping_group_range) and falls back to a raw socket (root or
+ * CAP_NET_RAW). The other two force one kind, mainly so that tests can reach both. */
+enum echo_socket_mode {
+    ECHO_SOCKET_AUTO = 0,
+    ECHO_SOCKET_DGRAM_ONLY = 1,
+    ECHO_SOCKET_RAW_ONLY = 2,
+};
+
+/* Sets the mode for every thread from the next call on; returns the previous mode, or -1 (and
+ * changes nothing) for an unknown mode. */
+int echo_set_socket_mode(int mode);
+
+/* Closes the calling thread's cached sockets now rather than when the thread ends (for
+ * example before the thread moves to another network namespace). */
+void echo_close_thread_sockets(void);
+
+/* The hint on how to allow ICMP is printed once per process; this lets it be printed again. */
+void echo_reset_permission_hint(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ECHOPING_H */

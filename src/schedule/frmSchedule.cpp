@@ -1,0 +1,196 @@
+#include "schedule/frmSchedule.h"
+
+#include "app/Convert.h"
+#include "app/ProgramState.h"
+#include "platform/MessageBoxes.h"
+#include "platform/SettingsStore.h"
+#include "schedule/Hours.h"
+#include "settings/Settings.h"
+#include "settings/SettingsKeys.h"
+#include "ui_frmSchedule.h"
+
+#include <QKeyEvent>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace ew {
+
+namespace {
+
+const QString kTrue = QStringLiteral("True");
+const QString kFalse = QStringLiteral("False");
+const QString kAppTitle = QStringLiteral("EchoWarden");
+const QString kInvalidTime = QStringLiteral("Please enter valid time");
+const QString kNotSavedTitle = QStringLiteral("Error saving settings");
+
+// The spinners step within 0 to 13; the boxes' wrap rule turns 13 into 1 and 0 into 12, so
+// stepping cycles through 1 to 12.
+constexpr int kSpinMin = 0;
+constexpr int kSpinMax = 13;
+constexpr int kWrapHigh = 13;
+constexpr int kWrapHighTo = 1;
+constexpr int kWrapLow = 0;
+constexpr int kWrapLowTo = 12;
+constexpr int kLastShownHour = 12;
+
+// The wrap rule of an hour box; it reacts to every change, whoever made it.
+void wrapHour(QLineEdit& box) {
+    if (wholeHour(box.text()) == kWrapHigh)
+        box.setText(QString::number(kWrapHighTo));
+    if (wholeHour(box.text()) == kWrapLow)
+        box.setText(QString::number(kWrapLowTo));
+}
+
+// An enabled mode needs a whole hour of at most 12 in each box.
+bool validShownHour(const QString& text) {
+    const auto hour = wholeHour(text);
+    return hour && *hour <= kLastShownHour;
+}
+
+void showHour(QLineEdit& box, QCheckBox& pm, const ShownHour& shown) {
+    box.setText(shown.text);
+    setCheckValue(pm, shown.pm ? 1 : 0);
+}
+
+} // namespace
+
+frmSchedule::frmSchedule(ProgramState& state, SettingsStore& store, Settings& settings,
+                         MessageBoxes& messages, QWidget& mainWindow, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      ui_(std::make_unique<Ui::frmSchedule>()), state_(state), store_(store), settings_(settings),
+      messages_(messages), main_(mainWindow) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    ui_->UpDown1->setBuddy(ui_->txtFrom);
+    ui_->UpDown1->setRange(kSpinMin, kSpinMax);
+    ui_->UpDown2->setBuddy(ui_->txtTo);
+    ui_->UpDown2->setRange(kSpinMin, kSpinMax);
+
+    connect(ui_->txtFrom, &QLineEdit::textChanged, this, &frmSchedule::txtFrom_Change);
+    connect(ui_->txtTo, &QLineEdit::textChanged, this, &frmSchedule::txtTo_Change);
+    connect(ui_->Label1, &ClickLabel::clicked, this, &frmSchedule::Label1_Click);
+    connect(ui_->Label2, &ClickLabel::clicked, this, &frmSchedule::Label2_Click);
+    connect(ui_->lblUnattended, &ClickLabel::clicked, this, &frmSchedule::lblUnattended_Click);
+    connect(ui_->cmdOK, &QPushButton::clicked, this, &frmSchedule::cmdOK_Click);
+    connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmSchedule::cmdCancel_Click);
+}
+
+frmSchedule::~frmSchedule() = default;
+
+void frmSchedule::Form_Load() {
+    centreOnScreen();
+    state_.stateFlag = StateFlag::Dont;
+    showHour(*ui_->txtTo, *ui_->chkPMTo,
+             shownHour(store_.get(keys::App, keys::Section, keys::UnattendedTo)));
+    showHour(*ui_->txtFrom, *ui_->chkPMFrom,
+             shownHour(store_.get(keys::App, keys::Section, keys::UnattendedFrom)));
+    setCheckValue(*ui_->chkUnattended, state_.unattendedState == kTrue ? 1 : 0);
+    state_.stateFlag = StateFlag::Yes;
+}
+
+void frmSchedule::centreOnScreen() {
+    // The window's frame counts: until the dialog has one of its own, the main window's shows
+    // what the window manager adds.
+    QSize outer = frameGeometry().size();
+    if (outer == size()) {
+        const QRect mainFrame = main_.frameGeometry();
+        const QRect mainClient = main_.geometry();
+        outer += mainFrame.size() - mainClient.size();
+    }
+    const QRect screenArea = screen()->geometry();
+    move(screenArea.x() + (screenArea.width() - outer.width()) / 2,
+         screenArea.y() + (screenArea.height() - outer.height()) / 2);
+}
+
+void frmSchedule::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Now that the frame is known the place can be exact.
+    if (!event->spontaneous())
+        centreOnScreen();
+}
+
+void frmSchedule::txtFrom_Change() {
+    wrapHour(*ui_->txtFrom);
+}
+void frmSchedule::txtTo_Change() {
+    wrapHour(*ui_->txtTo);
+}
+
+void frmSchedule::toggleUnlessLoading(QCheckBox& box) {
+    if (state_.stateFlag == StateFlag::Dont)
+        return;
+    setCheckValue(box, isChecked(box) ? 0 : 1);
+}
+
+void frmSchedule::Label1_Click() {
+    toggleUnlessLoading(*ui_->chkPMFrom);
+}
+void frmSchedule::Label2_Click() {
+    toggleUnlessLoading(*ui_->chkPMTo);
+}
+void frmSchedule::lblUnattended_Click() {
+    toggleUnlessLoading(*ui_->chkUnattended);
+}
+
+void frmSchedule::cmdOK_Click() {
+    const bool enabled = isChecked(*ui_->chkUnattended);
+    // Text that is no whole number fails the check like an empty box; with the mode disabled
+    // the hours are not checked and such text is stored as typed.
+    if (enabled && (!validShownHour(ui_->txtFrom->text()) || !validShownHour(ui_->txtTo->text()))) {
+        messages_.show(this, kInvalidTime, kAppTitle, MsgIcon::None, MsgButtons::Ok);
+        return;
+    }
+    const StoredHour from = storedHour(ui_->txtFrom->text(), isChecked(*ui_->chkPMFrom));
+    const StoredHour to = storedHour(ui_->txtTo->text(), isChecked(*ui_->chkPMTo));
+    if (enabled) {
+        state_.unattendedState = kTrue;
+        // The check above leaves whole hours of at most 12, so both fit.
+        state_.unattendedToHour = static_cast<std::int16_t>(to.hour.value_or(0));
+        state_.unattendedFromHour = static_cast<std::int16_t>(from.hour.value_or(0));
+    } else {
+        state_.unattendedState = kFalse;
+    }
+
+    store_.save(keys::App, keys::Section, keys::Unattended, state_.unattendedState);
+    store_.save(keys::App, keys::Section, keys::UnattendedTo, to.text);
+    store_.save(keys::App, keys::Section, keys::UnattendedFrom, from.text);
+    QString reason;
+    if (!store_.flush(keys::App, &reason)) {
+        // The values stay gathered in the store for this run and for the next save.
+        messages_.show(this,
+                       QStringLiteral("The schedule could not be saved to %1:\r%2.")
+                           .arg(store_.location(keys::App), reason),
+                       kNotSavedTitle, MsgIcon::Critical, MsgButtons::Ok);
+    }
+
+    accept();
+    settings_.ReadSettings();
+    showMainWindow();
+}
+
+void frmSchedule::cmdCancel_Click() {
+    reject();
+    showMainWindow();
+}
+
+void frmSchedule::showMainWindow() {
+    main_.show();
+    main_.raise();
+    main_.activateWindow();
+}
+
+void frmSchedule::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+} // namespace ew

@@ -1,0 +1,121 @@
+#include "settings/SettingsCodec.h"
+
+#include <cmath>
+#include <limits>
+
+namespace ew {
+
+namespace {
+
+const QString TrueText = QStringLiteral("True");
+const QString FalseText = QStringLiteral("False");
+constexpr QChar ListSeparator = QLatin1Char(',');
+constexpr int UncheckedValue = 0;
+constexpr int GreyedValue = 2;
+
+} // namespace
+
+QString boolText(bool value) {
+    return value ? TrueText : FalseText;
+}
+
+std::optional<bool> parseBool(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.compare(TrueText, Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(FalseText, Qt::CaseInsensitive) == 0)
+        return false;
+    bool ok = false;
+    const double number = t.toDouble(&ok);
+    if (!ok || std::isnan(number))
+        return std::nullopt;
+    return number != 0.0;
+}
+
+std::optional<std::int16_t> parseInt16(const QString& text) {
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
+        ++i;
+    if (i == t.size())
+        return std::nullopt;
+    for (; i < t.size(); ++i) {
+        if (t[i] < QLatin1Char('0') || t[i] > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const int value = t.toInt(&ok);
+    if (!ok || value < std::numeric_limits<std::int16_t>::min() ||
+        value > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return static_cast<std::int16_t>(value);
+}
+
+std::optional<int> parseCheckValue(const QString& text) {
+    const auto v = parseInt16(text);
+    if (!v || *v < UncheckedValue || *v > GreyedValue)
+        return std::nullopt;
+    return *v;
+}
+
+bool readBool(const std::optional<QString>& stored, bool missing) {
+    if (!stored)
+        return missing;
+    return parseBool(*stored).value_or(missing);
+}
+
+std::int16_t readInt16(const std::optional<QString>& stored, std::int16_t missing) {
+    if (!stored)
+        return missing;
+    return parseInt16(*stored).value_or(missing);
+}
+
+int readCheckValue(const std::optional<QString>& stored, int missing) {
+    if (!stored)
+        return missing;
+    return parseCheckValue(*stored).value_or(missing);
+}
+
+QString readText(const std::optional<QString>& stored, const QString& missing) {
+    return stored ? *stored : missing;
+}
+
+QString encodeList(const QStringList& items) {
+    qsizetype length = 0;
+    for (const QString& item : items)
+        length += item.size() + 1;
+    QString text;
+    text.reserve(length);
+    for (const QString& item : items) {
+        text += item;
+        text += ListSeparator;
+    }
+    return text;
+}
+
+QStringList decodeList(const QString& text) {
+    QStringList items;
+    const qsizetype n = text.size();
+    if (n < 1)
+        return items;
+    // Positions are 0-based here; the loop ends when the comma just found is the last
+    // character of the text.
+    qsizetype start = 0;
+    qsizetype found = 0;
+    while (found < n - 1) {
+        const qsizetype next = text.indexOf(ListSeparator, start + 1);
+        if (next < 0) {
+            items << text.mid(start);
+            return items;
+        }
+        items << text.mid(start, next - start);
+        found = next;
+        start = next + 1;
+    }
+    // A one-character text that is not a comma never enters the loop.
+    if (!text.endsWith(ListSeparator))
+        items << text.mid(start);
+    return items;
+}
+
+} // namespace ew
