@@ -16,8 +16,8 @@ constexpr std::array<int, StatusBar::PanelCount> PanelWidths = {176, 153, 129, 1
 constexpr int ClockRefreshMs = 1000;
 
 const std::array<const char*, StatusBar::PanelCount> PanelTips = {
-    "Number of the pings made since the program started", "Number of FAILED Pings",
-    "Current date", "Current time"};
+    "Number of the pings made since the program started", "Number of FAILED Pings", "Current date",
+    "Current time"};
 
 } // namespace
 
@@ -39,15 +39,21 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     connect(tick_, &QTimer::timeout, this, &StatusBar::refreshDateTime);
 }
 
-QString StatusBar::panelText(int panel) const { return panels_.at(panel - 1)->text(); }
+QString StatusBar::panelText(int panel) const {
+    return panels_.at(panel - 1)->text();
+}
 
 void StatusBar::setPanelText(int panel, const QString& text) {
     panels_.at(panel - 1)->setText(text);
 }
 
-QString StatusBar::panelToolTip(int panel) const { return panels_.at(panel - 1)->toolTip(); }
+QString StatusBar::panelToolTip(int panel) const {
+    return panels_.at(panel - 1)->toolTip();
+}
 
-QLabel* StatusBar::panel(int panel) const { return panels_.at(panel - 1); }
+QLabel* StatusBar::panel(int panel) const {
+    return panels_.at(panel - 1);
+}
 
 void StatusBar::setClock(const Clock* clock) {
     clock_ = clock;

@@ -52,6 +52,10 @@ protected:
         for (const char* name : {"program-output.txt", "xvfb.log"})
             fs::copy_file(box_.root() / name, artifacts() / name,
                           fs::copy_options::overwrite_existing, ec);
+        fs::copy_file(box_.settingsFile(), artifacts() / "8R1.ini",
+                      fs::copy_options::overwrite_existing, ec);
+        fs::copy_file(box_.defaultLog(), artifacts() / "Ping.Log",
+                      fs::copy_options::overwrite_existing, ec);
         x_.stop();
     }
 

@@ -77,6 +77,7 @@ public:
     static constexpr int FirstDisplay = 90;
     static constexpr int LastDisplay = 110;
     static constexpr auto StartLimit = 10s;
+    static constexpr int StopLimitMs = 5000;
 
     ~XServer() { stop(); }
 
@@ -88,7 +89,9 @@ public:
             return false;
         }
         for (int n = FirstDisplay; n <= LastDisplay; ++n) {
-            if (std::filesystem::exists(lockFile(n)))
+            // A lock whose server is gone is stale: Xvfb takes such a display over itself.
+            const qint64 owner = lockOwner(n);
+            if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) == 0)
                 continue;
             auto p = std::make_unique<QProcess>();
             p->setStandardOutputFile(QString::fromStdString((logDir / "xvfb.log").string()));
@@ -109,18 +112,27 @@ public:
                 display_ = n;
                 return true;
             }
-            p->kill();
-            p->waitForFinished(2000);
+            p->terminate();
+            if (!p->waitForFinished(StopLimitMs))
+                p->kill();
+            p->waitForFinished(StopLimitMs);
         }
         *why = "no X server could be started on displays :90 to :110 (see xvfb.log)";
         return false;
     }
 
+    // Ends the server so that it removes its lock and socket; killed only if it will not go.
     void stop() {
         if (!process_)
             return;
-        process_->kill();
-        process_->waitForFinished(5000);
+        process_->terminate();
+        if (!process_->waitForFinished(StopLimitMs)) {
+            process_->kill();
+            process_->waitForFinished(StopLimitMs);
+            std::error_code ec;
+            std::filesystem::remove(lockFile(display_), ec);
+            std::filesystem::remove("/tmp/.X11-unix/X" + std::to_string(display_), ec);
+        }
         process_.reset();
     }
 

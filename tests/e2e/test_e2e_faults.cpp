@@ -140,14 +140,15 @@ constexpr KillMoment KillMoments[] = {{"lock taken", IN_CREATE, true},
 // an address list big enough to take several writes: the file is always the old or the new
 // one, whole, and the next start reads it.
 TEST_F(FaultRuns, KilledWhileSavingLeavesTheOldOrTheNewSettings) {
-    constexpr int Addresses = 5000;
+    constexpr int Addresses = 20000;
     constexpr auto SaveLimit = 10s;
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(window_->click(controls::cmdSave));
     ASSERT_TRUE(exitProgram());
     std::string list;
     for (int i = 0; i < Addresses; ++i)
-        list += "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ",";
+        list += "127." + std::to_string(i / 250 / 250) + "." + std::to_string(i / 250 % 250) + "." +
+                std::to_string(i % 250 + 1) + ",";
     auto values = parseIniGroup(readFile(box_.settingsFile()), "EchoWarden");
     ASSERT_TRUE(values);
     std::string ini = "[EchoWarden]\n";
@@ -195,6 +196,8 @@ TEST_F(FaultRuns, KilledWhileSavingLeavesTheOldOrTheNewSettings) {
                 EXPECT_EQ(now->count(key) ? now->at(key) : "<missing>", value) << key;
             }
         }
+        std::cout << "[ info     ] killed at \"" << moment.name << "\": the "
+                  << (now->at("Attempts") == typed ? "new" : "old") << " settings file\n";
         attempts = now->at("Attempts");
     }
 }

@@ -165,6 +165,7 @@ TEST_F(IniStore, FlushReplacesTheFileAsAWhole) {
     ASSERT_EQ(::stat(QFile::encodeName(iniPath()).constData(), &after), 0);
     // A new file renamed over the old one, not the old one rewritten in place.
     EXPECT_NE(before.st_ino, after.st_ino);
+    EXPECT_EQ(store.get(keys::App, keys::Section, keys::Beep), QStringLiteral("1"));
     EXPECT_TRUE(fileBytes(iniPath()).contains("\nBeep=1\n"));
 }
 

@@ -5,8 +5,9 @@
 //
 // The namespaces are anonymous and held only by file descriptors of the test process: they
 // vanish with the process even when it crashes, and parallel test processes cannot collide.
-// Building them needs root (CAP_SYS_ADMIN and CAP_NET_ADMIN) and iproute2; where that is
-// missing, usable() is false and whyNot() says why, so the test can skip:
+// Building them needs root (CAP_SYS_ADMIN and CAP_NET_ADMIN), ip (iproute2) and nsenter
+// (util-linux); where that is missing, usable() is false and whyNot() says why, so the test
+// can skip:
 //
 //     ew::test::TestNet net;
 //     EW_REQUIRE_TESTNET(net);

@@ -333,13 +333,14 @@ static int await_reply(struct echo_socket* s, int family, const struct sockaddr*
         int64_t left = deadline - now_ns();
         if (left <= 0)
             return ECHO_TIMEOUT;
-        /* ppoll rather than poll: a millisecond time-out would round each wait up by up to a
-         * millisecond. */
-        struct timespec wait = {(time_t)(left / NS_PER_S), (long)(left % NS_PER_S)};
+        /* ppoll rather than poll, whose millisecond time-out would round every wait up. And
+         * the kernel lets a poll sleep up to 0.1 % past its time-out (a whole millisecond on a
+         * 1 s wait), so ask for that much less and wait out the rest in a short second round,
+         * whose slack is tiny. */
+        int64_t ask = left - left / 1000;
+        struct timespec wait = {(time_t)(ask / NS_PER_S), (long)(ask % NS_PER_S)};
         struct pollfd p = {s->fd, POLLIN, 0};
         int ready = ppoll(&p, 1, &wait, NULL);
-        if (ready == 0)
-            return ECHO_TIMEOUT;
         if (ready < 0 && errno != EINTR)
             return ECHO_RECV_ERROR;
     }
