@@ -24,7 +24,7 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
                               Qt::WindowCloseButtonHint),
       platform_(platform), ui_(std::make_unique<Ui::frmEchoWarden>()) {
     ui_->setupUi(this);
-    setWindowIcon(QIcon(QStringLiteral(":/echowarden.svg")));
+    setWindowIcon(QIcon(QStringLiteral(":/echowarden.png")));
     // The captions were sized for a narrow 8-point system font; a semi-condensed face (where
     // the desktop has one) keeps them whole at their design widths.
     QFont narrow = font();
