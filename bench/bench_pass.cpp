@@ -87,6 +87,7 @@ void BM_PassPerAttempt(benchmark::State& state) {
 }
 BENCHMARK(BM_PassPerAttempt)
     ->Arg(0)
+    ->Arg(FullList / 2)
     ->Arg(FullList - AddressesPerPass)
     ->Unit(benchmark::kMicrosecond);
 
