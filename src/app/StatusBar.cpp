@@ -10,8 +10,9 @@ namespace ew {
 
 namespace {
 
-// Design widths in pixels at 96 dpi; the last panels run off the window's right edge as on
-// the original design, the window clips them.
+// Design widths in pixels at 96 dpi. Together they are wider than the window, which would hide
+// the date and time panels past its right edge; the panels share the bar's width in these
+// proportions instead so all four stay readable.
 constexpr std::array<int, StatusBar::PanelCount> PanelWidths = {176, 153, 129, 100};
 constexpr int ClockRefreshMs = 1000;
 
@@ -71,10 +72,14 @@ void StatusBar::refreshDateTime() {
 
 void StatusBar::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    int designTotal = 0;
+    for (const int w : PanelWidths)
+        designTotal += w;
     int x = 0;
     for (int i = 0; i < PanelCount; ++i) {
-        panels_[i]->setGeometry(x, 2, PanelWidths[i] - 2, height() - 3);
-        x += PanelWidths[i];
+        const int w = i + 1 == PanelCount ? width() - x : PanelWidths[i] * width() / designTotal;
+        panels_[i]->setGeometry(x, 2, w - 2, height() - 3);
+        x += w;
     }
 }
 

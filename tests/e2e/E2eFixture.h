@@ -20,8 +20,12 @@
 
 namespace ew::e2e {
 
-// The schedule dialog's buttons (twips; the dialog has no menu bar).
+// The schedule dialog's controls (twips; the dialog has no menu bar; the hour boxes lie in
+// its frame at 240, 120).
 namespace schedule {
+constexpr DesignRect txtTo{240 + 1680, 120 + 600, 375, 285};
+constexpr DesignRect chkPMTo{240 + 2340, 120 + 630, 225, 225};
+constexpr DesignRect chkUnattended{360, 1440, 225, 225};
 constexpr DesignRect cmdOK{240, 1800, 1215, 375};
 constexpr DesignRect cmdCancel{2160, 1800, 1215, 375};
 } // namespace schedule

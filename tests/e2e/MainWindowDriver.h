@@ -125,18 +125,18 @@ public:
         if (!op_.focus(id_) || !op_.key(QStringLiteral("alt+f")) ||
             !op_.key(QStringLiteral("Return")))
             return std::nullopt;
-        return op_.findWindow(QStringLiteral("Schedule"), 10s);
+        return op_.findWindow(QStringLiteral("Schedule"), WindowLimit);
     }
 
     // Waits for a message box of this title and answers it with a key.
     bool answerBox(const QString& title, const QString& key,
-                   std::chrono::milliseconds limit = 15s) {
+                   std::chrono::milliseconds limit = WindowLimit) {
         const auto box = op_.findWindow(title, limit);
         if (!box)
             return false;
         lastBox_ = *box;
         return op_.focus(*box) && op_.key(key) &&
-               waitUntil([&] { return !op_.windowNow(title).has_value(); }, 10s);
+               waitUntil([&] { return !op_.windowNow(title).has_value(); }, WindowLimit);
     }
     const QString& lastBox() const { return lastBox_; }
 

@@ -26,6 +26,11 @@ namespace ew::e2e {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// How long a window may take to appear, to go or to change its size on a busy machine.
+constexpr auto WindowLimit = 15s;
+// A helper program (xdotool, import, chattr) that takes longer is stuck.
+constexpr auto ToolLimit = 10s;
+
 // Polls cond every 50 ms until it holds or the time is up; true when it held.
 template <typename Cond> bool waitUntil(Cond cond, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
@@ -42,7 +47,7 @@ template <typename Cond> bool waitUntil(Cond cond, std::chrono::milliseconds lim
 // nullopt when it failed or did not finish.
 inline std::optional<QString> runTool(const QString& program, const QStringList& args,
                                       const QProcessEnvironment& env,
-                                      std::chrono::milliseconds limit = 10s) {
+                                      std::chrono::milliseconds limit = ToolLimit) {
     QProcess p;
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::SeparateChannels);
@@ -77,6 +82,7 @@ public:
     static constexpr int FirstDisplay = 90;
     static constexpr int LastDisplay = 110;
     static constexpr auto StartLimit = 10s;
+    // For the server to start as a process, and to end.
     static constexpr int StopLimitMs = 5000;
 
     ~XServer() { stop(); }
@@ -94,13 +100,14 @@ public:
             if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) == 0)
                 continue;
             auto p = std::make_unique<QProcess>();
-            p->setStandardOutputFile(QString::fromStdString((logDir / "xvfb.log").string()));
-            p->setStandardErrorFile(QString::fromStdString((logDir / "xvfb.log").string()));
+            const QString log = QString::fromStdString((logDir / "xvfb.log").string());
+            p->setStandardOutputFile(log, QIODevice::Append);
+            p->setStandardErrorFile(log, QIODevice::Append);
             p->start(QStringLiteral("Xvfb"),
                      {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
                       QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                       QStringLiteral("tcp"), QStringLiteral("-noreset")});
-            if (!p->waitForStarted(5000))
+            if (!p->waitForStarted(StopLimitMs))
                 continue;
             const qint64 pid = p->processId();
             // Ready when our own server holds the lock and answers on its socket; another
@@ -117,7 +124,8 @@ public:
                 p->kill();
             p->waitForFinished(StopLimitMs);
         }
-        *why = "no X server could be started on displays :90 to :110 (see xvfb.log)";
+        *why = "no X server could be started on displays :" + std::to_string(FirstDisplay) +
+               " to :" + std::to_string(LastDisplay) + " (see xvfb.log)";
         return false;
     }
 

@@ -16,7 +16,6 @@
 namespace ew::e2e {
 namespace {
 
-constexpr auto BoxLimit = 15s;
 constexpr auto LinesLimit = 30s;
 const QString WriteErrorTitle = QStringLiteral("Error writing log");
 const QString SaveErrorTitle = QStringLiteral("Error saving settings");
@@ -37,7 +36,7 @@ protected:
 
     // Waits for a box, keeps its picture and answers OK.
     void expectBoxAndAnswer(const QString& title, const std::string& picture) {
-        const auto found = op_->findWindow(title, BoxLimit);
+        const auto found = op_->findWindow(title, WindowLimit);
         ASSERT_TRUE(found) << "no box \"" << title.toStdString() << "\" appeared";
         EXPECT_TRUE(shoot(*found, picture));
         ASSERT_TRUE(window_->answerBox(title, QStringLiteral("Return")));
