@@ -78,7 +78,12 @@ QString LogFile::defaultLogPath() {
 void LogFile::AppendLogLine(const QString& line, std::int32_t lineCount) {
     // Header and line go out in one write, so a program killed mid-way leaves whole lines.
     QByteArray out;
-    if (lineCount == 0) {
+    // A run's header goes before the first line of that run that reaches the file: when the
+    // first lines cannot be written, the header waits for the first one that can, so the
+    // run's lines are never mistaken for the previous run's.
+    if (lineCount == 0)
+        headerPending_ = true;
+    if (headerPending_) {
         const QDateTime now = clock_.now();
         const QString header = HeaderStarted + HeaderItemSeparator + shortDateText(now.date()) +
                                HeaderItemSeparator + HeaderAt + HeaderItemSeparator +
@@ -102,8 +107,11 @@ void LogFile::AppendLogLine(const QString& line, std::int32_t lineCount) {
         return;
     }
     file.close();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
         reportWriteFailure(file.errorString());
+        return;
+    }
+    headerPending_ = false;
 }
 
 void LogFile::reportWriteFailure(const QString& reason) {

@@ -70,6 +70,7 @@ private:
     MessageBoxes& messages_;
     Launcher& launcher_;
     bool writeFailureReported_ = false;
+    bool headerPending_ = false;
 };
 
 } // namespace ew

@@ -145,6 +145,13 @@ inline std::optional<std::map<std::string, std::string>> parseIniGroup(const std
     return values;
 }
 
+// A stored value, or "<missing>" for a key the file does not hold.
+inline std::string storedValue(const std::map<std::string, std::string>& values,
+                               const std::string& key) {
+    const auto it = values.find(key);
+    return it == values.end() ? "<missing>" : it->second;
+}
+
 // Every key the program stores, by the save button (fourteen) and the schedule dialog.
 inline const std::vector<std::string>& allSettingKeys() {
     static const std::vector<std::string> keys{"IPList",

@@ -192,7 +192,7 @@ TEST_F(FaultRuns, KilledWhileSavingLeavesTheOldOrTheNewSettings) {
                 << now->at("Attempts");
         for (const auto& [key, value] : *values) {
             if (key != "Attempts" && key != "IPList") {
-                EXPECT_EQ(now->count(key) ? now->at(key) : "<missing>", value) << key;
+                EXPECT_EQ(storedValue(*now, key), value) << key;
             }
         }
         std::cout << "[ info     ] killed at \"" << moment.name << "\": the "

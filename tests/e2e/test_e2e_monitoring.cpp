@@ -31,8 +31,8 @@ TEST_F(MonitoringRuns, UnattendedRangeSetInTheScheduleKeepsThePingsAway) {
     ASSERT_TRUE(op_->click(*dialog, centreX(schedule::txtTo), centreY(schedule::txtTo)));
     ASSERT_TRUE(op_->key(QStringLiteral("ctrl+a")) && op_->type(QStringLiteral("11")));
     ASSERT_TRUE(op_->click(*dialog, centreX(schedule::chkPMTo), centreY(schedule::chkPMTo)));
-    ASSERT_TRUE(op_->click(*dialog, centreX(schedule::chkUnattended),
-                           centreY(schedule::chkUnattended)));
+    ASSERT_TRUE(
+        op_->click(*dialog, centreX(schedule::chkUnattended), centreY(schedule::chkUnattended)));
     EXPECT_TRUE(shoot(*dialog, "schedule-enabled"));
     ASSERT_TRUE(op_->click(*dialog, centreX(schedule::cmdOK), centreY(schedule::cmdOK)));
     ASSERT_TRUE(waitUntil([&] { return !op_->windowNow(QStringLiteral("Schedule")); }, WindowLimit))
@@ -50,9 +50,9 @@ TEST_F(MonitoringRuns, UnattendedRangeSetInTheScheduleKeepsThePingsAway) {
 
     const auto stored = parseIniGroup(readFile(box_.settingsFile()), "EchoWarden");
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->at("Unattended"), "True");
-    EXPECT_EQ(stored->at("UnattendedFrom"), "0");
-    EXPECT_EQ(stored->at("UnattendedTo"), "23");
+    EXPECT_EQ(storedValue(*stored, "Unattended"), "True");
+    EXPECT_EQ(storedValue(*stored, "UnattendedFrom"), "0");
+    EXPECT_EQ(storedValue(*stored, "UnattendedTo"), "23");
 }
 
 TEST_F(MonitoringRuns, ExitWhileMonitoringEndsAtOnceSavesAndLeavesWholePasses) {
@@ -67,8 +67,8 @@ TEST_F(MonitoringRuns, ExitWhileMonitoringEndsAtOnceSavesAndLeavesWholePasses) {
     ASSERT_TRUE(window_->setText(controls::txtInterval, QStringLiteral("1")));
     ASSERT_TRUE(window_->setText(controls::txtTimeout, QStringLiteral("1")));
     ASSERT_TRUE(window_->click(controls::cmdStartPing));
-    ASSERT_TRUE(waitUntil([&] { return loggedEntries(box_.defaultLog()) >= addresses.size(); },
-                          PassLimit))
+    ASSERT_TRUE(
+        waitUntil([&] { return loggedEntries(box_.defaultLog()) >= addresses.size(); }, PassLimit))
         << output();
     ASSERT_TRUE(exitProgram()) << "Exit while monitoring";
 
@@ -81,10 +81,10 @@ TEST_F(MonitoringRuns, ExitWhileMonitoringEndsAtOnceSavesAndLeavesWholePasses) {
     std::string list;
     for (const std::string& a : addresses)
         list += a + ",";
-    EXPECT_EQ(stored->at("IPList"), list);
-    EXPECT_EQ(stored->at("IntervalSeconds"), "True");
-    EXPECT_EQ(stored->at("Interval"), "1");
-    EXPECT_EQ(stored->at("Timeout"), "1");
+    EXPECT_EQ(storedValue(*stored, "IPList"), list);
+    EXPECT_EQ(storedValue(*stored, "IntervalSeconds"), "True");
+    EXPECT_EQ(storedValue(*stored, "Interval"), "1");
+    EXPECT_EQ(storedValue(*stored, "Timeout"), "1");
 }
 
 } // namespace
