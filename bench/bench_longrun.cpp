@@ -2,34 +2,19 @@
 // (the results list's bound, resident memory, open files, the log), and 10000 real echoes
 // to 127.0.0.1 while ping floods loopback (every reply matched to its own request).
 
-#include "app/ResultsList.h"
-#include "app/frmEchoWarden.h"
-#include "faults/LoopbackFlood.h"
-#include "faults/ProcessStats.h"
-#include "monitor/PingPass.h"
-#include "settings/SettingsKeys.h"
-#include "support/Fakes.h"
-#include "ui_frmEchoWarden.h"
+#include "BenchSupport.h"
+#include "faults/LongRun.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <memory>
-#include <unistd.h>
 
 namespace {
 
 using namespace ew;
-using SteadyClock = std::chrono::steady_clock;
+using bench::mb;
 
-constexpr int Addresses = 10;
-constexpr int AttemptsPerAddress = 5;
 constexpr long LongRunAttempts = 200000;
 constexpr long EchoCount = 10000;
 constexpr std::int16_t EchoPayload = 56;
@@ -37,55 +22,32 @@ constexpr std::int16_t EchoTimeoutMs = 2000;
 // How far resident memory may end above where it stood after the first full list.
 constexpr long AllowedGrowthKb = 4 * 1024;
 
-double mb(long kb) {
-    return double(kb) / 1024.0;
-}
-
 void BM_LongRunFakeEcho(benchmark::State& state) {
     for (auto _ : state) {
         QTemporaryDir dir;
         const QString logPath = dir.filePath(QStringLiteral("Ping.Log"));
-        test::FakePlatform fakes;
-        fakes.echo.recordCalls = false;
-        QString list;
-        for (int i = 0; i < Addresses; ++i)
-            list += QStringLiteral("host%1,").arg(i);
-        fakes.store.put(keys::IPList, list);
-        fakes.store.put(keys::Attempts, QString::number(AttemptsPerAddress));
-        fakes.store.put(keys::EnableLoggingTotal, QStringLiteral("1"));
-        fakes.store.put(keys::LogFilePath, logPath);
-        auto window = std::make_unique<frmEchoWarden>(fakes.platform());
-        window->setEndProgram([] {});
-        window->Form_Load();
-        auto& results = *window->ui().lstPingResults;
-
+        bench::BenchWindow w;
+        faults::prepareLongRun(w.fakes, logPath);
+        w.window.Form_Load();
         const int filesBefore = faults::openFileCount();
-        int mostLines = 0;
         long rssAtFirstFullList = -1;
         long rssMost = 0;
         long nextSample = PingPass::MaxResultLines;
         QString progression;
-        fakes.echo.onCall = [&](const test::FakeEcho::Call&) {
-            mostLines = std::max(mostLines, results.count());
-        };
-        const auto begin = SteadyClock::now();
-        while (window->pingPass().pingCount() < LongRunAttempts) {
-            window->pingPass().PingAddresses();
-            // The program goes back to its event loop between passes.
-            QCoreApplication::processEvents();
-            mostLines = std::max(mostLines, results.count());
+        const auto begin = std::chrono::steady_clock::now();
+        const int mostLines = faults::runLongRun(w.window, w.fakes.echo, LongRunAttempts, [&] {
             const long rss = faults::residentKb();
+            const long attempts = w.window.pingPass().pingCount();
             rssMost = std::max(rssMost, rss);
-            if (rssAtFirstFullList < 0 &&
-                window->pingPass().pingCount() >= PingPass::MaxResultLines)
+            if (rssAtFirstFullList < 0 && attempts >= PingPass::MaxResultLines)
                 rssAtFirstFullList = rss;
-            if (window->pingPass().pingCount() >= nextSample) {
+            if (attempts >= nextSample) {
                 progression += QStringLiteral(" %1").arg(mb(rss), 0, 'f', 1);
                 nextSample += PingPass::MaxResultLines;
             }
-        }
-        const double seconds = std::chrono::duration<double>(SteadyClock::now() - begin).count();
-        const long attempts = long(window->pingPass().pingCount());
+        });
+        const double seconds = bench::secondsSince(begin);
+        const long attempts = long(w.window.pingPass().pingCount());
         const long rssEnd = faults::residentKb();
         const int filesAfter = faults::openFileCount();
         QFile log(logPath);
@@ -101,7 +63,7 @@ void BM_LongRunFakeEcho(benchmark::State& state) {
                     "  log lines / headers          %lld / %lld\n"
                     "  resident every 30000 attempts (MB):%s\n",
                     attempts, seconds * 1e6 / double(attempts), mostLines, PingPass::MaxResultLines,
-                    AttemptsPerAddress, mb(rssAtFirstFullList), mb(rssMost),
+                    faults::AttemptsPerAddress, mb(rssAtFirstFullList), mb(rssMost),
                     mb(faults::peakResidentKb()), mb(rssEnd), mb(rssEnd - rssAtFirstFullList),
                     rssEnd - rssAtFirstFullList <= AllowedGrowthKb ? "bounded" : "GREW",
                     filesBefore, filesAfter, filesAfter == filesBefore ? "steady" : "GREW",
@@ -127,10 +89,10 @@ void BM_LoopbackEchoUnderFlood(benchmark::State& state) {
             return;
         }
         faults::EchoTally tally;
-        const auto begin = SteadyClock::now();
+        const auto begin = std::chrono::steady_clock::now();
         for (long i = 0; i < EchoCount; ++i)
             tally.echo("127.0.0.1", EchoPayload, EchoTimeoutMs);
-        const double seconds = std::chrono::duration<double>(SteadyClock::now() - begin).count();
+        const double seconds = bench::secondsSince(begin);
         const std::string summary = flood.stop();
         std::printf("real echoes to 127.0.0.1 while ping -f floods loopback:\n"
                     "  echoes                       %ld (%.1f us each, slowest %ld ms)\n"
@@ -151,11 +113,5 @@ BENCHMARK(BM_LoopbackEchoUnderFlood)->Iterations(1)->Unit(benchmark::kSecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return ew::bench::runBenchmarks(argc, argv);
 }

@@ -4,41 +4,28 @@
 // per attempt must not grow with the list: a results view whose layout work grows with its
 // rows would make long unattended runs slower and slower.
 
+#include "BenchSupport.h"
 #include "app/ResultsList.h"
-#include "app/frmEchoWarden.h"
+#include "faults/LongRun.h"
 #include "monitor/PingPass.h"
-#include "support/Fakes.h"
-
-#include <QApplication>
-#include <QFile>
-#include <QListWidget>
-#include <benchmark/benchmark.h>
-#include <unistd.h>
 
 namespace {
 
-using ew::test::FakePlatform;
+using namespace ew;
 
 // Addresses per pass, one attempt each: the bound is checked before every address.
 constexpr int AddressesPerPass = 10;
-constexpr int FullList = ew::PingPass::MaxResultLines;
-constexpr double BytesPerMiB = 1024.0 * 1024.0;
+constexpr int FullList = PingPass::MaxResultLines;
+constexpr int MoreBounds = 6;
 
-struct Monitored {
-    Monitored() : window(fakes.platform()) {
-        fakes.echo.recordCalls = false;
-        window.setEndProgram([] {});
+struct Monitored : bench::BenchWindow {
+    Monitored() {
         window.Form_Load();
-        for (int i = 0; i < AddressesPerPass; ++i)
-            window.findChild<QListWidget*>(QStringLiteral("lstIPList"))
-                ->addItem(QStringLiteral("127.0.0.%1").arg(i + 1));
+        addAddresses(AddressesPerPass);
         window.show();
         QCoreApplication::processEvents();
     }
-    // Found by name: the benchmarks build without the window's generated design header.
-    ew::ResultsList& list() {
-        return *window.findChild<ew::ResultsList*>(QStringLiteral("lstPingResults"));
-    }
+    ResultsList& list() { return *window.ui().lstPingResults; }
     void pass() { window.pingPass().PingAddresses(); }
     // Grows the list to lines by passes, as a long run would.
     void fillTo(int lines) {
@@ -46,24 +33,10 @@ struct Monitored {
             pass();
         QCoreApplication::processEvents();
     }
-    FakePlatform fakes;
-    ew::frmEchoWarden window;
 };
 
 double residentMiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    if (fields.size() < 2)
-        return 0;
-    return fields[1].toDouble() * static_cast<double>(sysconf(_SC_PAGESIZE)) / BytesPerMiB;
-}
-
-void perAttempt(benchmark::State& state) {
-    state.counters["per_attempt"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * AddressesPerPass),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    return bench::mb(faults::residentKb());
 }
 
 // Each timed pass starts from the same list length: range(0) lines before the pass.
@@ -82,7 +55,7 @@ void BM_PassPerAttempt(benchmark::State& state) {
         state.ResumeTiming();
         m.pass();
     }
-    perAttempt(state);
+    bench::perAttempt(state, state.iterations() * AddressesPerPass);
     state.counters["lines"] = m.list().count();
 }
 BENCHMARK(BM_PassPerAttempt)
@@ -100,11 +73,11 @@ void BM_ResidentMemoryFullList(benchmark::State& state) {
         m.fillTo(FullList);
         state.counters["rss_empty_list_MiB"] = empty;
         state.counters["rss_full_list_MiB"] = residentMiB();
-        for (int round = 1; round <= 6; ++round) {
+        for (int round = 1; round <= MoreBounds; ++round) {
             for (int i = 0; i < FullList / AddressesPerPass; ++i)
                 m.pass();
             QCoreApplication::processEvents();
-            if (round == 3 || round == 6)
+            if (round == MoreBounds / 2 || round == MoreBounds)
                 state.counters["rss_after_" + std::to_string(round) + "_more_bounds_MiB"] =
                     residentMiB();
         }
@@ -116,13 +89,5 @@ BENCHMARK(BM_ResidentMemoryFullList)->Iterations(1)->Unit(benchmark::kMillisecon
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return ew::bench::runBenchmarks(argc, argv);
 }

@@ -2,24 +2,21 @@
 // store in a temporary configuration folder; and the address list encoding alone, whose cost
 // must grow in step with the list (no text rebuilt per item).
 
-#include "app/frmEchoWarden.h"
+#include "BenchSupport.h"
 #include "platform/SettingsStore.h"
 #include "settings/Settings.h"
 #include "settings/SettingsCodec.h"
-#include "support/Fakes.h"
-#include "ui_frmEchoWarden.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
+
 #include <memory>
 
 namespace {
 
-using ew::test::FakePlatform;
+using namespace ew;
 
 constexpr int LongList = 10000;
 
@@ -31,24 +28,20 @@ QStringList addresses(int count) {
     return list;
 }
 
-struct Window {
-    explicit Window(ew::SettingsStore& store)
-        : window(ew::Platform{fakes.echo, store, fakes.clock, fakes.messages, fakes.launcher,
-                              fakes.beeper, fakes.windows}) {
-        window.setEndProgram([] {});
-    }
-    FakePlatform fakes;
-    ew::frmEchoWarden window;
-};
+// A loaded window on the real store whose address list is count long.
+std::unique_ptr<bench::BenchWindow> windowWithList(SettingsStore& store, int count) {
+    auto w = std::make_unique<bench::BenchWindow>(&store);
+    w->window.Form_Load();
+    w->window.ui().lstIPList->clear();
+    w->window.ui().lstIPList->addItems(addresses(count));
+    return w;
+}
 
 void BM_SaveSettings(benchmark::State& state) {
-    ew::IniSettingsStore store;
-    Window w(store);
-    w.window.Form_Load();
-    w.window.ui().lstIPList->clear();
-    w.window.ui().lstIPList->addItems(addresses(static_cast<int>(state.range(0))));
+    IniSettingsStore store;
+    const auto w = windowWithList(store, static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        if (!w.window.settings().cmdSave_Click())
+        if (!w->window.settings().cmdSave_Click())
             state.SkipWithError("the settings could not be saved");
     }
 }
@@ -60,17 +53,13 @@ void BM_LoadSettings(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     QString file;
     {
-        ew::IniSettingsStore store;
-        Window w(store);
-        w.window.Form_Load();
-        w.window.ui().lstIPList->clear();
-        w.window.ui().lstIPList->addItems(addresses(count));
-        w.window.settings().cmdSave_Click();
+        IniSettingsStore store;
+        windowWithList(store, count)->window.settings().cmdSave_Click();
         file = store.location(QStringLiteral("8R1"));
     }
     QDateTime stamp = QDateTime::currentDateTime();
-    std::unique_ptr<ew::IniSettingsStore> store;
-    std::unique_ptr<Window> w;
+    std::unique_ptr<IniSettingsStore> store;
+    std::unique_ptr<bench::BenchWindow> w;
     for (auto _ : state) {
         state.PauseTiming();
         w.reset();
@@ -82,8 +71,8 @@ void BM_LoadSettings(benchmark::State& state) {
             !f.setFileTime(stamp, QFileDevice::FileModificationTime))
             state.SkipWithError("the settings file could not be touched");
         f.close();
-        store = std::make_unique<ew::IniSettingsStore>();
-        w = std::make_unique<Window>(*store);
+        store = std::make_unique<IniSettingsStore>();
+        w = std::make_unique<bench::BenchWindow>(store.get());
         state.ResumeTiming();
         w->window.Form_Load();
     }
@@ -96,15 +85,15 @@ BENCHMARK(BM_LoadSettings)->Arg(LongList)->Unit(benchmark::kMillisecond);
 void BM_EncodeList(benchmark::State& state) {
     const QStringList list = addresses(static_cast<int>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(ew::encodeList(list));
+        benchmark::DoNotOptimize(encodeList(list));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_EncodeList)->RangeMultiplier(10)->Range(1000, 100000)->Complexity();
 
 void BM_DecodeList(benchmark::State& state) {
-    const QString text = ew::encodeList(addresses(static_cast<int>(state.range(0))));
+    const QString text = encodeList(addresses(static_cast<int>(state.range(0))));
     for (auto _ : state)
-        benchmark::DoNotOptimize(ew::decodeList(text));
+        benchmark::DoNotOptimize(decodeList(text));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_DecodeList)->RangeMultiplier(10)->Range(1000, 100000)->Complexity();
@@ -116,11 +105,5 @@ int main(int argc, char** argv) {
     QTemporaryDir configHome;
     qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(false);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return ew::bench::runBenchmarks(argc, argv);
 }

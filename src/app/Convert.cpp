@@ -28,13 +28,18 @@ std::optional<std::int16_t> toInt16(const QString& text) {
     return static_cast<std::int16_t>(r);
 }
 
-QString numberText(double value) { return QString::number(value, 'g', 15); }
+QString numberText(double value) {
+    return QString::number(value, 'g', 15);
+}
 
 int checkValue(const QCheckBox& box) {
     switch (box.checkState()) {
-    case Qt::Checked: return 1;
-    case Qt::PartiallyChecked: return 2;
-    default: return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 0;
     }
 }
 

@@ -14,8 +14,8 @@ enum class MsgAnswer { Ok, Yes, No };
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    virtual MsgAnswer show(QWidget* parent, const QString& text, const QString& title,
-                           MsgIcon icon, MsgButtons buttons) = 0;
+    virtual MsgAnswer show(QWidget* parent, const QString& text, const QString& title, MsgIcon icon,
+                           MsgButtons buttons) = 0;
 };
 
 class QtMessageBoxes final : public MessageBoxes {

@@ -2,39 +2,30 @@
 #include "app/StatusBar.h"
 #include "app/TimeText.h"
 #include "monitor/Monitor.h"
-#include "monitor/PingPass.h"
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
 
-#include <QFile>
 #include <QMenu>
-#include <QMenuBar>
-#include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 namespace ew::test {
 namespace {
 
-class MainWindowDesign : public MainWindowTest {};
+using MainWindowDesign = MainWindowTest;
 
-TEST_F(MainWindowDesign, ControlsCarryTheirDesignNamesCaptionsAndLimits) {
-    struct Expect {
-        const char* name;
-        const char* caption;
-    };
-    const Expect buttons[] = {
+TEST_F(MainWindowDesign, ControlsAndMenusCarryTheirDesignNamesCaptionsAndLimits) {
+    const std::pair<const char*, const char*> buttons[] = {
         {"cmdStartPing", "Ping"}, {"cmdStopPing", "Stop"},      {"cmdOpenLog", "Open Log"},
         {"cmdExit", "Exit"},      {"cmdSave", "Save Settings"}, {"cmdSettings", "<< Hide Settings"},
         {"cmdAdd", "Add"},        {"cmdRemove", "Remove"},      {"cmdClear", "Clear"},
         {"cmdSetLog", "Set"}};
-    for (const auto& b : buttons) {
-        auto* w = window->findChild<QPushButton*>(QString::fromLatin1(b.name));
-        ASSERT_NE(w, nullptr) << b.name;
-        EXPECT_EQ(w->text(), QString::fromLatin1(b.caption)) << b.name;
+    for (const auto& [name, caption] : buttons) {
+        auto* w = window->findChild<QPushButton*>(QString::fromLatin1(name));
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_EQ(w->text(), QString::fromLatin1(caption)) << name;
     }
-    // The typing limits bind the operator's keystrokes (the program may write longer texts).
+    // The typing limits bind the operator's keystrokes; the program may write longer texts.
     const std::pair<QLineEdit*, int> limits[] = {
         {ui().txtInterval, 3}, {ui().txtAttempts, 1}, {ui().txtNumBytes, 3}, {ui().txtTimeout, 3}};
     for (const auto& [box, limit] : limits) {
@@ -43,6 +34,8 @@ TEST_F(MainWindowDesign, ControlsCarryTheirDesignNamesCaptionsAndLimits) {
         QTest::keyClicks(box, QStringLiteral("98765"));
         EXPECT_EQ(box->text(), QStringLiteral("98765").left(limit))
             << box->objectName().toStdString();
+        box->setText(QStringLiteral("1024"));
+        EXPECT_EQ(box->text(), QStringLiteral("1024")) << box->objectName().toStdString();
     }
     EXPECT_EQ(ui().optMilSeconds->text(), QStringLiteral("tenth-seconds"));
     EXPECT_EQ(ui().optMilSeconds->parentWidget(), ui().centralwidget);
@@ -52,13 +45,6 @@ TEST_F(MainWindowDesign, ControlsCarryTheirDesignNamesCaptionsAndLimits) {
     EXPECT_EQ(ui().Frame1->title(), QStringLiteral("Ping settings"));
     EXPECT_EQ(ui().Frame2->title(), QStringLiteral("Log settings"));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Echo Warden"));
-    // Positions are the design's twips at 15 to the pixel.
-    EXPECT_EQ(ui().cmdOpenLog->geometry(), QRect(136, 8, 73, 21));
-    EXPECT_EQ(ui().lstPingResults->geometry(), ui().txtPathError->geometry());
-    EXPECT_EQ(ui().txtTimeout->geometry(), QRect(168, 352, 25, 19));
-}
-
-TEST_F(MainWindowDesign, MenusHaveTheirCaptionsAndCheckMarks) {
     EXPECT_EQ(ui().mnuFile->title(), QStringLiteral("&File"));
     EXPECT_EQ(ui().mnuSettings->title(), QStringLiteral("&Settings"));
     EXPECT_EQ(ui().mnuHelp->title(), QStringLiteral("Help"));
@@ -139,23 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
         Placed{"lblLogFailed", 480, 720, 1215, 255}, Placed{"txtLog", 2520, 5880, 2175, 285},
         Placed{"cmdSetLog", 2520, 6240, 735, 250}));
 
-class StartUp : public MainWindowTest {};
-
-TEST_F(StartUp, FixedFullWindowAThirdOfTheFreeHeightFromTheTop) {
-    EXPECT_EQ(state().stateFlag, StateFlag::Dont);
+// Its placement on the screen is checked with the settings panel's heights.
+TEST_F(MainWindowDesign, FixedFullWindowWithTheStatusBarDockedAtItsBottom) {
     load();
-    EXPECT_EQ(state().stateFlag, StateFlag::Yes);
-    EXPECT_EQ(state().askOverwrite, AskOverwrite::Yes);
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     const Qt::WindowFlags flags = window->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-
-    const QRect screen = window->screen()->geometry();
-    const QRect outer = window->frameGeometry();
-    EXPECT_NEAR(outer.top() - screen.top(), (screen.height() - outer.height()) / 3.0, 1.0);
-    EXPECT_NEAR(outer.left() - screen.left(), (screen.width() - outer.width()) / 2.0, 1.0);
-
     // The full window shows every control above the status bar docked at its bottom.
     const QRect client = ui().centralwidget->rect();
     const QRect bar = ui().StatusBar1->geometry();
@@ -167,102 +143,49 @@ TEST_F(StartUp, FixedFullWindowAThirdOfTheFreeHeightFromTheTop) {
         EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
         EXPECT_LE(w->geometry().bottom(), bar.top()) << w->objectName().toStdString();
     }
-    EXPECT_FALSE(window->monitor().timer1().isActive());
-    EXPECT_FALSE(ui().cmdStopPing->isEnabled());
 }
 
-// Exit by the button or the menu item: saves only when asked to, then ends at once.
-class ExitCommand : public MainWindowTest,
-                    public ::testing::WithParamInterface<std::pair<bool, bool>> {
-protected:
-    void exit() {
-        if (GetParam().first)
-            ui().cmdExit->click();
-        else
-            ui().mnuExit->trigger();
-    }
-};
+enum class EndBy { Button, Menu, CloseBox };
 
-TEST_P(ExitCommand, SavesWhenAskedAndEnds) {
+// Exit by the button or the menu item saves when asked to; the close box never saves. Each
+// ends at once, also while monitoring, and leaves nothing running.
+class Ending : public MainWindowTest,
+               public ::testing::WithParamInterface<std::tuple<EndBy, bool>> {};
+
+TEST_P(Ending, SavesOnlyByExitWhenAskedAndLeavesNothingRunning) {
+    const auto [by, save] = GetParam();
     load();
-    const bool save = GetParam().second;
     ui().mnuSSave->setChecked(save);
     ui().lstIPList->addItem(QStringLiteral("10.0.0.1"));
+    ui().txtInterval->setText(QStringLiteral("10"));
+    ui().optSeconds->setChecked(true);
+    window->monitor().cmdStartPing_Click();
+    ASSERT_TRUE(window->monitor().timer1().isActive());
     fakes.store.writes.clear();
-    exit();
+    if (by == EndBy::Button)
+        ui().cmdExit->click();
+    else if (by == EndBy::Menu)
+        ui().mnuExit->trigger();
+    else
+        window->close();
     EXPECT_EQ(endRequests, 1);
-    if (save) {
+    EXPECT_FALSE(window->monitor().timer1().isActive());
+    EXPECT_FALSE(window->toolTips().timerEnabled());
+    window->monitor().Timer1_Timer(); // a tick that was already due
+    EXPECT_EQ(fakes.echo.calls.size(), 1u);
+    if (save && by != EndBy::CloseBox) {
         EXPECT_TRUE(fakes.store.writes.contains(QStringLiteral("IPList=10.0.0.1,")))
             << fakes.store.writes.join(u' ').toStdString();
-        EXPECT_FALSE(fakes.store.writes.filter(QStringLiteral("UnattendedFrom=")).size());
+        EXPECT_TRUE(fakes.store.writes.filter(QStringLiteral("UnattendedFrom=")).isEmpty());
     } else {
         EXPECT_TRUE(fakes.store.writes.isEmpty());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ButtonOrMenu, ExitCommand,
-                         ::testing::Values(std::pair{true, true}, std::pair{true, false},
-                                           std::pair{false, true}, std::pair{false, false}));
-
-class Ending : public MainWindowTest {
-protected:
-    void startMonitoring() {
-        load();
-        ui().lstIPList->addItem(QStringLiteral("h"));
-        ui().txtInterval->setText(QStringLiteral("10"));
-        ui().optSeconds->setChecked(true);
-        window->monitor().cmdStartPing_Click();
-        ASSERT_TRUE(window->monitor().timer1().isActive());
-    }
-};
-
-TEST_F(Ending, ExitWhileMonitoringRunsNoFurtherPass) {
-    startMonitoring();
-    const auto calls = fakes.echo.calls.size();
-    ui().cmdExit->click();
-    EXPECT_EQ(endRequests, 1);
-    EXPECT_FALSE(window->monitor().timer1().isActive());
-    window->monitor().Timer1_Timer(); // a tick that was already due
-    EXPECT_EQ(fakes.echo.calls.size(), calls);
-    EXPECT_FALSE(window->toolTips().timerEnabled());
-}
-
-TEST_F(Ending, CloseBoxEndsWithoutSavingAndLeavesNothingRunning) {
-    startMonitoring();
-    ui().mnuSSave->setChecked(true);
-    fakes.store.writes.clear();
-    window->close();
-    EXPECT_EQ(endRequests, 1);
-    EXPECT_TRUE(fakes.store.writes.isEmpty());
-    EXPECT_FALSE(window->monitor().timer1().isActive());
-    EXPECT_FALSE(window->toolTips().timerEnabled());
-}
-
-TEST_F(Ending, ExitWhileTheOverwriteQuestionIsOpenAbandonsThePass) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString log = dir.filePath(QStringLiteral("ping.log"));
-    {
-        QFile old(log);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("kept\r\n");
-    }
-    load();
-    ui().lstIPList->addItem(QStringLiteral("h"));
-    state().askOverwrite = AskOverwrite::Dont;
-    ui().txtLog->setText(log);
-    ui().chkLogTotal->setChecked(true);
-    state().askOverwrite = AskOverwrite::Yes;
-    ui().mnuSSave->setChecked(false);
-    fakes.messages.answers.push_back(MsgAnswer::No);
-    fakes.messages.whileOpen = [this](const FakeMessageBoxes::Box&) { ui().cmdExit->click(); };
-    window->monitor().cmdStartPing_Click();
-    EXPECT_EQ(endRequests, 1);
-    EXPECT_TRUE(fakes.echo.calls.empty());
-    QFile kept(log);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("kept\r\n"));
-}
+INSTANTIATE_TEST_SUITE_P(ButtonMenuOrCloseBox, Ending,
+                         ::testing::Combine(::testing::Values(EndBy::Button, EndBy::Menu,
+                                                              EndBy::CloseBox),
+                                            ::testing::Bool()));
 
 } // namespace
 } // namespace ew::test

@@ -7,10 +7,13 @@
 #include <map>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace ew::e2e {
+
+using Settings = std::map<std::string, std::string>;
 
 struct LogEntry {
     bool reply = false; // else a failure
@@ -28,149 +31,87 @@ struct LogRun {
 struct ParsedLog {
     std::vector<LogRun> runs;
     std::string problem; // empty when every line was well formed
-    int lines = 0;
 };
-
-namespace logtext {
-// The system's long time format: hours, minutes and seconds (a 12-hour clock adds AM/PM).
-inline const std::string Time = "([0-9]{1,2}:[0-9]{2}:[0-9]{2}(?: ?[AaPp]\\.?[Mm]\\.?)?)";
-inline const std::string ReplyMark = "\x1a";
-inline const std::string FailureMark = "\xe2\x80\xa0"; // U+2020 in UTF-8
-} // namespace logtext
 
 // Splits the log into runs and checks every line's form. A run begins with an empty line and
 // the header line; a file may begin with header-less lines only when allowHeaderless is set.
 inline ParsedLog parseLog(const std::string& bytes, bool allowHeaderless = false) {
-    using namespace logtext;
-    static const std::regex header("Started log on +(.+?) +at +" + Time +
+    // The system's long time format: hours, minutes and seconds (a 12-hour clock adds AM/PM).
+    static const std::string time = "([0-9]{1,2}:[0-9]{2}:[0-9]{2}(?: ?[AaPp]\\.?[Mm]\\.?)?)";
+    static const std::string replyMark = "\x1a", failureMark = "\xe2\x80\xa0"; // U+2020
+    static const std::regex header("Started log on +(.+?) +at +" + time +
                                    " +Logging (Total|Failed) pings");
-    static const std::regex reply(ReplyMark + " " + Time + " Reply from (.*), Time:([0-9]+) ms");
-    static const std::regex failure(FailureMark + " " + Time +
+    static const std::regex reply(replyMark + " " + time + " Reply from (.*), Time:([0-9]+) ms");
+    static const std::regex failure(failureMark + " " + time +
                                     " Ping to  (.*) --== F A I L E D ==-- ");
     ParsedLog log;
-    if (bytes.empty())
-        return log;
-    if (bytes.size() < 2 || bytes.compare(bytes.size() - 2, 2, "\r\n") != 0) {
-        log.problem = "the last line does not end in CR LF";
-        return log;
-    }
+    if (!bytes.empty() && !bytes.ends_with("\r\n"))
+        return {{}, "the last line does not end in CR LF"};
     bool expectHeader = false;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        const std::size_t end = bytes.find("\r\n", pos);
+    for (std::size_t pos = 0, end = 0; pos < bytes.size(); pos = end + 2) {
+        end = bytes.find("\r\n", pos);
         const std::string line = bytes.substr(pos, end - pos);
-        pos = end + 2;
-        ++log.lines;
-        const std::string where = "line " + std::to_string(log.lines) + " \"" + line + "\": ";
+        const std::string where = "line \"" + line + "\": ";
+        std::smatch m;
         if (line.find_first_of("\r\n") != std::string::npos) {
             log.problem = where + "a lone CR or LF inside the line";
-            return log;
-        }
-        std::smatch m;
-        if (expectHeader) {
-            if (!std::regex_match(line, m, header)) {
+        } else if (expectHeader) {
+            if (std::regex_match(line, m, header))
+                log.runs.push_back({line, m[3] == "Total", {}});
+            else
                 log.problem = where + "an empty line not followed by the header line";
-                return log;
-            }
-            log.runs.push_back(LogRun{line, m[3] == "Total", {}});
             expectHeader = false;
         } else if (line.empty()) {
             expectHeader = true;
-        } else if (std::regex_match(line, m, reply) || std::regex_match(line, m, failure)) {
-            if (log.runs.empty()) {
-                if (!allowHeaderless) {
-                    log.problem = where + "a result line before any header";
-                    return log;
-                }
-                log.runs.push_back(LogRun{});
-            }
-            LogEntry e;
-            e.reply = line.rfind(ReplyMark, 0) == 0;
-            e.time = m[1];
-            e.address = m[2];
-            if (e.reply)
-                e.roundTripMs = std::stol(m[3]);
-            log.runs.back().entries.push_back(e);
-        } else {
+        } else if (!std::regex_match(line, m, reply) && !std::regex_match(line, m, failure)) {
             log.problem = where + "neither a header nor a result line";
-            return log;
+        } else if (log.runs.empty() && !allowHeaderless) {
+            log.problem = where + "a result line before any header";
+        } else {
+            if (log.runs.empty())
+                log.runs.emplace_back();
+            const bool isReply = line.starts_with(replyMark);
+            log.runs.back().entries.push_back(
+                {isReply, m[1], m[2], isReply ? std::stol(m[3]) : -1});
         }
+        if (!log.problem.empty())
+            return log;
     }
     if (expectHeader)
         log.problem = "the file ends with an empty line and no header";
     return log;
 }
 
-// The values of one group of an INI file as QSettings writes it (quoted values unquoted).
+// The values of one group of an INI file as QSettings writes it (quoted values unquoted);
 // nullopt when the file is not well formed: a line that is neither a group, a key nor empty.
-inline std::optional<std::map<std::string, std::string>> parseIniGroup(const std::string& bytes,
-                                                                       const std::string& group) {
-    std::map<std::string, std::string> values;
+inline std::optional<Settings> parseIniGroup(const std::string& bytes, const std::string& group) {
+    Settings values;
     std::string current;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        std::size_t end = bytes.find('\n', pos);
-        if (end == std::string::npos)
-            end = bytes.size();
-        std::string line = bytes.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r')
+    std::istringstream in(bytes);
+    for (std::string line; std::getline(in, line);) {
+        if (line.ends_with('\r'))
             line.pop_back();
         if (line.empty())
             continue;
-        if (line.front() == '[') {
-            if (line.back() != ']')
-                return std::nullopt;
+        if (line.front() == '[' && line.back() == ']') {
             current = line.substr(1, line.size() - 2);
             continue;
         }
         const std::size_t eq = line.find('=');
-        if (eq == std::string::npos)
+        std::string value = eq == std::string::npos ? "" : line.substr(eq + 1);
+        const bool quoted = value.starts_with('"');
+        if (eq == std::string::npos || (quoted && (value.size() < 2 || !value.ends_with('"'))))
             return std::nullopt;
-        std::string value = line.substr(eq + 1);
-        if (!value.empty() && value.front() == '"') {
-            if (value.size() < 2 || value.back() != '"')
-                return std::nullopt;
+        if (quoted) {
             std::string plain;
-            for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-                if (value[i] == '\\' && i + 2 < value.size())
-                    ++i;
-                plain += value[i];
-            }
+            for (std::size_t i = 1; i + 1 < value.size(); ++i)
+                plain += value[i] == '\\' && i + 2 < value.size() ? value[++i] : value[i];
             value = plain;
         }
         if (current == group)
             values[line.substr(0, eq)] = value;
     }
     return values;
-}
-
-// A stored value, or "<missing>" for a key the file does not hold.
-inline std::string storedValue(const std::map<std::string, std::string>& values,
-                               const std::string& key) {
-    const auto it = values.find(key);
-    return it == values.end() ? "<missing>" : it->second;
-}
-
-// Every key the program stores, by the save button (fourteen) and the schedule dialog.
-inline const std::vector<std::string>& allSettingKeys() {
-    static const std::vector<std::string> keys{"IPList",
-                                               "UnattendedTo",
-                                               "UnattendedFrom",
-                                               "LogFilePath",
-                                               "SaveSettingsOnExit",
-                                               "Unattended",
-                                               "PingWithBytes",
-                                               "Timeout",
-                                               "IntervalMinutes",
-                                               "IntervalSeconds",
-                                               "Interval",
-                                               "Beep",
-                                               "Attempts",
-                                               "EnableLoggingTotal",
-                                               "EnableLoggingFailed",
-                                               "IntervalTenths"};
-    return keys;
 }
 
 } // namespace ew::e2e

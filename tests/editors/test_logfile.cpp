@@ -18,10 +18,13 @@
 namespace ew::test {
 namespace {
 
-const QString InvalidText =
-    QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
-const QString OverwriteText =
-    QStringLiteral("The log already exists.Ovewrite? Select No to append.");
+using Box = FakeMessageBoxes::Box;
+const Box InvalidBox{QStringLiteral("The log file path is invalid.\rPlease enter a valid path."),
+                     QStringLiteral("Invalid directory"), MsgIcon::Critical, MsgButtons::Ok};
+const Box OverwriteBox{QStringLiteral("The log already exists.Ovewrite? Select No to append."),
+                       QStringLiteral("Log File"), MsgIcon::Information, MsgButtons::YesNo};
+const Box MissingBox{QStringLiteral("The log file doesn't exists."),
+                     QStringLiteral("Error opening log"), MsgIcon::Critical, MsgButtons::Ok};
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -34,26 +37,23 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-// Root writes to read-only files regardless; with the file-system user and group of "nobody"
-// (this thread only) the file modes count again.
-class FileModesEnforced {
-public:
-    FileModesEnforced() : wasRoot_(geteuid() == 0) {
-        if (wasRoot_) {
-            setfsgid(NobodyId);
-            setfsuid(NobodyId);
+// Root writes to read-only files regardless; with the file-system ids of "nobody" (this thread
+// only) the file modes count again.
+struct FileModesEnforced {
+    static constexpr uid_t Nobody = 65534;
+    const bool root = geteuid() == 0;
+    FileModesEnforced() {
+        if (root) {
+            setfsgid(Nobody);
+            setfsuid(Nobody);
         }
     }
     ~FileModesEnforced() {
-        if (wasRoot_) {
+        if (root) {
             setfsuid(0);
             setfsgid(0);
         }
     }
-
-private:
-    static constexpr uid_t NobodyId = 65534;
-    bool wasRoot_;
 };
 
 class LogFileTest : public MainWindowTest {
@@ -108,31 +108,36 @@ TEST_P(LogHeader, EachRunOpensWithHeaderBlockAndLinesFollowAsHanded) {
 }
 INSTANTIATE_TEST_SUITE_P(TotalOrFailed, LogHeader, ::testing::Bool());
 
-TEST_F(LogFileTest, OverwriteAskedOnceWhenAllPingsRunsTheCheckTwice) {
+// Checking "Log all pings" runs the check twice but asks once; Yes deletes the file, empties
+// the results list and the failed count, No appends after an empty line.
+class Overwrite : public LogFileTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
+    const bool yes = GetParam();
     writeFile(logPath, "old\r\n");
     ui().lstPingResults->addLine(QStringLiteral("kept until overwritten"));
     ui().StatusBar1->setPanelText(1, QStringLiteral("Pings: 9"));
     ui().StatusBar1->setPanelText(2, QStringLiteral("Failed: 4"));
     state().failedCount = 4;
-    fakes.messages.answers.push_back(MsgAnswer::Yes);
+    fakes.messages.answers.push_back(yes ? MsgAnswer::Yes : MsgAnswer::No);
     logTo(logPath);
-
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Log File"));
-    EXPECT_EQ(fakes.messages.shown[0].text, OverwriteText);
-    EXPECT_EQ(fakes.messages.shown[0].icon, MsgIcon::Information);
-    EXPECT_EQ(fakes.messages.shown[0].buttons, MsgButtons::YesNo);
-    EXPECT_FALSE(QFile::exists(logPath));
-    EXPECT_EQ(ui().lstPingResults->count(), 0);
-    EXPECT_EQ(state().failedCount, 0);
-    EXPECT_EQ(ui().StatusBar1->panelText(2), QStringLiteral("Failed: 0"));
+    EXPECT_EQ(fakes.messages.shown, std::vector<Box>{OverwriteBox});
+    EXPECT_EQ(QFile::exists(logPath), !yes);
+    EXPECT_EQ(ui().lstPingResults->count(), yes ? 0 : 1);
+    EXPECT_EQ(state().failedCount, yes ? 0 : 4);
+    EXPECT_EQ(ui().StatusBar1->panelText(2),
+              yes ? QStringLiteral("Failed: 0") : QStringLiteral("Failed: 4"));
     EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 9"));
 
     log().ApplyLogPath(); // the next pass: settled, no second question
-    EXPECT_EQ(fakes.messages.shown.size(), 1u);
     log().AppendLogLine(QStringLiteral("new"), 0);
-    EXPECT_EQ(readAll(logPath), header(fakes.clock.now(), true) + "new\r\n");
+    EXPECT_EQ(readAll(logPath), (yes ? QByteArray() : QByteArray("old\r\n")) +
+                                    header(fakes.clock.now(), true) + "new\r\n");
+    ui().cmdSetLog->setEnabled(true);
+    ui().cmdSetLog->click(); // Set arms the question again
+    EXPECT_EQ(fakes.messages.shown.size(), 2u);
 }
+INSTANTIATE_TEST_SUITE_P(YesOrNo, Overwrite, ::testing::Bool());
 
 TEST_F(LogFileTest, QuestionSettlesOnlyWhenAnswered) {
     writeFile(logPath, "old\r\n");
@@ -144,18 +149,6 @@ TEST_F(LogFileTest, QuestionSettlesOnlyWhenAnswered) {
     logTo(logPath, false);
     EXPECT_EQ(boxesTitled(QStringLiteral("Log File")).size(), 2u);
     EXPECT_EQ(state().askOverwrite, AskOverwrite::Dont);
-}
-
-TEST_F(LogFileTest, AnswerNoAppendsTheNextRunAfterAnEmptyLine) {
-    writeFile(logPath, "last line of the old run\r\n");
-    logTo(logPath, false); // the default answer is No
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    log().AppendLogLine(QStringLiteral("x"), 0);
-    EXPECT_EQ(readAll(logPath),
-              "last line of the old run\r\n" + header(fakes.clock.now(), false) + "x\r\n");
-    ui().cmdSetLog->setEnabled(true);
-    ui().cmdSetLog->click(); // Set arms the question again
-    EXPECT_EQ(fakes.messages.shown.size(), 2u);
 }
 
 enum class Verdict { Accepted, Rejected, Unchecked };
@@ -184,15 +177,12 @@ TEST_P(LogPathCheck, TypedPathIsCheckedAsSetIsPressed) {
     EXPECT_EQ(ui().cmdSetLog->isEnabled(), v != Verdict::Accepted);
     EXPECT_EQ(ui().txtPathError->isHidden(), v != Verdict::Rejected);
     EXPECT_EQ(ui().lstPingResults->isHidden(), v == Verdict::Rejected);
-    ASSERT_EQ(fakes.messages.shown.size(), v == Verdict::Rejected ? 1u : 0u);
-    if (v == Verdict::Rejected) {
-        EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Invalid directory"));
-        EXPECT_EQ(fakes.messages.shown[0].text, InvalidText);
-        EXPECT_EQ(fakes.messages.shown[0].icon, MsgIcon::Critical);
-        EXPECT_EQ(fakes.messages.shown[0].buttons, MsgButtons::Ok);
-        log().ApplyLogPath(); // still armed: reported again
-        EXPECT_EQ(fakes.messages.shown.size(), 2u);
+    if (v != Verdict::Rejected) {
+        EXPECT_TRUE(fakes.messages.shown.empty());
+        return;
     }
+    log().ApplyLogPath(); // still armed: reported again
+    EXPECT_EQ(fakes.messages.shown, std::vector<Box>({InvalidBox, InvalidBox}));
 }
 INSTANTIATE_TEST_SUITE_P(
     Paths, LogPathCheck,
@@ -205,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                                Verdict::Unchecked}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(LogFileTest, EmptyBoxAfterRejectedPathInstallsDefaultButStartStaysRefused) {
+TEST_F(LogFileTest, EmptyBoxAfterRejectedPathInstallsDefaultButKeepsThePathInvalid) {
     logTo(QStringLiteral("%1/nowhere/x.log").arg(dir.path()));
     ASSERT_TRUE(state().logPathInvalid);
     const QString def = LogFile::defaultLogPath();
@@ -222,12 +212,6 @@ TEST_F(LogFileTest, EmptyBoxAfterRejectedPathInstallsDefaultButStartStaysRefused
     ASSERT_EQ(boxesTitled(QStringLiteral("Log File")).size(), 1u); // asked about the default
     if (made)
         QFile::remove(def);
-
-    window->monitor().cmdStartPing_Click();
-    EXPECT_EQ(boxesTitled(QStringLiteral("Invalid directory")).size(), 1u);
-    EXPECT_FALSE(ui().txtPathError->isHidden());
-    EXPECT_FALSE(ui().cmdStopPing->isEnabled());
-
     ui().cmdSetLog->setEnabled(true);
     ui().cmdSetLog->click(); // the default path, now set as a typed path, passes
     EXPECT_FALSE(state().logPathInvalid);
@@ -263,10 +247,7 @@ TEST_F(LogFileTest, OpenLogShowsTheSetFileOrSaysItIsMissing) {
     ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("my logs"))));
     logTo(spaced);
     ui().cmdOpenLog->click();
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Error opening log"));
-    EXPECT_EQ(fakes.messages.shown[0].text, QStringLiteral("The log file doesn't exists."));
-    EXPECT_EQ(fakes.messages.shown[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(fakes.messages.shown, std::vector{MissingBox});
     EXPECT_TRUE(fakes.launcher.editorOpened.isEmpty());
     EXPECT_TRUE(fakes.launcher.started.empty());
 
@@ -277,53 +258,34 @@ TEST_F(LogFileTest, OpenLogShowsTheSetFileOrSaysItIsMissing) {
     EXPECT_EQ(fakes.messages.shown.size(), 1u);
 }
 
-struct Unwritable {
-    const char* name;
-    QString (*target)(const QTemporaryDir&);
-    bool modesMatter = false;
-};
+// The operator hears of a log that cannot be written once per run, with the path and the
+// system's reason.
+void expectWriteFailures(const std::vector<Box>& boxes, const QString& path, std::size_t count) {
+    ASSERT_EQ(boxes.size(), count);
+    const QStringList parts = boxes[0].text.split(QLatin1Char('\r'));
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts[0], QStringLiteral("The log file %1 cannot be written.").arg(path));
+    EXPECT_FALSE(parts[1].isEmpty());
+    EXPECT_EQ(parts[2],
+              QStringLiteral("Pinging goes on; lines that cannot be written are not logged."));
+    EXPECT_EQ(boxes[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
+}
 
-class LogWriteFailure : public LogFileTest, public ::testing::WithParamInterface<Unwritable> {};
+class LogWriteFailure : public LogFileTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(LogWriteFailure, ReportedOncePerRunNamingPathAndReason) {
     ui().txtLog->setText(logPath);
     ui().chkLogFailed->setChecked(true);
-    state().logPath = GetParam().target(dir);
-    std::optional<FileModesEnforced> modes;
-    if (GetParam().modesMatter)
-        modes.emplace();
+    state().logPath = QString::fromLatin1(GetParam()).replace(QStringLiteral("%1"), dir.path());
     for (int i = 0; i < 3; ++i)
         log().AppendLogLine(QStringLiteral("line"), i);
     log().beginRun();
     log().AppendLogLine(QStringLiteral("line"), 0);
-
-    const auto boxes = boxesTitled(QStringLiteral("Error writing log"));
-    ASSERT_EQ(boxes.size(), 2u);
-    const QStringList parts = boxes[0].text.split(QLatin1Char('\r'));
-    ASSERT_EQ(parts.size(), 3);
-    EXPECT_EQ(parts[0], QStringLiteral("The log file %1 cannot be written.").arg(state().logPath));
-    EXPECT_FALSE(parts[1].isEmpty());
-    EXPECT_EQ(boxes[0].icon, MsgIcon::Critical);
-    EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
+    expectWriteFailures(boxesTitled(QStringLiteral("Error writing log")), state().logPath, 2);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Targets, LogWriteFailure,
-    ::testing::Values(
-        Unwritable{"MissingDirectory",
-                   [](const QTemporaryDir& d) { return d.filePath(QStringLiteral("gone/x.log")); }},
-        Unwritable{"Directory", [](const QTemporaryDir& d) { return d.path(); }},
-        Unwritable{"FullDisk", [](const QTemporaryDir&) { return QStringLiteral("/dev/full"); }},
-        Unwritable{"ReadOnlyFile",
-                   [](const QTemporaryDir& d) {
-                       const QString p = d.filePath(QStringLiteral("ro.log"));
-                       writeFile(p, "");
-                       QFile::setPermissions(p, QFile::ReadOwner | QFile::ReadOther);
-                       QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                           QFile::ExeOwner | QFile::ExeOther);
-                       return p;
-                   },
-                   true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(MissingDirectoryDirectoryOrFullDisk, LogWriteFailure,
+                         ::testing::Values("%1/gone/x.log", "%1", "/dev/full"));
 
 TEST_F(LogFileTest, ReadOnlyLogIsReportedOncePerRunWhileThePingsGoOn) {
     ui().lstIPList->addItem(QStringLiteral("127.0.0.1"));
@@ -333,16 +295,13 @@ TEST_F(LogFileTest, ReadOnlyLogIsReportedOncePerRunWhileThePingsGoOn) {
     QFile::setPermissions(dir.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther);
     FileModesEnforced modes;
-    window->monitor().cmdStartPing_Click();
-    window->pingPass().PingAddresses();
-    EXPECT_EQ(ui().lstPingResults->count(), 2);
-    EXPECT_EQ(boxesTitled(QStringLiteral("Error writing log")).size(), 1u);
-    window->monitor().cmdStopPing_Click();
-    window->monitor().cmdStartPing_Click(); // a new run: told again, once
-    window->pingPass().PingAddresses();
-    window->monitor().cmdStopPing_Click();
-    EXPECT_EQ(ui().lstPingResults->count(), 4);
-    EXPECT_EQ(boxesTitled(QStringLiteral("Error writing log")).size(), 2u);
+    for (int run = 1; run <= 2; ++run) {
+        window->monitor().cmdStartPing_Click(); // the first pass, and a second
+        window->pingPass().PingAddresses();
+        window->monitor().cmdStopPing_Click();
+        EXPECT_EQ(ui().lstPingResults->count(), 2 * run);
+        expectWriteFailures(boxesTitled(QStringLiteral("Error writing log")), logPath, run);
+    }
     EXPECT_EQ(readAll(logPath), QByteArray());
 }
 

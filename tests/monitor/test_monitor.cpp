@@ -22,10 +22,20 @@ protected:
         fakes.clock.set(QDateTime(QDate(2026, 12, 7).addDays(dayOffset), QTime(h, m, s)));
     }
     void tick() { monitor().Timer1_Timer(); }
-    void unattended(int from, int to) {
-        ui().mnuUnattended->setChecked(true);
-        state().unattendedFromHour = static_cast<std::int16_t>(from);
-        state().unattendedToHour = static_cast<std::int16_t>(to);
+    // Start on an existing log, logging every ping: the first pass asks whether to overwrite
+    // it, and `meanwhile` runs while the question is open (then No appends).
+    void startWithTheQuestionOpen(const std::function<void()>& meanwhile) {
+        ASSERT_TRUE(logDir.isValid());
+        logTo(true, true);
+        QFile old(logPath());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("previous run\r\n");
+        old.close();
+        state().askOverwrite = AskOverwrite::Yes;
+        fakes.messages.shown.clear();
+        fakes.messages.answers.push_back(MsgAnswer::No);
+        fakes.messages.whileOpen = [meanwhile](const FakeMessageBoxes::Box&) { meanwhile(); };
+        monitor().cmdStartPing_Click();
     }
 };
 
@@ -38,159 +48,132 @@ TEST_F(MonitorTest, Timer1IsAPreciseDisabledTimerAsDesigned) {
 }
 
 TEST_F(MonitorTest, StartAndStopSwitchTheControlsAndTheTimer) {
+    const auto expectRunning = [this](bool on) {
+        EXPECT_EQ(ui().cmdStartPing->isEnabled(), !on);
+        EXPECT_EQ(ui().cmdStopPing->isEnabled(), on);
+        EXPECT_EQ(ui().cmdOpenLog->isEnabled(), !on);
+        EXPECT_EQ(ui().txtLog->isEnabled(), !on);
+        EXPECT_EQ(timer1().isActive(), on);
+        EXPECT_EQ(window->toolTips().timerEnabled(), !on);
+    };
     unit(ui().optSeconds, 10);
     state().logLineCount = 7;
     ui().cmdStartPing->setEnabled(true);
     ui().cmdStartPing->click();
-
-    EXPECT_FALSE(ui().cmdStartPing->isEnabled());
-    EXPECT_TRUE(ui().cmdStopPing->isEnabled());
-    EXPECT_FALSE(ui().cmdOpenLog->isEnabled());
-    EXPECT_FALSE(ui().txtLog->isEnabled());
-    EXPECT_TRUE(timer1().isActive());
-    EXPECT_FALSE(window->toolTips().timerEnabled());
+    expectRunning(true);
     EXPECT_EQ(passesSoFar(), 1);
     EXPECT_EQ(state().logLineCount, 0);
     EXPECT_EQ(state().lastPassTime, at(10, 0, 0));
-
     state().askOverwrite = AskOverwrite::Dont;
     ui().cmdStopPing->click();
-    EXPECT_TRUE(ui().cmdStartPing->isEnabled());
-    EXPECT_FALSE(ui().cmdStopPing->isEnabled());
-    EXPECT_TRUE(ui().cmdOpenLog->isEnabled());
-    EXPECT_TRUE(ui().txtLog->isEnabled());
-    EXPECT_FALSE(timer1().isActive());
+    expectRunning(false);
     EXPECT_EQ(state().askOverwrite, AskOverwrite::Yes);
     EXPECT_EQ(passesSoFar(), 1);
     EXPECT_EQ(ui().lstPingResults->count(), 1); // Stop clears nothing
 }
 
-// Seconds up to 30: the timer ticks every N seconds and every tick pings.
-class ShortSeconds : public MonitorTest, public ::testing::WithParamInterface<int> {};
+enum class Unit { Minutes, Seconds, Tenths };
 
-TEST_P(ShortSeconds, PingOnEveryTick) {
-    unit(ui().optSeconds, GetParam());
-    monitor().cmdStartPing_Click();
-    EXPECT_EQ(timer1().interval(), GetParam() * 1000);
-    EXPECT_EQ(passesSoFar(), 1);
-    for (int i = 0; i < 3; ++i) {
-        fakes.clock.advanceSecs(GetParam());
-        tick();
+struct Step {
+    int h, m, s;
+    int passes;     // passes so far, after this step
+    int intervalMs; // Timer1's interval after this step; 0: not checked
+    int day;        // 1: the next day
+};
+Step step(int h, int m, int s, int passes, int intervalMs = 0, int day = 0) {
+    return {h, m, s, passes, intervalMs, day};
+}
+
+struct Timeline {
+    const char* name;
+    Unit unit;
+    int n;
+    int from, to;            // the unattended range
+    int passSecs;            // how long each pass lasts on the clock
+    std::vector<Step> steps; // the first presses Start, the others are ticks
+};
+Timeline run(const char* name, Unit unit, int n, int from, int to, int passSecs,
+             std::vector<Step> steps) {
+    return {name, unit, n, from, to, passSecs, std::move(steps)};
+}
+void PrintTo(const Timeline& t, std::ostream* os) {
+    *os << t.name;
+}
+constexpr int Off = -1; // unattended mode off
+
+// Each interval mode: Timer1's interval and which ticks run a pass, with a pass's own end as
+// the reference time of the minute and long-second counts.
+class IntervalMode : public MonitorTest, public ::testing::WithParamInterface<Timeline> {};
+
+TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
+    const Timeline& r = GetParam();
+    if (r.from != Off) {
+        ui().mnuUnattended->setChecked(true);
+        state().unattendedFromHour = static_cast<std::int16_t>(r.from);
+        state().unattendedToHour = static_cast<std::int16_t>(r.to);
     }
-    EXPECT_EQ(passesSoFar(), 4);
-    EXPECT_EQ(state().stateFlag, StateFlag::NoTimer);
-}
-
-INSTANTIATE_TEST_SUITE_P(N, ShortSeconds, ::testing::Values(1, 10, 30));
-
-TEST_F(MonitorTest, SecondsAbove30CountFromTheEndOfThePass) {
-    unit(ui().optSeconds, 31);
-    monitor().cmdStartPing_Click();
-    EXPECT_EQ(passesSoFar(), 1);
-    EXPECT_EQ(timer1().interval(), Monitor::RecheckIntervalMs);
-    clockAt(10, 0, 30);
-    tick();
-    EXPECT_EQ(passesSoFar(), 1);
-    clockAt(10, 0, 31);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
-    EXPECT_EQ(state().lastPassTime, at(10, 0, 31));
-    clockAt(10, 1, 1);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
-}
-
-TEST_F(MonitorTest, MinutesCountChangesOfTheClocksMinute) {
-    unit(ui().optMinutes, 1);
-    clockAt(10, 0, 45);
-    // The first pass lasts five seconds and ends at 10:00:50.
-    fakes.echo.onCall = [this](const FakeEcho::Call&) { fakes.clock.advanceSecs(5); };
-    monitor().cmdStartPing_Click();
-    fakes.echo.onCall = nullptr;
-    EXPECT_EQ(state().lastPassTime, at(10, 0, 50));
-    clockAt(10, 0, 55);
-    tick();
-    EXPECT_EQ(passesSoFar(), 1);
-    EXPECT_EQ(timer1().interval(), Monitor::RecheckIntervalMs);
-    clockAt(10, 1, 0);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
-}
-
-TEST_F(MonitorTest, FiveMinutesWaitForFiveMinuteChangesInFiveSecondTicks) {
-    unit(ui().optMinutes, 5);
-    clockAt(10, 0, 50);
-    monitor().cmdStartPing_Click();
-    for (int s = 5; s < 250; s += 5) { // 10:00:55 .. 10:04:55
-        fakes.clock.advanceSecs(5);
-        tick();
-        ASSERT_EQ(passesSoFar(), 1) << fakes.clock.now().toString().toStdString();
-        ASSERT_EQ(timer1().interval(), Monitor::RecheckIntervalMs);
+    unit(r.unit == Unit::Minutes   ? ui().optMinutes
+         : r.unit == Unit::Seconds ? ui().optSeconds
+                                   : ui().optMilSeconds,
+         r.n);
+    fakes.echo.onCall = [&](const FakeEcho::Call&) { fakes.clock.advanceSecs(r.passSecs); };
+    for (const Step& s : r.steps) {
+        SCOPED_TRACE(QTime(s.h, s.m, s.s).toString().toStdString());
+        clockAt(s.h, s.m, s.s, s.day);
+        const int before = passesSoFar();
+        if (&s == &r.steps.front())
+            monitor().cmdStartPing_Click();
+        else
+            tick();
+        EXPECT_EQ(passesSoFar(), s.passes);
+        EXPECT_TRUE(timer1().isActive());
+        if (s.intervalMs != 0) {
+            EXPECT_EQ(timer1().interval(), s.intervalMs);
+        }
+        if (passesSoFar() > before && r.unit != Unit::Tenths) {
+            EXPECT_EQ(state().lastPassTime, timeOfDayText(fakes.clock.now().time()));
+        }
     }
-    clockAt(10, 5, 0);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
 }
 
-// Tenth-seconds: N x 100 ms without 16-bit overflow, one pass per tick, unattended ignored.
-class TenthSeconds : public MonitorTest, public ::testing::WithParamInterface<int> {};
+constexpr int Recheck = Monitor::RecheckIntervalMs;
+constexpr int Unattended = Monitor::UnattendedRecheckMs;
 
-TEST_P(TenthSeconds, PingOnEveryTickWhateverTheHour) {
-    unattended(9, 17);
-    unit(ui().optMilSeconds, GetParam());
-    monitor().cmdStartPing_Click();
-    EXPECT_EQ(timer1().interval(), GetParam() * 100);
-    tick();
-    tick();
-    EXPECT_EQ(passesSoFar(), 3);
-    EXPECT_EQ(state().lastPassTime, at(10, 0, 0));
-}
-
-INSTANTIATE_TEST_SUITE_P(N, TenthSeconds, ::testing::Values(5, 327, 328, 999));
-
-TEST_F(MonitorTest, UnattendedRangeSuspendsPingingInMinutesMode) {
-    unattended(9, 17);
-    unit(ui().optMinutes, 1);
-    clockAt(8, 58, 0);
-    monitor().cmdStartPing_Click();
-    EXPECT_EQ(passesSoFar(), 1);
-    for (const QTime t : {QTime(9, 0, 0), QTime(12, 30, 0), QTime(16, 59, 59)}) {
-        fakes.clock.setTime(t);
-        tick();
-        EXPECT_EQ(passesSoFar(), 1) << t.toString().toStdString();
-        EXPECT_EQ(timer1().interval(), Monitor::UnattendedRecheckMs);
-    }
-    clockAt(17, 0, 0);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
-}
-
-TEST_F(MonitorTest, AfterTheRangeShortSecondsPingOneTickLater) {
-    unattended(9, 17);
-    unit(ui().optSeconds, 10);
-    clockAt(16, 59, 0);
-    monitor().cmdStartPing_Click();
-    EXPECT_EQ(passesSoFar(), 0);
-    EXPECT_EQ(timer1().interval(), Monitor::UnattendedRecheckMs);
-    EXPECT_TRUE(timer1().isActive());
-    clockAt(17, 0, 0);
-    tick();
-    EXPECT_EQ(passesSoFar(), 0);
-    EXPECT_EQ(timer1().interval(), 10000);
-    clockAt(17, 0, 10);
-    tick();
-    EXPECT_EQ(passesSoFar(), 1);
-}
-
-TEST_F(MonitorTest, RangeWhoseStartIsNotBelowItsEndNeverSuspends) {
-    unattended(22, 6);
-    unit(ui().optSeconds, 10);
-    clockAt(23, 0, 0);
-    monitor().cmdStartPing_Click();
-    clockAt(3, 0, 0, 1);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Modes, IntervalMode,
+    ::testing::Values(
+        run("Seconds1", Unit::Seconds, 1, Off, Off, 0,
+            {step(10, 0, 0, 1, 1000), step(10, 0, 1, 2, 1000)}),
+        run("Seconds30TickAndPing", Unit::Seconds, 30, Off, Off, 0,
+            {step(10, 0, 0, 1, 30000), step(10, 0, 30, 2, 30000), step(10, 1, 0, 3, 30000)}),
+        run("Seconds31CountFromTheLastPass", Unit::Seconds, 31, Off, Off, 0,
+            {step(10, 0, 0, 1, Recheck), step(10, 0, 30, 1, Recheck), step(10, 0, 31, 2),
+             step(10, 1, 1, 2)}),
+        run("MinuteChangesAfterThePassEnds", Unit::Minutes, 1, Off, Off, 5,
+            {step(10, 0, 45, 1, Recheck), step(10, 0, 55, 1, Recheck), step(10, 1, 0, 2)}),
+        run("FiveMinuteChanges", Unit::Minutes, 5, Off, Off, 0,
+            {step(10, 0, 50, 1, Recheck), step(10, 0, 55, 1, Recheck), step(10, 3, 0, 1, Recheck),
+             step(10, 4, 59, 1, Recheck), step(10, 5, 0, 2)}),
+        // Tenth-seconds: N x 100 ms without 16-bit overflow, a pass on every tick, the
+        // unattended range ignored.
+        run("Tenths5", Unit::Tenths, 5, 9, 17, 0,
+            {step(10, 0, 0, 1, 500), step(10, 0, 0, 2, 500), step(10, 0, 1, 3, 500)}),
+        run("Tenths328", Unit::Tenths, 328, 9, 17, 0,
+            {step(10, 0, 0, 1, 32800), step(10, 0, 33, 2, 32800)}),
+        run("Tenths999", Unit::Tenths, 999, 9, 17, 0,
+            {step(10, 0, 0, 1, 99900), step(10, 1, 40, 2, 99900)}),
+        run("UnattendedRangeSuspendsMinutes", Unit::Minutes, 1, 9, 17, 0,
+            {step(8, 58, 0, 1), step(9, 0, 0, 1, Unattended), step(12, 30, 0, 1, Unattended),
+             step(16, 59, 59, 1, Unattended), step(17, 0, 0, 2)}),
+        run("StartInsideTheRangeShortSecondsPingOneTickAfterIt", Unit::Seconds, 10, 9, 17, 0,
+            {step(16, 59, 0, 0, Unattended), step(17, 0, 0, 0, 10000), step(17, 0, 10, 1, 10000)}),
+        run("RangeStartNotBelowItsEndNeverSuspends", Unit::Seconds, 10, 22, 6, 0,
+            {step(23, 0, 0, 1, 10000), step(3, 0, 0, 2, 10000, 1)}),
+        run("Seconds31AcrossMidnight", Unit::Seconds, 31, Off, Off, 0,
+            {step(23, 59, 50, 1), step(0, 0, 10, 1, Recheck, 1), step(0, 0, 21, 2, 0, 1)}),
+        run("MinutesAcrossMidnight", Unit::Minutes, 2, Off, Off, 0,
+            {step(23, 59, 30, 1), step(0, 0, 59, 1, Recheck, 1), step(0, 1, 0, 2, 0, 1)})),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MonitorTest, StartRefusedWhileLoggingToAnInvalidPath) {
     ASSERT_TRUE(logDir.isValid());
@@ -202,13 +185,10 @@ TEST_F(MonitorTest, StartRefusedWhileLoggingToAnInvalidPath) {
 
     monitor().cmdStartPing_Click();
 
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    const auto& box = fakes.messages.shown[0];
-    EXPECT_EQ(box.text,
-              QStringLiteral("The log file path is invalid.\rPlease enter a valid path."));
-    EXPECT_EQ(box.title, QStringLiteral("Invalid directory"));
-    EXPECT_EQ(box.icon, MsgIcon::Critical);
-    EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    const FakeMessageBoxes::Box refused{
+        QStringLiteral("The log file path is invalid.\rPlease enter a valid path."),
+        QStringLiteral("Invalid directory"), MsgIcon::Critical, MsgButtons::Ok};
+    EXPECT_EQ(fakes.messages.shown, std::vector{refused});
     EXPECT_FALSE(ui().txtPathError->isHidden());
     EXPECT_TRUE(ui().lstPingResults->isHidden());
     EXPECT_FALSE(timer1().isActive());
@@ -219,37 +199,6 @@ TEST_F(MonitorTest, StartRefusedWhileLoggingToAnInvalidPath) {
     // ToggleControls locked the window.
     EXPECT_FALSE(ui().cmdStartPing->isEnabled());
     EXPECT_FALSE(ui().cmdSettings->isEnabled());
-}
-
-TEST_F(MonitorTest, PingingGoesOnAcrossMidnight) {
-    unit(ui().optSeconds, 31);
-    clockAt(23, 59, 50);
-    monitor().cmdStartPing_Click();
-    clockAt(0, 0, 10, 1);
-    tick();
-    EXPECT_EQ(passesSoFar(), 1); // 20 s after the last pass
-    clockAt(0, 0, 21, 1);
-    tick();
-    EXPECT_EQ(passesSoFar(), 2);
-
-    unit(ui().optMinutes, 2);
-    clockAt(23, 59, 30, 1);
-    tick();
-    EXPECT_EQ(passesSoFar(), 3);
-    clockAt(0, 0, 59, 2);
-    tick();
-    EXPECT_EQ(passesSoFar(), 3); // one minute change
-    clockAt(0, 1, 0, 2);
-    tick();
-    EXPECT_EQ(passesSoFar(), 4);
-}
-
-TEST(MonitorCounting, MinuteChangesAndSecondsBetweenTimesOfDay) {
-    EXPECT_EQ(Monitor::minuteChangesBetween(QTime(10, 0, 50), QTime(10, 1, 0)), 1);
-    EXPECT_EQ(Monitor::minuteChangesBetween(QTime(10, 0, 0), QTime(10, 1, 59)), 1);
-    EXPECT_EQ(Monitor::minuteChangesBetween(QTime(23, 59, 0), QTime(0, 3, 0)), 4);
-    EXPECT_EQ(Monitor::secondsBetween(QTime(23, 59, 59), QTime(0, 0, 1)), 2);
-    EXPECT_EQ(Monitor::secondsBetween(QTime(8, 0, 0), QTime(8, 0, 0)), 0);
 }
 
 class IntervalText : public MonitorTest,
@@ -283,31 +232,29 @@ TEST_F(MonitorTest, ATickDuringAPassStartsNoSecondPass) {
 }
 
 TEST_F(MonitorTest, TicksWhileTheOverwriteQuestionIsOpenAreDropped) {
-    ASSERT_TRUE(logDir.isValid());
-    logTo(true, true);
-    {
-        QFile old(logPath());
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("previous run\r\n");
-    }
     unit(ui().optSeconds, 5);
-    state().askOverwrite = AskOverwrite::Yes;
-    fakes.messages.shown.clear();
-    fakes.messages.answers.push_back(MsgAnswer::No);
-    fakes.messages.whileOpen = [this](const FakeMessageBoxes::Box&) {
-        fakes.clock.advanceSecs(5);
-        tick();
-        fakes.clock.advanceSecs(5);
-        tick();
-    };
-    monitor().cmdStartPing_Click();
-
+    startWithTheQuestionOpen([this] {
+        for (int i = 0; i < 2; ++i) {
+            fakes.clock.advanceSecs(5);
+            tick();
+        }
+    });
     ASSERT_EQ(fakes.messages.shown.size(), 1u);
     EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Log File"));
     EXPECT_EQ(passesSoFar(), 1);
     EXPECT_EQ(loggedResults().size(), 1);
     EXPECT_TRUE(timer1().isActive());
     EXPECT_EQ(timer1().interval(), 5000);
+}
+
+TEST_F(MonitorTest, ExitWhileTheOverwriteQuestionIsOpenAbandonsThePass) {
+    ui().mnuSSave->setChecked(false);
+    startWithTheQuestionOpen([this] { ui().cmdExit->click(); });
+    EXPECT_EQ(endRequests, 1);
+    EXPECT_EQ(passesSoFar(), 0);
+    QFile kept(logPath());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("previous run\r\n"));
 }
 
 TEST_F(MonitorTest, TheRunningTimerCallsTheTick) {

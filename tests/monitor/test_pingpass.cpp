@@ -5,80 +5,48 @@
 namespace ew::test {
 namespace {
 
-class PingPassTest : public PassTest {};
+using PingPassTest = PassTest;
 
-TEST_F(PingPassTest, RepliesGiveOneLineEachWithTheTimeOfThatAttempt) {
-    addAddress(QStringLiteral("host-a"));
-    ui().txtAttempts->setText(QStringLiteral("3"));
-    fakes.echo.reply(12, 3);
-    fakes.echo.onCall = [this](const FakeEcho::Call&) { fakes.clock.advanceSecs(1); };
-
-    pass();
-
-    const QString a = QStringLiteral("host-a");
-    EXPECT_EQ(results(),
-              QStringList({replyText(at(10, 0, 1), a, 12), replyText(at(10, 0, 2), a, 12),
-                           replyText(at(10, 0, 3), a, 12)}));
-    EXPECT_EQ(window->pingPass().pingCount(), 3);
-    EXPECT_EQ(panel(1), QStringLiteral("Pings: 3"));
-    EXPECT_EQ(panel(2), QStringLiteral("Failed: 0"));
-    EXPECT_EQ(state().failedCount, 0);
-    EXPECT_EQ(fakes.beeper.beeps, 0);
-    ASSERT_EQ(fakes.echo.calls.size(), 3u);
-    EXPECT_EQ(fakes.echo.calls[0].address, "host-a");
-}
-
-TEST_F(PingPassTest, FailuresBeepCountAndEndInABlank) {
-    addAddress(QStringLiteral("10.1.2.3"));
-    ui().txtAttempts->setText(QStringLiteral("3"));
+TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
+    const QString a = QStringLiteral("  127.0.0.1 "); // blanks go out and show unchanged
+    const QString b = QStringLiteral("b");
+    addAddress(a);
+    addAddress(b);
+    setAttempts(2);
     setCheckValue(*ui().chkBeep, 1);
-    fakes.echo.fail(3);
-
-    pass();
-
-    const QString f = failureText(at(10, 0, 0), QStringLiteral("10.1.2.3"));
-    EXPECT_EQ(results(), QStringList({f, f, f}));
-    EXPECT_TRUE(results().first().endsWith(QLatin1Char(' ')));
-    EXPECT_EQ(fakes.beeper.beeps, 3);
-    EXPECT_EQ(state().failedCount, 3);
-    EXPECT_EQ(panel(2), QStringLiteral("Failed: 3"));
-    EXPECT_EQ(panel(1), QStringLiteral("Pings: 3"));
-}
-
-TEST_F(PingPassTest, MixedOutcomesKeepTheirOrderAndTheLastRoundTrip) {
-    addAddress(QStringLiteral("a"));
-    addAddress(QStringLiteral("b"));
-    ui().txtAttempts->setText(QStringLiteral("2"));
     fakes.echo.reply(7);
-    fakes.echo.fail(1);
-    fakes.echo.fail(1);
+    fakes.echo.fail(2);
     fakes.echo.reply(250);
-
+    fakes.echo.onCall = [this](const FakeEcho::Call&) { fakes.clock.advanceSecs(1); };
     pass();
-
-    const QString t = at(10, 0, 0);
-    EXPECT_EQ(
-        results(),
-        QStringList({replyText(t, QStringLiteral("a"), 7), failureText(t, QStringLiteral("a")),
-                     failureText(t, QStringLiteral("b")), replyText(t, QStringLiteral("b"), 250)}));
+    EXPECT_EQ(results(),
+              QStringList({replyText(at(10, 0, 1), a, 7), failureText(at(10, 0, 2), a),
+                           failureText(at(10, 0, 3), b), replyText(at(10, 0, 4), b, 250)}));
+    EXPECT_EQ(window->pingPass().pingCount(), 4);
     EXPECT_EQ(panel(1), QStringLiteral("Pings: 4"));
     EXPECT_EQ(panel(2), QStringLiteral("Failed: 2"));
+    EXPECT_EQ(fakes.beeper.beeps, 2);
     EXPECT_EQ(ui().lstPingResults->currentRow(), 3);
+    ASSERT_EQ(fakes.echo.calls.size(), 4u);
+    EXPECT_EQ(fakes.echo.calls[0].address, "  127.0.0.1 ");
 }
 
-// A check box counts as checked only with the value 1; a greyed box does not beep.
-class BeepValue : public PassTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
+// A check box counts as checked only with the value 1: a greyed box does not beep.
+class Failures : public PassTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
 
-TEST_P(BeepValue, BeepsOnlyWhenCheckedExactly) {
-    addAddress(QStringLiteral("x"));
+TEST_P(Failures, CountAndBeepOnlyWhenTheBoxIsCheckedExactly) {
+    addAddress(QStringLiteral("10.1.2.3"));
+    setAttempts(3);
     setCheckValue(*ui().chkBeep, GetParam().first);
-    fakes.echo.fail(1);
+    fakes.echo.fail(3);
     pass();
     EXPECT_EQ(fakes.beeper.beeps, GetParam().second);
+    EXPECT_EQ(state().failedCount, 3);
+    EXPECT_EQ(panel(2), QStringLiteral("Failed: 3"));
 }
 
-INSTANTIATE_TEST_SUITE_P(CheckValues, BeepValue,
-                         ::testing::Values(std::pair{0, 0}, std::pair{1, 1}, std::pair{2, 0}));
+INSTANTIATE_TEST_SUITE_P(CheckValues, Failures,
+                         ::testing::Values(std::pair{0, 0}, std::pair{1, 3}, std::pair{2, 0}));
 
 TEST_F(PingPassTest, NoAttemptsOrNoAddressesChangeNothing) {
     addAddress(QStringLiteral("host"));
@@ -87,31 +55,19 @@ TEST_F(PingPassTest, NoAttemptsOrNoAddressesChangeNothing) {
         pass();
     }
     ui().lstIPList->clear();
-    ui().txtAttempts->setText(QStringLiteral("3"));
+    setAttempts(3);
     pass();
     EXPECT_TRUE(fakes.echo.calls.empty());
     EXPECT_EQ(ui().lstPingResults->count(), 0);
     EXPECT_EQ(panel(1), QStringLiteral("Pings:"));
     EXPECT_EQ(panel(2), QStringLiteral("Failed: 0"));
-    EXPECT_EQ(window->pingPass().pingCount(), 0);
-}
-
-TEST_F(PingPassTest, EntryWithBlanksGoesOutAndShowsUnchanged) {
-    addAddress(QStringLiteral("  127.0.0.1 "));
-    fakes.echo.reply(3);
-    pass();
-    ASSERT_EQ(fakes.echo.calls.size(), 1u);
-    EXPECT_EQ(fakes.echo.calls[0].address, "  127.0.0.1 ");
-    EXPECT_EQ(results(), QStringList{replyText(at(10, 0, 0), QStringLiteral("  127.0.0.1 "), 3)});
 }
 
 TEST_F(PingPassTest, AttemptsAreReadAgainForEachAddress) {
     addAddress(QStringLiteral("a"));
     addAddress(QStringLiteral("b"));
-    ui().txtAttempts->setText(QStringLiteral("2"));
-    fakes.echo.onCall = [this](const FakeEcho::Call&) {
-        ui().txtAttempts->setText(QStringLiteral("1"));
-    };
+    setAttempts(2);
+    fakes.echo.onCall = [this](const FakeEcho::Call&) { setAttempts(1); };
     pass();
     ASSERT_EQ(fakes.echo.calls.size(), 3u);
     EXPECT_EQ(fakes.echo.calls[1].address, "a");
@@ -126,7 +82,7 @@ TEST_P(ResultsBound, ClearsAboveTheBoundAndSelectsTheNewestLine) {
     for (int i = 0; i < before; ++i)
         ui().lstPingResults->addLine(QStringLiteral("old"));
     addAddress(QStringLiteral("h"));
-    ui().txtAttempts->setText(QStringLiteral("2"));
+    setAttempts(2);
     pass();
     EXPECT_EQ(ui().lstPingResults->count(), after);
     EXPECT_EQ(ui().lstPingResults->currentRow(), after - 1);
@@ -145,50 +101,32 @@ struct LogChoice {
     int logged; // of one reply and one failure
 };
 
+// Two passes of one run: the lines the boxes ask for, under one header.
 class LoggingChoice : public PassTest, public ::testing::WithParamInterface<LogChoice> {};
 
-TEST_P(LoggingChoice, LogsWhatTheBoxesAsk) {
+TEST_P(LoggingChoice, LogsWhatTheBoxesAskUnderOneHeaderPerRun) {
     ASSERT_TRUE(logDir.isValid());
     addAddress(QStringLiteral("h"));
-    ui().txtAttempts->setText(QStringLiteral("2"));
+    setAttempts(2);
     logTo(GetParam().total, GetParam().failed);
-    fakes.echo.reply(4);
-    fakes.echo.fail(1);
-    pass();
-
+    state().logLineCount = 0;
+    for (int i = 0; i < 2; ++i) {
+        fakes.echo.reply(4);
+        fakes.echo.fail(1);
+        pass();
+    }
     const QString t = at(10, 0, 0);
     const QStringList all = {replyText(t, QStringLiteral("h"), 4),
                              failureText(t, QStringLiteral("h"))};
-    const QStringList expected = all.mid(all.size() - GetParam().logged);
-    EXPECT_EQ(loggedResults(), expected);
-    EXPECT_EQ(state().logLineCount, GetParam().logged);
+    const QStringList once = all.mid(all.size() - GetParam().logged);
+    EXPECT_EQ(loggedResults(), once + once);
+    EXPECT_EQ(loggedHeaders(), GetParam().logged > 0 ? 1 : 0);
+    EXPECT_EQ(state().logLineCount, 2 * GetParam().logged);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxes, LoggingChoice,
                          ::testing::Values(LogChoice{false, false, 0}, LogChoice{false, true, 1},
                                            LogChoice{true, true, 2}, LogChoice{true, false, 2}));
-
-TEST_F(PingPassTest, OneHeaderPerRunAndTheLatestLineIsLogged) {
-    ASSERT_TRUE(logDir.isValid());
-    addAddress(QStringLiteral("h"));
-    logTo(true, true);
-    for (int i = 0; i < 4; ++i)
-        ui().lstPingResults->addLine(QStringLiteral("older line"));
-    ui().lstPingResults->setCurrentRow(1);
-    state().logLineCount = 0;
-    fakes.echo.reply(8);
-    fakes.echo.reply(9);
-    pass();
-    pass();
-
-    const QString t = at(10, 0, 0);
-    EXPECT_EQ(loggedResults(), QStringList({replyText(t, QStringLiteral("h"), 8),
-                                            replyText(t, QStringLiteral("h"), 9)}));
-    const QStringList lines = logLines();
-    EXPECT_EQ(lines.filter(QStringLiteral("Started log on")).size(), 1);
-    EXPECT_EQ(state().logLineCount, 2);
-    EXPECT_EQ(ui().lstPingResults->currentRow(), 5);
-}
 
 TEST_F(PingPassTest, CountersGoOnPastSixteenBits) {
     ASSERT_TRUE(logDir.isValid());
@@ -197,7 +135,7 @@ TEST_F(PingPassTest, CountersGoOnPastSixteenBits) {
     state().failedCount = std::numeric_limits<std::int16_t>::max();
     state().logLineCount = std::numeric_limits<std::int32_t>::max();
     fakes.echo.fail(2);
-    ui().txtAttempts->setText(QStringLiteral("2"));
+    setAttempts(2);
     pass();
     EXPECT_EQ(state().failedCount, 32769);
     EXPECT_EQ(panel(2), QStringLiteral("Failed: 32769"));

@@ -1,7 +1,6 @@
 // The real window with the real echo: replies from loopback, failures from a host of the
 // test's own private network that never answers. Nothing is sent anywhere else.
 
-#include "monitor/PingPass.h"
 #include "support/MonitorTestUtil.h"
 #include "support/TestNet.h"
 
@@ -9,8 +8,6 @@
 
 namespace ew::test {
 namespace {
-
-constexpr const char* Loopback = "127.0.0.1";
 
 // The real echo, with every attempt made from inside the test network's client namespace.
 class ClientNamespaceEcho final : public Echo {
@@ -30,8 +27,9 @@ private:
 
 class RealEcho : public ::testing::Test {
 protected:
-    // A loaded window on the given echo and the fakes for everything else.
-    std::unique_ptr<frmEchoWarden> windowOn(Echo& echo) {
+    // A loaded window on the given echo and fakes for the rest; one pass of two attempts to
+    // the address, beeping on failures.
+    std::unique_ptr<frmEchoWarden> passTo(Echo& echo, const QString& address) {
         auto w =
             std::make_unique<frmEchoWarden>(Platform{echo, fakes.store, fakes.clock, fakes.messages,
                                                      fakes.launcher, fakes.beeper, fakes.windows});
@@ -40,29 +38,27 @@ protected:
         w->ui().txtTimeout->setText(QStringLiteral("1"));
         w->ui().txtAttempts->setText(QStringLiteral("2"));
         setCheckValue(*w->ui().chkBeep, 1);
+        w->ui().lstIPList->addItem(address);
+        w->pingPass().PingAddresses();
         return w;
     }
+    QString now() const { return timeOfDayText(fakes.clock.now().time()); }
     FakePlatform fakes;
 };
 
 TEST_F(RealEcho, LoopbackAnswersWithReplyLines) {
     IcmpEcho echo;
     std::int32_t probeMs = 0;
-    if (echo.ping(Loopback, 16, probeMs, 1000) == ECHO_NO_PERMISSION)
+    if (echo.ping("127.0.0.1", 16, probeMs, 1000) == ECHO_NO_PERMISSION)
         GTEST_SKIP() << "this user may open neither ICMP ping sockets nor raw sockets";
-    auto window = windowOn(echo);
-    window->ui().lstIPList->addItem(QString::fromLatin1(Loopback));
-
-    window->pingPass().PingAddresses();
-
+    const auto window = passTo(echo, QStringLiteral("127.0.0.1"));
     const QStringList lines = window->ui().lstPingResults->lines();
     ASSERT_EQ(lines.size(), 2);
-    const QString head = QChar(0x001A) + QStringLiteral(" ") +
-                         timeOfDayText(fakes.clock.now().time()) +
-                         QStringLiteral(" Reply from 127.0.0.1, Time:");
+    // The round trip is whatever loopback took: the line around it is exact.
+    const QString head = replyText(now(), QStringLiteral("127.0.0.1"), 0).chopped(4);
     for (const QString& line : lines) {
-        EXPECT_TRUE(line.startsWith(head)) << line.toStdString();
-        EXPECT_TRUE(line.endsWith(QStringLiteral(" ms"))) << line.toStdString();
+        EXPECT_TRUE(line.startsWith(head) && line.endsWith(QStringLiteral(" ms")))
+            << line.toStdString();
         bool isNumber = false;
         line.mid(head.size(), line.size() - head.size() - 3).toInt(&isNumber);
         EXPECT_TRUE(isNumber) << line.toStdString();
@@ -78,15 +74,9 @@ TEST_F(RealEcho, HostThatNeverAnswersGivesFailureLines) {
     const auto host = net.addSilentHost();
     ASSERT_TRUE(host) << net.whyNot();
     ClientNamespaceEcho echo(net);
-    auto window = windowOn(echo);
     const QString address = QString::fromStdString(host->ipv4);
-    window->ui().lstIPList->addItem(address);
-
-    window->pingPass().PingAddresses();
-
-    const QString failed = QChar(0x2020) + QStringLiteral(" ") +
-                           timeOfDayText(fakes.clock.now().time()) + QStringLiteral(" Ping to  ") +
-                           address + QStringLiteral(" --== F A I L E D ==-- ");
+    const auto window = passTo(echo, address);
+    const QString failed = failureText(now(), address);
     EXPECT_EQ(window->ui().lstPingResults->lines(), QStringList({failed, failed}));
     EXPECT_EQ(window->state().failedCount, 2);
     EXPECT_EQ(window->ui().StatusBar1->panelText(2), QStringLiteral("Failed: 2"));

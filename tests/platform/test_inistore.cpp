@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsKeys.h"
 #include "support/Fakes.h"
+#include "support/SettingsTestUtil.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QDir>
@@ -68,21 +69,27 @@ protected:
     FakePlatform fakes;
 };
 
-TEST_F(IniStore, LivesInTheUsersConfigFolderAndTellsMissingFromEmpty) {
+TEST_F(IniStore, LivesInTheUsersConfigFolderTellsMissingFromEmptyAndReplacesTheWholeFile) {
     IniSettingsStore store;
     EXPECT_EQ(store.location(keys::App), iniPath());
-    EXPECT_EQ(store.get(keys::App, keys::Section, keys::Timeout), std::nullopt);
     store.save(keys::App, keys::Section, keys::LogFilePath, QString());
-    QString reason;
-    ASSERT_TRUE(store.flush(keys::App, &reason)) << reason.toStdString();
-
+    ASSERT_TRUE(store.flush(keys::App, nullptr));
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(iniPath()).constData(), &before), 0);
+    store.save(keys::App, keys::Section, keys::Beep, QStringLiteral("1"));
+    ASSERT_TRUE(store.flush(keys::App, nullptr));
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(iniPath()).constData(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino); // a new file renamed over the old one
     IniSettingsStore again;
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::LogFilePath), QString());
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::Timeout), std::nullopt);
+    EXPECT_EQ(again.get(keys::App, keys::Section, keys::Beep), QStringLiteral("1"));
 }
 
 TEST_F(IniStore, TheWindowsSettingsAreWrittenAsPlainTextsAndReadBack) {
     IniSettingsStore store;
+    ShownSettings saved;
     {
         auto w = startWindow(store);
         w->ui().lstIPList->addItems({QStringLiteral("10.0.0.1"), QStringLiteral("server2")});
@@ -90,6 +97,7 @@ TEST_F(IniStore, TheWindowsSettingsAreWrittenAsPlainTextsAndReadBack) {
         setCheckValue(*w->ui().chkBeep, 1);
         w->ui().mnuSSave->setChecked(false);
         ASSERT_TRUE(w->settings().cmdSave_Click());
+        saved = shown(w->ui());
     }
     const QByteArray ini = fileBytes(iniPath());
     EXPECT_TRUE(ini.startsWith("[EchoWarden]\n")) << ini.constData();
@@ -99,12 +107,8 @@ TEST_F(IniStore, TheWindowsSettingsAreWrittenAsPlainTextsAndReadBack) {
         EXPECT_TRUE(ini.contains(line)) << line << " in\n" << ini.constData();
 
     IniSettingsStore restarted;
-    auto w = startWindow(restarted);
-    EXPECT_EQ(w->ui().lstIPList->count(), 2);
-    EXPECT_EQ(w->ui().lstIPList->item(1)->text(), QStringLiteral("server2"));
-    EXPECT_EQ(w->ui().txtTimeout->text(), QStringLiteral("7"));
-    EXPECT_EQ(checkValue(*w->ui().chkBeep), 1);
-    EXPECT_FALSE(w->ui().mnuSSave->isChecked());
+    EXPECT_EQ(shown(startWindow(restarted)->ui()), saved);
+    EXPECT_EQ(saved.addresses, QStringList({"10.0.0.1", "server2"}));
     EXPECT_TRUE(fakes.messages.shown.empty());
 }
 
@@ -115,99 +119,78 @@ TEST_F(IniStore, AHandEditedListWithoutQuotesComesBackWhole) {
               QStringLiteral("10.0.0.1,server2,"));
     writeFile(iniPath(), "[EchoWarden]\nIPList=alpha,beta\n");
     IniSettingsStore edited;
-    auto w = startWindow(edited);
-    ASSERT_EQ(w->ui().lstIPList->count(), 2);
-    EXPECT_EQ(w->ui().lstIPList->item(0)->text(), QStringLiteral("alpha"));
-    EXPECT_EQ(w->ui().lstIPList->item(1)->text(), QStringLiteral("beta"));
+    EXPECT_EQ(shown(startWindow(edited)->ui()).addresses, QStringList({"alpha", "beta"}));
 }
 
-TEST_F(IniStore, ACorruptedFileStillStartsTheWindowWithTheFallBacks) {
-    writeFile(iniPath(), "[EchoWarden\nBeep=1\n[EchoWarden]\nBeep=banana\n"
-                         "SaveSettingsOnExit=perhaps\nUnattendedTo=70000\nIntervalMinutes=\n"
-                         "\x01\x02\xff garbage without an equals sign\nTimeout=\"unterminated\n");
+// A hand-corrupted or binary file starts the window with the missing-key values of what does
+// not convert, and the next save replaces it with a sound file.
+class DamagedFile : public IniStore, public ::testing::WithParamInterface<QByteArray> {};
+
+TEST_P(DamagedFile, StartsTheWindowWithTheFallBacksAndTheNextSaveMendsIt) {
+    writeFile(iniPath(), GetParam());
     IniSettingsStore store;
     auto w = startWindow(store);
-    EXPECT_EQ(checkValue(*w->ui().chkBeep), 0);
-    EXPECT_TRUE(w->ui().mnuSSave->isChecked());
-    EXPECT_TRUE(w->ui().optMinutes->isChecked());
+    ShownSettings expected = firstRun();
+    expected.numbers[1] = w->ui().txtTimeout->text(); // a text key shows what the file holds
+    EXPECT_EQ(shown(w->ui()), expected);
     EXPECT_EQ(w->state().unattendedToHour, 0);
-    EXPECT_EQ(w->ui().txtNumBytes->text(), QStringLiteral("16"));
     EXPECT_EQ(w->state().stateFlag, StateFlag::Yes);
-    // And the next save replaces the damaged file with a sound one.
-    QString reason;
     ASSERT_TRUE(w->settings().cmdSave_Click());
     EXPECT_TRUE(fakes.messages.shown.empty());
+    EXPECT_TRUE(fileBytes(iniPath()).contains("[EchoWarden]\n"));
     IniSettingsStore again;
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::Beep), QStringLiteral("0"));
 }
 
-TEST_F(IniStore, ABinaryFileStartsTheWindowWithTheFirstRunValues) {
-    QByteArray noise;
+QByteArray noise() {
+    QByteArray bytes;
     for (int i = 0; i < 4096; ++i)
-        noise.append(static_cast<char>((i * 7919) % 251));
-    writeFile(iniPath(), noise);
+        bytes.append(static_cast<char>((i * 7919) % 251));
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CorruptedOrBinary, DamagedFile,
+    ::testing::Values(
+        QByteArray("[EchoWarden\nBeep=1\n[EchoWarden]\nBeep=banana\n"
+                   "SaveSettingsOnExit=perhaps\nUnattendedTo=70000\nIntervalMinutes=\n"
+                   "\x01\x02\xff garbage without an equals sign\nTimeout=\"unterminated\n"),
+        noise()),
+    [](const auto& info) { return std::string(info.index == 0 ? "Corrupted" : "Binary"); });
+
+// A store that cannot be written, for a folder where the file should be (true) or a file where
+// the folder should be, is reported once per failure streak through the window with the reason;
+// nothing saved meanwhile is lost once the way is clear.
+class BlockedStore : public IniStore, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(BlockedStore, IsReportedOnceAndALaterFlushWritesEverything) {
+    const bool folderForFile = GetParam();
+    const QString blocked = folderForFile ? iniPath() : appDir();
+    if (folderForFile)
+        ASSERT_TRUE(QDir().mkpath(blocked));
+    else
+        writeFile(blocked, "a file where the folder should be");
     IniSettingsStore store;
     auto w = startWindow(store);
-    EXPECT_EQ(w->ui().txtAttempts->text(), QStringLiteral("1"));
-    EXPECT_EQ(checkValue(*w->ui().chkLogFailed), 0);
-    EXPECT_EQ(w->state().stateFlag, StateFlag::Yes);
-}
+    w->ui().txtTimeout->setText(QStringLiteral("9"));
+    EXPECT_FALSE(w->settings().cmdSave_Click());
+    EXPECT_FALSE(w->settings().cmdSave_Click());
+    const QString reason = folderForFile
+                               ? QStringLiteral("a folder of that name is in the way")
+                               : QStringLiteral("the folder %1 could not be created").arg(blocked);
+    const FakeMessageBoxes::Box box{
+        QStringLiteral("The settings could not be saved to %1.\rReason: %2.")
+            .arg(iniPath(), reason),
+        QStringLiteral("Error saving settings"), MsgIcon::Critical, MsgButtons::Ok};
+    EXPECT_EQ(fakes.messages.shown, std::vector{box});
 
-TEST_F(IniStore, FlushReplacesTheFileAsAWhole) {
-    IniSettingsStore store;
-    store.save(keys::App, keys::Section, keys::Beep, QStringLiteral("0"));
-    ASSERT_TRUE(store.flush(keys::App, nullptr));
-    struct stat before {};
-    ASSERT_EQ(::stat(QFile::encodeName(iniPath()).constData(), &before), 0);
-    store.save(keys::App, keys::Section, keys::Beep, QStringLiteral("1"));
-    ASSERT_TRUE(store.flush(keys::App, nullptr));
-    struct stat after {};
-    ASSERT_EQ(::stat(QFile::encodeName(iniPath()).constData(), &after), 0);
-    // A new file renamed over the old one, not the old one rewritten in place.
-    EXPECT_NE(before.st_ino, after.st_ino);
-    EXPECT_EQ(store.get(keys::App, keys::Section, keys::Beep), QStringLiteral("1"));
-    EXPECT_TRUE(fileBytes(iniPath()).contains("\nBeep=1\n"));
-}
-
-TEST_F(IniStore, AFolderThatCannotBeCreatedFailsTheFlushAndALaterFlushWritesEverything) {
-    writeFile(appDir(), "a file where the folder should be");
-    IniSettingsStore store;
-    store.save(keys::App, keys::Section, keys::Timeout, QStringLiteral("9"));
-    QString reason;
-    EXPECT_FALSE(store.flush(keys::App, &reason));
-    EXPECT_EQ(reason, QStringLiteral("the folder %1 could not be created").arg(appDir()));
-    EXPECT_FALSE(store.flush(keys::App, &reason));
-
-    ASSERT_TRUE(QFile::remove(appDir()));
-    EXPECT_TRUE(store.flush(keys::App, &reason)) << reason.toStdString();
+    ASSERT_TRUE(folderForFile ? QDir(blocked).removeRecursively() : QFile::remove(blocked));
+    EXPECT_TRUE(store.flush(keys::App, nullptr));
     EXPECT_TRUE(fileBytes(iniPath()).contains("\nTimeout=9\n"));
-}
-
-TEST_F(IniStore, AFolderInPlaceOfTheFileIsReportedThroughTheWindowOnce) {
-    ASSERT_TRUE(QDir().mkpath(iniPath()));
-    IniSettingsStore store;
-    auto w = startWindow(store);
-    EXPECT_FALSE(w->settings().cmdSave_Click());
-    EXPECT_FALSE(w->settings().cmdSave_Click());
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Error saving settings"));
-    EXPECT_EQ(fakes.messages.shown[0].text,
-              QStringLiteral("The settings could not be saved to %1.\rReason: a folder of that "
-                             "name is in the way.")
-                  .arg(iniPath()));
-    ASSERT_TRUE(QDir(iniPath()).removeRecursively());
     EXPECT_TRUE(w->settings().cmdSave_Click());
     EXPECT_EQ(fakes.messages.shown.size(), 1u);
 }
-
-TEST_F(IniStore, AFileWithABrokenSectionIsRewrittenAndTheSaveCountsAsDone) {
-    writeFile(iniPath(), "[EchoWarden\nBeep=1\n");
-    IniSettingsStore store;
-    store.save(keys::App, keys::Section, keys::Beep, QStringLiteral("1"));
-    QString reason;
-    EXPECT_TRUE(store.flush(keys::App, &reason)) << reason.toStdString();
-    EXPECT_TRUE(fileBytes(iniPath()).contains("[EchoWarden]\nBeep=1\n"));
-}
+INSTANTIATE_TEST_SUITE_P(FolderForFileOrFileForFolder, BlockedStore, ::testing::Bool());
 
 } // namespace
 } // namespace ew::test

@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
+#include "support/SettingsTestUtil.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,13 +12,6 @@
 
 namespace ew::test {
 namespace {
-
-QStringList items(const QListWidget& list) {
-    QStringList out;
-    for (int i = 0; i < list.count(); ++i)
-        out << list.item(i)->text();
-    return out;
-}
 
 class SettingsSave : public MainWindowTest {
 protected:
@@ -39,14 +33,15 @@ TEST_F(SettingsSave, WritesEveryKeyInItsOrderAndARestartRestoresEveryControl) {
     ui().txtInterval->setText(QStringLiteral("30"));
     setCheckValue(*ui().chkBeep, 1);
     ui().txtAttempts->setText(QStringLiteral("4"));
-    setCheckValue(*ui().chkLogFailed, 1);
     setCheckValue(*ui().chkLogTotal, 1);
     ui().mnuSSave->setChecked(false);
     ui().mnuUnattended->setChecked(true);
+    const ShownSettings saved{logPath, {"512", "7", "30", "4"}, {0, 1, 0}, {1, 1, 1},
+                              {0, 1},  {"10.0.0.1", "server2"}};
+    ASSERT_EQ(shown(ui()), saved);
     fakes.store.writes.clear();
 
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
-
     EXPECT_EQ(
         fakes.store.writes,
         (QStringList{"SaveSettingsOnExit=False", "Unattended=True", "PingWithBytes=512",
@@ -55,22 +50,8 @@ TEST_F(SettingsSave, WritesEveryKeyInItsOrderAndARestartRestoresEveryControl) {
                      "Beep=1", "Attempts=4", "IntervalTenths=False", "IPList=10.0.0.1,server2,"}));
     EXPECT_EQ(fakes.store.flushes, 1);
     EXPECT_TRUE(fakes.messages.shown.empty());
-
     restart();
-    EXPECT_EQ(items(*ui().lstIPList), (QStringList{"10.0.0.1", "server2"}));
-    EXPECT_EQ(ui().txtLog->text(), logPath);
-    EXPECT_EQ(ui().txtNumBytes->text(), QStringLiteral("512"));
-    EXPECT_EQ(ui().txtTimeout->text(), QStringLiteral("7"));
-    EXPECT_FALSE(ui().optMinutes->isChecked());
-    EXPECT_TRUE(ui().optSeconds->isChecked());
-    EXPECT_FALSE(ui().optMilSeconds->isChecked());
-    EXPECT_EQ(ui().txtInterval->text(), QStringLiteral("30"));
-    EXPECT_EQ(checkValue(*ui().chkBeep), 1);
-    EXPECT_EQ(ui().txtAttempts->text(), QStringLiteral("4"));
-    EXPECT_EQ(checkValue(*ui().chkLogTotal), 1);
-    EXPECT_EQ(checkValue(*ui().chkLogFailed), 1);
-    EXPECT_FALSE(ui().mnuSSave->isChecked());
-    EXPECT_TRUE(ui().mnuUnattended->isChecked());
+    EXPECT_EQ(shown(ui()), saved);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());
     EXPECT_TRUE(ui().cmdClear->isEnabled());
 }
@@ -79,14 +60,12 @@ TEST_F(SettingsSave, TenthSecondsAndASpinnerSizedPacketSurviveARestart) {
     load();
     ui().txtNumBytes->setText(QStringLiteral("1024"));
     ui().optMilSeconds->setChecked(true);
+    const ShownSettings saved = shown(ui());
+    ASSERT_EQ(saved.options, QList<int>({0, 0, 1}));
     ASSERT_TRUE(window->settings().cmdSave_Click());
-    EXPECT_EQ(fakes.store.value(keys::PingWithBytes), QStringLiteral("1024"));
     EXPECT_EQ(fakes.store.value(keys::IntervalTenths), QStringLiteral("True"));
     restart();
-    EXPECT_EQ(ui().txtNumBytes->text(), QStringLiteral("1024"));
-    EXPECT_TRUE(ui().optMilSeconds->isChecked());
-    EXPECT_FALSE(ui().optMinutes->isChecked());
-    EXPECT_FALSE(ui().optSeconds->isChecked());
+    EXPECT_EQ(shown(ui()), saved);
 }
 
 struct ListCase {
@@ -103,7 +82,7 @@ TEST_P(AddressListStore, StoredAsOneTextAndReadBackAfterARestart) {
     ASSERT_TRUE(window->settings().cmdSave_Click());
     EXPECT_EQ(fakes.store.value(keys::IPList), GetParam().stored);
     restart();
-    EXPECT_EQ(items(*ui().lstIPList), GetParam().restored);
+    EXPECT_EQ(ipList(), GetParam().restored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, AddressListStore,
@@ -114,6 +93,9 @@ INSTANTIATE_TEST_SUITE_P(Lists, AddressListStore,
                                            ListCase{{"a,b"}, "a,b,", {"a", "b"}}));
 
 TEST_F(SettingsSave, SaveOnExitUncheckedIsStoredAsFalseAndExitThenWritesNothing) {
+    ui().mnuSSave->setChecked(true);
+    ui().mnuSSave->trigger(); // while the settings load, the item keeps its check mark
+    EXPECT_TRUE(ui().mnuSSave->isChecked());
     load();
     ui().mnuSSave->trigger();
     EXPECT_FALSE(ui().mnuSSave->isChecked());
@@ -135,22 +117,13 @@ TEST_F(SettingsSave, SaveOnExitUncheckedIsStoredAsFalseAndExitThenWritesNothing)
     EXPECT_TRUE(fakes.store.writes.isEmpty());
 }
 
-TEST_F(SettingsSave, SaveOnExitToggleDoesNothingWhileTheSettingsLoad) {
-    ASSERT_EQ(state().stateFlag, StateFlag::Dont);
-    ui().mnuSSave->setChecked(true);
-    ui().mnuSSave->trigger();
-    EXPECT_TRUE(ui().mnuSSave->isChecked());
-    window->settings().mnuSSave_Click();
-    EXPECT_TRUE(ui().mnuSSave->isChecked());
-}
-
 TEST_F(SettingsSave, RestoreDefaultsSetsItsValuesDisablesItselfAndWritesNothing) {
     load();
     ui().lstIPList->addItem(QStringLiteral("host"));
     ui().txtAttempts->setText(QStringLiteral("3"));
     ui().txtInterval->setText(QStringLiteral("40"));
     ui().txtNumBytes->setText(QStringLiteral("64"));
-    ui().optSeconds->setChecked(true);
+    ui().optMilSeconds->setChecked(true); // cleared through the minutes rule
     ui().txtTimeout->setText(QStringLiteral("9"));
     ui().mnuSSave->setChecked(false);
     ui().mnuUnattended->setChecked(true);
@@ -159,36 +132,17 @@ TEST_F(SettingsSave, RestoreDefaultsSetsItsValuesDisablesItselfAndWritesNothing)
     ASSERT_TRUE(ui().mnuRestore->isEnabled());
 
     ui().mnuRestore->trigger();
-
-    EXPECT_EQ(ui().txtAttempts->text(), QStringLiteral("1"));
-    EXPECT_EQ(ui().txtInterval->text(), QStringLiteral("5"));
-    EXPECT_EQ(ui().txtNumBytes->text(), QStringLiteral("16"));
-    EXPECT_TRUE(ui().optMinutes->isChecked());
-    EXPECT_FALSE(ui().optSeconds->isChecked());
-    EXPECT_EQ(ui().txtTimeout->text(), QStringLiteral("3"));
-    EXPECT_EQ(checkValue(*ui().chkBeep), 1);
-    EXPECT_EQ(checkValue(*ui().chkLogFailed), 1);
-    EXPECT_TRUE(ui().mnuSSave->isChecked());
+    // The log-all box, the path, the list and unattended mode stay as they were.
+    const QString kept = logDir.filePath(QStringLiteral("kept.log"));
+    EXPECT_EQ(shown(ui()),
+              (ShownSettings{kept, {"16", "3", "5", "1"}, {1, 0, 0}, {1, 0, 1}, {1, 1}, {"host"}}));
     EXPECT_FALSE(ui().mnuRestore->isEnabled());
-    // Untouched: the log-all box, the path, the list and unattended mode.
-    EXPECT_EQ(checkValue(*ui().chkLogTotal), 0);
-    EXPECT_EQ(ui().txtLog->text(), logDir.filePath(QStringLiteral("kept.log")));
-    EXPECT_EQ(ui().lstIPList->count(), 1);
-    EXPECT_TRUE(ui().mnuUnattended->isChecked());
     EXPECT_TRUE(fakes.store.writes.isEmpty());
     EXPECT_EQ(fakes.store.flushes, 0);
 }
 
-TEST_F(SettingsSave, RestoreDefaultsClearsTenthSecondsThroughTheMinutesRule) {
-    load();
-    ui().optMilSeconds->setChecked(true);
-    ui().mnuRestore->trigger();
-    EXPECT_TRUE(ui().optMinutes->isChecked());
-    EXPECT_FALSE(ui().optMilSeconds->isChecked());
-}
-
-TEST_F(SettingsSave, AReReadKeepsTheListAndDisablesTheEditButtonsAndStopWhenIdle) {
-    fakes.store.put(keys::IPList, QStringLiteral("10.0.0.1,server2,"));
+TEST_F(SettingsSave, AReReadKeepsTheListDisablesTheEditButtonsAndStopsOnlyWhenIdle) {
+    fakes.store.put(keys::IPList, QStringLiteral("127.0.0.1,server2,"));
     load();
     ui().lstIPList->setCurrentRow(1);
     ui().txtIPAddress->setText(QStringLiteral("typed"));
@@ -196,14 +150,15 @@ TEST_F(SettingsSave, AReReadKeepsTheListAndDisablesTheEditButtonsAndStopWhenIdle
     ui().cmdStopPing->setEnabled(true);
     ASSERT_TRUE(ui().cmdRemove->isEnabled());
     ASSERT_TRUE(ui().cmdAdd->isEnabled());
-    // The schedule dialog stores its keys and confirms.
+    // The schedule dialog saves all settings, stores its own keys and confirms.
+    ASSERT_TRUE(window->settings().cmdSave_Click());
     fakes.store.put(keys::Unattended, QStringLiteral("True"));
     fakes.store.put(keys::UnattendedFrom, QStringLiteral("22"));
     fakes.store.put(keys::UnattendedTo, QStringLiteral("6"));
 
     window->settings().ReadSettings();
 
-    EXPECT_EQ(items(*ui().lstIPList), (QStringList{"10.0.0.1", "server2"}));
+    EXPECT_EQ(ipList(), (QStringList{"127.0.0.1", "server2"}));
     EXPECT_FALSE(ui().cmdSetLog->isEnabled());
     EXPECT_FALSE(ui().cmdRemove->isEnabled());
     EXPECT_FALSE(ui().cmdAdd->isEnabled());
@@ -211,27 +166,13 @@ TEST_F(SettingsSave, AReReadKeepsTheListAndDisablesTheEditButtonsAndStopWhenIdle
     EXPECT_TRUE(ui().mnuUnattended->isChecked());
     EXPECT_EQ(state().unattendedFromHour, 22);
     EXPECT_EQ(state().unattendedToHour, 6);
-}
 
-TEST_F(SettingsSave, AReReadWhileTheMonitorRunsLeavesStopEnabled) {
-    load();
-    // The monitor's state while it runs: its interval timer active, Stop enabled.
-    window->monitor().timer1().start(60 * 60 * 1000);
-    ui().cmdStartPing->setEnabled(false);
-    ui().cmdStopPing->setEnabled(true);
-    window->settings().ReadSettings();
-    EXPECT_TRUE(ui().cmdStopPing->isEnabled());
-    EXPECT_FALSE(ui().cmdAdd->isEnabled());
-    window->monitor().timer1().stop();
-}
-
-TEST_F(SettingsSave, AReReadAfterARealStartLeavesStopEnabled) {
-    fakes.store.put(keys::IPList, QStringLiteral("127.0.0.1,"));
-    load();
+    // While monitoring, Stop stays the operator's way out.
     QTest::mouseClick(ui().cmdStartPing, Qt::LeftButton);
     ASSERT_TRUE(window->monitor().timer1().isActive());
     window->settings().ReadSettings();
     EXPECT_TRUE(ui().cmdStopPing->isEnabled());
+    EXPECT_EQ(ui().lstIPList->count(), 2);
     QTest::mouseClick(ui().cmdStopPing, Qt::LeftButton);
     EXPECT_FALSE(window->monitor().timer1().isActive());
 }
@@ -240,14 +181,12 @@ TEST_F(SettingsSave, AStoreThatCannotBeWrittenIsReportedOncePerFailureStreak) {
     load();
     fakes.store.failWrites = true;
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    const auto& box = fakes.messages.shown.front();
-    EXPECT_EQ(box.title, QStringLiteral("Error saving settings"));
-    EXPECT_EQ(box.text,
-              QStringLiteral("The settings could not be saved to "
-                             "/fake/config/8R1/8R1.ini.\rReason: the file is read-only."));
-    EXPECT_EQ(box.icon, MsgIcon::Critical);
-    EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    const FakeMessageBoxes::Box box{QStringLiteral("The settings could not be saved to "
+                                                   "/fake/config/8R1/8R1.ini.\rReason: the file "
+                                                   "is read-only."),
+                                    QStringLiteral("Error saving settings"), MsgIcon::Critical,
+                                    MsgButtons::Ok};
+    EXPECT_EQ(fakes.messages.shown, std::vector{box});
 
     EXPECT_FALSE(window->settings().cmdSave_Click());
     EXPECT_EQ(fakes.messages.shown.size(), 1u);
@@ -255,7 +194,7 @@ TEST_F(SettingsSave, AStoreThatCannotBeWrittenIsReportedOncePerFailureStreak) {
     EXPECT_TRUE(window->settings().cmdSave_Click());
     fakes.store.failWrites = true;
     EXPECT_FALSE(window->settings().cmdSave_Click());
-    EXPECT_EQ(fakes.messages.shown.size(), 2u);
+    EXPECT_EQ(fakes.messages.shown, std::vector({box, box}));
     // Nothing else is lost: the controls keep their values and Exit still ends the program.
     EXPECT_EQ(ui().txtNumBytes->text(), QStringLiteral("16"));
     window->cmdExit_Click();

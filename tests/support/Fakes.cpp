@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <ostream>
 
 namespace ew::test {
 
@@ -65,8 +66,7 @@ bool FakeStore::flush(const QString&, QString* reason) {
 }
 
 QString FakeStore::location(const QString& app) const {
-    return QStringLiteral("/fake/config/") + app + QLatin1Char('/') + app +
-           QStringLiteral(".ini");
+    return QStringLiteral("/fake/config/") + app + QLatin1Char('/') + app + QStringLiteral(".ini");
 }
 
 void FakeStore::put(const QString& key, const QString& value) {
@@ -80,8 +80,8 @@ std::optional<QString> FakeStore::value(const QString& key) const {
     return *it;
 }
 
-MsgAnswer FakeMessageBoxes::show(QWidget*, const QString& text, const QString& title,
-                                 MsgIcon icon, MsgButtons buttons) {
+MsgAnswer FakeMessageBoxes::show(QWidget*, const QString& text, const QString& title, MsgIcon icon,
+                                 MsgButtons buttons) {
     const Box box{text, title, icon, buttons};
     shown.push_back(box);
     if (whileOpen)
@@ -110,6 +110,11 @@ QWidget* FakeWindowProbe::widgetAt(const QPoint& globalPos) const {
     if (under)
         return under->data();
     return QApplication::widgetAt(globalPos);
+}
+
+void PrintTo(const FakeMessageBoxes::Box& box, std::ostream* os) {
+    *os << '"' << box.title.toStdString() << "\": \"" << box.text.toStdString() << "\" (icon "
+        << static_cast<int>(box.icon) << ", buttons " << static_cast<int>(box.buttons) << ')';
 }
 
 } // namespace ew::test

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,6 +84,7 @@ public:
         QString title;
         MsgIcon icon;
         MsgButtons buttons;
+        bool operator==(const Box&) const = default;
     };
     MsgAnswer show(QWidget* parent, const QString& text, const QString& title, MsgIcon icon,
                    MsgButtons buttons) override;
@@ -92,6 +94,9 @@ public:
     std::function<void(const Box&)> whileOpen;
     std::vector<Box> shown;
 };
+
+// Spells a box out in failure messages.
+void PrintTo(const FakeMessageBoxes::Box& box, std::ostream* os);
 
 class FakeLauncher final : public Launcher {
 public:

@@ -31,6 +31,13 @@ protected:
     }
     Ui::frmEchoWarden& ui() { return window->ui(); }
     ProgramState& state() { return window->state(); }
+    // The entries of the address list, in order.
+    QStringList ipList() {
+        QStringList out;
+        for (int i = 0; i < ui().lstIPList->count(); ++i)
+            out << ui().lstIPList->item(i)->text();
+        return out;
+    }
 
     FakePlatform fakes;
     std::unique_ptr<frmEchoWarden> window;

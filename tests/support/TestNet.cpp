@@ -1,7 +1,9 @@
 #include "support/TestNet.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -10,14 +12,12 @@
 #include <net/if.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
-#include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <spawn.h>
+#include <sstream>
 #include <stdexcept>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -30,6 +30,15 @@ namespace ew::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr auto kProgramLimit = std::chrono::seconds(10);
+constexpr size_t kOutputLimit = 65536;
+constexpr auto kLinkUpLimit = std::chrono::seconds(3);
+// A responder nobody stops still ends; and it holds at most this many replies back.
+constexpr auto kResponderLifetime = std::chrono::minutes(10);
+constexpr size_t kMaxPendingReplies = 4096;
+constexpr milliseconds kStopCheck(50); // how soon a responder notices it is to stop
 
 std::string errnoText(int err) {
     return std::strerror(err);
@@ -40,29 +49,25 @@ std::string findProgram(const std::string& name) {
     std::string dirs = "/usr/sbin:/usr/bin:/sbin:/bin";
     if (const char* path = std::getenv("PATH"))
         dirs = std::string(path) + ":" + dirs;
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (end > start && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
+    std::istringstream list(dirs);
+    for (std::string dir; std::getline(list, dir, ':');)
+        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
+            return dir + "/" + name;
     return {};
 }
 
-// Runs a program with its output collected; killed when it takes longer than 10 s.
+// Runs a program under timeout(1), so that one that hangs is killed after kProgramLimit, with its
+// output and errors collected.
 bool runProgram(std::vector<std::string> argv, std::string* output) {
-    std::string collected;
-    std::string program = findProgram(argv.at(0));
-    if (program.empty()) {
+    const std::string program = findProgram(argv.at(0));
+    const std::string timeout = findProgram("timeout");
+    if (program.empty() || timeout.empty()) {
         if (output)
-            *output = argv[0] + ": not found";
+            *output = (program.empty() ? argv[0] : "timeout") + ": not found";
         return false;
     }
     argv[0] = program;
+    argv.insert(argv.begin(), {timeout, "-s", "KILL", std::to_string(kProgramLimit.count())});
     std::vector<char*> args;
     for (std::string& a : argv)
         args.push_back(a.data());
@@ -71,79 +76,50 @@ bool runProgram(std::vector<std::string> argv, std::string* output) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         return false;
-    int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (devNull >= 0)
-        posix_spawn_file_actions_adddup2(&actions, devNull, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+    const int rc = posix_spawn(&pid, timeout.c_str(), &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
-    if (devNull >= 0)
-        close(devNull);
-    if (rc != 0) {
-        close(out[0]);
-        if (output)
-            *output = program + ": " + errnoText(rc);
-        return false;
-    }
-
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    bool timedOut = false;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p{out[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
-            break;
-        char buf[512];
-        ssize_t n = read(out[0], buf, sizeof buf);
-        if (n == 0)
-            break;
-        if (n > 0 && collected.size() < 65536)
+    std::string collected = rc != 0 ? program + ": " + errnoText(rc) : "";
+    char buf[512];
+    for (ssize_t n; rc == 0 && (n = read(out[0], buf, sizeof buf)) != 0;) {
+        if (n > 0 && collected.size() < kOutputLimit)
             collected.append(buf, static_cast<size_t>(n));
-        if (n < 0 && errno != EINTR && errno != EAGAIN)
+        else if (n < 0 && errno != EINTR)
             break;
     }
-    if (timedOut)
-        kill(pid, SIGKILL);
     close(out[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    int status = -1;
+    while (rc == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    // timeout(1) kills its whole process group, itself included, or reports the kill in 137.
+    const bool timedOut = rc == 0 && (WIFSIGNALED(status) ? WTERMSIG(status) == SIGKILL
+                                                          : WEXITSTATUS(status) == 128 + SIGKILL);
     if (output)
-        *output = timedOut ? collected + " (killed after 10 s)" : collected;
-    return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        *output = timedOut ? collected + " (killed after the time limit)" : collected;
+    return rc == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool bringUp(const char* interface) {
+// The flags of an interface of the calling thread's namespace, after switching it on when
+// asked to; -1 where that fails.
+int interfaceFlags(const std::string& interface, bool switchOn) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return false;
+        return -1;
     ifreq req{};
-    std::strncpy(req.ifr_name, interface, IFNAMSIZ - 1);
+    std::strncpy(req.ifr_name, interface.c_str(), IFNAMSIZ - 1);
     bool ok = ioctl(fd, SIOCGIFFLAGS, &req) == 0;
-    req.ifr_flags = static_cast<short>(req.ifr_flags | IFF_UP);
-    ok = ok && ioctl(fd, SIOCSIFFLAGS, &req) == 0;
+    if (ok && switchOn) {
+        req.ifr_flags = static_cast<short>(req.ifr_flags | IFF_UP);
+        ok = ioctl(fd, SIOCSIFFLAGS, &req) == 0;
+    }
     close(fd);
-    return ok;
-}
-
-bool isRunning(const char* interface) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ifreq req{};
-    std::strncpy(req.ifr_name, interface, IFNAMSIZ - 1);
-    bool running = ioctl(fd, SIOCGIFFLAGS, &req) == 0 && (req.ifr_flags & IFF_RUNNING);
-    close(fd);
-    return running;
+    return ok ? static_cast<unsigned short>(req.ifr_flags) : -1;
 }
 
 // The kernel switches a new link on a moment after "ip link set up" returns, and drops what is
@@ -151,30 +127,37 @@ bool isRunning(const char* interface) {
 bool waitUntilRunning(const NetNamespace& ns, const std::string& interface) {
     bool running = false;
     ns.run([&] {
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (!(running = isRunning(interface.c_str())) && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto deadline = Clock::now() + kLinkUpLimit;
+        auto isRunning = [&] {
+            const int flags = interfaceFlags(interface, false);
+            return flags >= 0 && (flags & IFF_RUNNING);
+        };
+        while (!(running = isRunning()) && Clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(1));
     });
     return running;
 }
 
-std::string sysctlPath(const std::string& key) {
+// Reads or writes a sysctl of ns: /proc/sys/net shows the namespace of the thread that opens it.
+bool sysctlIo(const NetNamespace& ns, const std::string& key, std::string& value, bool write) {
     std::string path = "/proc/sys/" + key;
-    for (size_t i = sizeof "/proc/sys/" - 1; i < path.size(); ++i)
-        if (path[i] == '.')
-            path[i] = '/';
-    return path;
-}
-
-uint16_t checksum(const unsigned char* p, size_t n) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i + 1 < n; i += 2)
-        sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
-    if (n & 1)
-        sum += static_cast<uint32_t>(p[n - 1] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint16_t>(~sum);
+    std::replace(path.begin() + static_cast<long>(std::strlen("/proc/sys/")), path.end(), '.', '/');
+    bool ok = false;
+    ns.run([&] {
+        const int fd = open(path.c_str(), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (write) {
+            ok = ::write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+        } else {
+            char buf[256];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            ok = n >= 0;
+            value.assign(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        }
+        close(fd);
+    });
+    return ok;
 }
 
 } // namespace
@@ -194,19 +177,18 @@ std::unique_ptr<NetNamespace> NetNamespace::create(std::string* whyNot) {
         fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             err = errno;
-        else if (!bringUp("lo"))
+        else if (interfaceFlags("lo", true) < 0)
             err = errno ? errno : EIO;
     });
     maker.join();
-    if (err != 0) {
-        if (fd >= 0)
-            close(fd);
-        if (whyNot)
-            *whyNot = "cannot create a network namespace (needs root or CAP_SYS_ADMIN): " +
-                      errnoText(err);
-        return nullptr;
-    }
-    return std::unique_ptr<NetNamespace>(new NetNamespace(fd));
+    if (err == 0)
+        return std::unique_ptr<NetNamespace>(new NetNamespace(fd));
+    if (fd >= 0)
+        close(fd);
+    if (whyNot)
+        *whyNot =
+            "cannot create a network namespace (needs root or CAP_SYS_ADMIN): " + errnoText(err);
+    return nullptr;
 }
 
 NetNamespace::~NetNamespace() {
@@ -220,11 +202,10 @@ std::string NetNamespace::path() const {
 void NetNamespace::run(const std::function<void()>& fn) const {
     int err = 0;
     std::thread worker([&] {
-        if (setns(fd_, CLONE_NEWNET) != 0) {
+        if (setns(fd_, CLONE_NEWNET) != 0)
             err = errno;
-            return;
-        }
-        fn();
+        else
+            fn();
     });
     worker.join();
     if (err != 0)
@@ -238,30 +219,13 @@ bool NetNamespace::exec(const std::vector<std::string>& argv, std::string* outpu
 }
 
 bool NetNamespace::setSysctl(const std::string& key, const std::string& value) const {
-    bool ok = false;
-    // /proc/sys/net shows the namespace of the thread that opens it.
-    run([&] {
-        int fd = open(sysctlPath(key).c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0)
-            return;
-        ok = write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
-        close(fd);
-    });
-    return ok;
+    std::string text = value;
+    return sysctlIo(*this, key, text, true);
 }
 
 std::string NetNamespace::sysctl(const std::string& key) const {
     std::string value;
-    run([&] {
-        int fd = open(sysctlPath(key).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return;
-        char buf[256];
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0)
-            value.assign(buf, static_cast<size_t>(n));
-        close(fd);
-    });
+    sysctlIo(*this, key, value, false);
     while (!value.empty() && value.back() == '\n')
         value.pop_back();
     return value;
@@ -273,21 +237,16 @@ std::string NetNamespace::sysctl(const std::string& key) const {
 // kernel (which must be told to ignore them). Raw sockets; IPv4 and IPv6.
 class TestNet::DelayResponder {
 public:
-    DelayResponder(int namespaceFd, std::chrono::milliseconds delay) : delay_(delay) {
-        stop_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    DelayResponder(const std::string& namespacePath, milliseconds delay) : delay_(delay) {
         std::promise<std::string> started;
         auto result = started.get_future();
         thread_ = std::thread(
-            [this, namespaceFd, p = std::move(started)]() mutable { serve(namespaceFd, p); });
+            [this, namespacePath, p = std::move(started)]() mutable { serve(namespacePath, p); });
         error_ = result.get();
     }
     ~DelayResponder() {
-        uint64_t one = 1;
-        if (write(stop_, &one, sizeof one) < 0) {
-            // The thread still ends by itself after its lifetime.
-        }
+        stop_ = true;
         thread_.join();
-        close(stop_);
     }
     const std::string& error() const { return error_; }
 
@@ -300,64 +259,56 @@ private:
         std::vector<unsigned char> message;
     };
 
-    void serve(int namespaceFd, std::promise<std::string>& started) {
-        if (stop_ < 0) {
-            started.set_value("eventfd: " + errnoText(errno));
-            return;
-        }
-        if (setns(namespaceFd, CLONE_NEWNET) != 0) {
-            started.set_value("setns: " + errnoText(errno));
-            return;
-        }
-        int s4 = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-        int s6 = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
-        if (s4 < 0 || s6 < 0) {
-            started.set_value("raw socket: " + errnoText(errno));
-            if (s4 >= 0)
-                close(s4);
-            if (s6 >= 0)
-                close(s6);
-            return;
-        }
+    // Enters the namespace and opens both raw sockets; the error text, or empty.
+    static std::string open(const std::string& namespacePath, int& s4, int& s6) {
+        const int ns = ::open(namespacePath.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
+        const int err = errno;
+        if (ns >= 0)
+            close(ns);
+        if (!entered)
+            return "entering " + namespacePath + ": " + errnoText(err);
+        s4 = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        s6 = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+        if (s4 < 0 || s6 < 0)
+            return "raw socket: " + errnoText(errno);
         uint32_t blocked = ~(1u << ICMP_ECHO);
         setsockopt(s4, SOL_RAW, 1 /* ICMP_FILTER */, &blocked, sizeof blocked);
         icmp6_filter types;
         ICMP6_FILTER_SETBLOCKALL(&types);
         ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &types);
         setsockopt(s6, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
-        started.set_value({});
+        return {};
+    }
 
-        // Bounded even if nobody ever stops it.
-        const auto end = Clock::now() + std::chrono::minutes(10);
+    void serve(const std::string& namespacePath, std::promise<std::string>& started) {
+        int s4 = -1;
+        int s6 = -1;
+        const std::string error = open(namespacePath, s4, s6);
+        started.set_value(error);
+        const auto end = Clock::now() + kResponderLifetime;
         std::deque<Pending> queue;
-        for (;;) {
-            auto now = Clock::now();
-            if (now >= end)
-                break;
-            while (!queue.empty() && queue.front().due <= now) {
+        while (error.empty() && !stop_ && Clock::now() < end) {
+            for (; !queue.empty() && queue.front().due <= Clock::now(); queue.pop_front()) {
                 const Pending& p = queue.front();
                 sendto(p.fd, p.message.data(), p.message.size(), 0,
                        reinterpret_cast<const sockaddr*>(&p.to), p.toLength);
-                queue.pop_front();
             }
-            auto wake = queue.empty() ? end : std::min(end, queue.front().due);
-            auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now);
-            if (waitNs.count() < 0)
-                waitNs = std::chrono::nanoseconds(0);
-            timespec ts{static_cast<time_t>(waitNs.count() / 1000000000),
-                        static_cast<long>(waitNs.count() % 1000000000)};
-            pollfd fds[3] = {{stop_, POLLIN, 0}, {s4, POLLIN, 0}, {s6, POLLIN, 0}};
-            if (ppoll(fds, 3, &ts, nullptr) < 0 && errno != EINTR)
+            auto wait = kStopCheck;
+            if (!queue.empty())
+                wait = std::min(wait,
+                                std::chrono::ceil<milliseconds>(queue.front().due - Clock::now()));
+            pollfd fds[2] = {{s4, POLLIN, 0}, {s6, POLLIN, 0}};
+            if (poll(fds, 2, static_cast<int>(std::max<long>(wait.count(), 0))) < 0 &&
+                errno != EINTR)
                 break;
-            if (fds[0].revents & POLLIN)
-                break;
-            if (fds[1].revents & POLLIN)
-                receive(s4, false, queue);
-            if (fds[2].revents & POLLIN)
-                receive(s6, true, queue);
+            for (const pollfd& f : fds)
+                if (f.revents & POLLIN)
+                    receive(f.fd, f.fd == s6, queue);
         }
-        close(s4);
-        close(s6);
+        for (int fd : {s4, s6})
+            if (fd >= 0)
+                close(fd);
     }
 
     void receive(int fd, bool v6, std::deque<Pending>& queue) {
@@ -365,24 +316,23 @@ private:
         Pending p{};
         p.fd = fd;
         p.toLength = sizeof p.to;
-        ssize_t n = recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&p.to),
-                             &p.toLength);
-        if (n <= 0 || queue.size() >= 4096)
+        const ssize_t n = recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&p.to), &p.toLength);
+        if (n <= 0 || queue.size() >= kMaxPendingReplies)
             return;
-        size_t offset = v6 ? 0 : static_cast<size_t>(buf[0] & 0x0F) * 4;
+        const size_t offset = v6 ? 0 : static_cast<size_t>(buf[0] & 0x0F) * 4; // IPv4 header
         if (static_cast<size_t>(n) < offset + 8)
             return;
         p.message.assign(buf + offset, buf + n);
+        if (p.message[0] != (v6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO) || (!v6 && p.message[1] != 0))
+            return;
         if (v6) {
-            if (p.message[0] != ICMP6_ECHO_REQUEST)
-                return;
             p.message[0] = ICMP6_ECHO_REPLY; // the kernel sums ICMPv6
         } else {
-            if (p.message[0] != ICMP_ECHO || p.message[1] != 0)
-                return;
+            // The type word drops from 0x0800 to 0: the checksum rises by as much, carry wrapped.
             p.message[0] = ICMP_ECHOREPLY;
-            p.message[2] = p.message[3] = 0;
-            uint16_t sum = checksum(p.message.data(), p.message.size());
+            uint32_t sum = (uint32_t{p.message[2]} << 8 | p.message[3]) + (ICMP_ECHO << 8);
+            sum = (sum & 0xFFFF) + (sum >> 16);
             p.message[2] = static_cast<unsigned char>(sum >> 8);
             p.message[3] = static_cast<unsigned char>(sum);
         }
@@ -390,8 +340,8 @@ private:
         queue.push_back(std::move(p));
     }
 
-    std::chrono::milliseconds delay_;
-    int stop_ = -1;
+    milliseconds delay_;
+    std::atomic<bool> stop_{false};
     std::thread thread_;
     std::string error_;
 };
@@ -399,18 +349,17 @@ private:
 // --- TestNet --------------------------------------------------------------------------------
 
 TestNet::TestNet() {
-    for (const char* tool : {"ip", "nsenter"}) {
+    for (const char* tool : {"ip", "nsenter", "timeout"}) {
         if (findProgram(tool).empty()) {
-            whyNot_ = std::string(tool) + " is not installed (iproute2, util-linux)";
+            whyNot_ = std::string(tool) + " is not installed (iproute2, util-linux, coreutils)";
             return;
         }
     }
     client_ = NetNamespace::create(&whyNot_);
-    if (!client_)
-        return;
     std::string out;
-    if (!client_->exec({"ip", "route", "add", "unreachable", "10.77.250.0/24"}, &out) ||
-        !client_->exec({"ip", "-6", "route", "add", "unreachable", "fd42:77:250::/64"}, &out)) {
+    if (client_ &&
+        !(client_->exec({"ip", "route", "add", "unreachable", "10.77.250.0/24"}, &out) &&
+          client_->exec({"ip", "-6", "route", "add", "unreachable", "fd42:77:250::/64"}, &out))) {
         whyNot_ = "cannot set up routes in the test namespace: " + out;
         client_.reset();
     }
@@ -428,31 +377,26 @@ bool TestNet::allowPingSockets(bool allow) {
 }
 
 std::optional<TestHost> TestNet::addHost(NetNamespace** hostOut) {
-    if (!client_)
-        return std::nullopt;
-    std::unique_ptr<NetNamespace> host = NetNamespace::create(&whyNot_);
+    std::unique_ptr<NetNamespace> host = client_ ? NetNamespace::create(&whyNot_) : nullptr;
     if (!host)
         return std::nullopt;
     const std::string n = std::to_string(hosts_.size() + 1);
     const std::string link = "h" + n;
     const TestHost addresses{"10.77." + n + ".2", "fd42:77:" + n + "::2"};
-    const std::vector<std::vector<std::string>> clientSide = {
-        {"ip", "addr", "add", "10.77." + n + ".1/24", "dev", link},
-        {"ip", "-6", "addr", "add", "fd42:77:" + n + "::1/64", "dev", link, "nodad"},
-        {"ip", "link", "set", link, "up"},
-    };
-    const std::vector<std::vector<std::string>> hostSide = {
-        {"ip", "addr", "add", addresses.ipv4 + "/24", "dev", "eth0"},
-        {"ip", "-6", "addr", "add", addresses.ipv6 + "/64", "dev", "eth0", "nodad"},
-        {"ip", "link", "set", "eth0", "up"},
+    // Each side: its IPv4 and IPv6 address, then the link up.
+    auto commands = [](const std::string& v4, const std::string& v6, const std::string& dev) {
+        return std::vector<std::vector<std::string>>{
+            {"ip", "addr", "add", v4 + "/24", "dev", dev},
+            {"ip", "-6", "addr", "add", v6 + "/64", "dev", dev, "nodad"},
+            {"ip", "link", "set", dev, "up"}};
     };
     std::string out;
     bool ok = runProgram({"ip", "link", "add", link, "netns", client_->path(), "type", "veth",
                           "peer", "name", "eth0", "netns", host->path()},
                          &out);
-    for (const auto& command : clientSide)
+    for (const auto& command : commands("10.77." + n + ".1", "fd42:77:" + n + "::1", link))
         ok = ok && client_->exec(command, &out);
-    for (const auto& command : hostSide)
+    for (const auto& command : commands(addresses.ipv4, addresses.ipv6, "eth0"))
         ok = ok && host->exec(command, &out);
     if (ok && !(waitUntilRunning(*client_, link) && waitUntilRunning(*host, "eth0"))) {
         out = "the link to test host " + n + " did not come up";
@@ -483,19 +427,11 @@ std::optional<TestHost> TestNet::addSilentHost() {
     return addresses;
 }
 
-std::optional<TestHost> TestNet::addDelayedHost(std::chrono::milliseconds delay) {
+std::optional<TestHost> TestNet::addDelayedHost(milliseconds delay) {
     auto addresses = addSilentHost();
     if (!addresses)
         return std::nullopt;
-    // NetNamespace keeps its descriptor private; open our own for the responder thread.
-    std::string nsPath = hosts_.back()->path();
-    int fd = open(nsPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        whyNot_ = "cannot open " + nsPath + ": " + errnoText(errno);
-        return std::nullopt;
-    }
-    auto responder = std::make_unique<DelayResponder>(fd, delay);
-    close(fd); // setns() has been done by the time the constructor returns
+    auto responder = std::make_unique<DelayResponder>(hosts_.back()->path(), delay);
     if (!responder->error().empty()) {
         whyNot_ = "delay responder: " + responder->error();
         return std::nullopt;

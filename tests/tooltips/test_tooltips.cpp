@@ -38,7 +38,7 @@ protected:
                          Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(ui().txtIPAddress, &move);
     }
-    QRect screenArea() { return QGuiApplication::primaryScreen()->geometry(); }
+    static QString help(const char* name) { return ToolTips::helpText(QString::fromLatin1(name)); }
 };
 
 struct HelpRow {
@@ -50,14 +50,13 @@ class ToolTipsHelpTable : public ToolTipsTest, public ::testing::WithParamInterf
 
 TEST_P(ToolTipsHelpTable, ListedControlShowsItsExactTextAfterOnePoll) {
     const HelpRow& row = GetParam();
+    const QString text = row.lines.join(QLatin1Char('\r'));
     pollOver(control(row.control));
-    ASSERT_TRUE(tips().popupVisible()) << row.control;
-    EXPECT_EQ(tips().popupText(), row.lines.join(QLatin1Char('\r')));
-    EXPECT_EQ(ToolTips::helpText(QString::fromLatin1(row.control)),
-              row.lines.join(QLatin1Char('\r')));
-    // Shown as separate lines.
+    ASSERT_TRUE(tips().popupVisible());
+    EXPECT_EQ(tips().popupText(), text);
+    EXPECT_EQ(help(row.control), text); // the other tests take their expectations from it
     frmToolTips* popup = tips().window();
-    EXPECT_EQ(popup->Label1->text(), row.lines.join(QLatin1Char('\n')));
+    EXPECT_EQ(popup->Label1->text(), row.lines.join(QLatin1Char('\n'))) << "separate lines";
     EXPECT_EQ(tips().timerInterval(), 1000);
     EXPECT_TRUE(tips().timerEnabled());
     // 18 pixels below and 4 left of the pointer; the window wraps the label with 4 and 2
@@ -97,12 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Number of times to ping every", "machine in the IP address list"}}),
     [](const auto& info) { return std::string(info.param.control); });
 
-TEST_F(ToolTipsTest, TableOrderAndTheTwoSilentButtons) {
-    EXPECT_EQ(ToolTips::helpControls(),
-              QStringList({"cmdExit", "cmdOpenLog", "cmdStopPing", "cmdStartPing", "cmdRemove",
-                           "cmdClear", "cmdSettings", "cmdSave", "txtIPAddress", "cmdAdd",
-                           "lstIPList", "txtLog", "cmdSetLog", "txtInterval", "txtTimeout",
-                           "txtNumBytes", "txtAttempts"}));
+TEST_F(ToolTipsTest, TableOrderSilentButtonsAndMovingStraightOn) {
+    EXPECT_EQ(ToolTips::helpControls().join(' '),
+              QStringLiteral("cmdExit cmdOpenLog cmdStopPing cmdStartPing cmdRemove cmdClear "
+                             "cmdSettings cmdSave txtIPAddress cmdAdd lstIPList txtLog cmdSetLog "
+                             "txtInterval txtTimeout txtNumBytes txtAttempts"));
     for (const char* silent : {"cmdSettings", "cmdSave"}) {
         pollOver(control("cmdStartPing"));
         ASSERT_TRUE(tips().popupVisible());
@@ -110,15 +108,13 @@ TEST_F(ToolTipsTest, TableOrderAndTheTwoSilentButtons) {
         EXPECT_FALSE(tips().popupVisible()) << silent;
         EXPECT_EQ(tips().timerInterval(), 5) << silent;
     }
-}
-
-TEST_F(ToolTipsTest, MovingStraightToAnotherListedControlReplacesTheText) {
+    // Moving straight to another listed control replaces the text; a part of a listed control
+    // is that control.
     pollOver(control("cmdStartPing"));
     pollOver(control("cmdClear"));
-    EXPECT_TRUE(tips().popupVisible());
     EXPECT_EQ(tips().popupText(), QStringLiteral("Clear the IP address list"));
-    // A part of a listed control is that control.
     pollOver(ui().lstIPList->viewport());
+    EXPECT_TRUE(tips().popupVisible());
     EXPECT_EQ(tips().popupText(), QStringLiteral("IP address list"));
 }
 
@@ -142,16 +138,14 @@ INSTANTIATE_TEST_SUITE_P(Surface, ToolTipsUnlisted,
                                            "optMinutes", "chkBeep", "vsbInterval", "lstPingResults",
                                            "StatusBar1", "centralwidget", "txtPathError"));
 
-TEST_F(ToolTipsTest, NothingChangesWhileThePointerStaysOnOneWindow) {
+TEST_F(ToolTipsTest, StayingOnOneWindowChangesNothingAndThePopUpItselfHidesIt) {
     pollOver(control("cmdExit"));
     tips().hidePopup();
     tips().setTimerInterval(777);
     pollOver(control("cmdExit"));
     EXPECT_FALSE(tips().popupVisible());
     EXPECT_EQ(tips().timerInterval(), 777);
-}
 
-TEST_F(ToolTipsTest, PointerOverThePopUpHidesIt) {
     pollOver(control("txtLog"));
     ASSERT_TRUE(tips().popupVisible());
     pollOver(tips().window()->Label1);
@@ -162,24 +156,24 @@ TEST_F(ToolTipsTest, PointerOverThePopUpHidesIt) {
 TEST_F(ToolTipsTest, AnotherActiveWindowChangesNothing) {
     pollOver(control("txtTimeout"));
     QWidget other;
-    for (QWidget* active : {static_cast<QWidget*>(nullptr), &other}) {
+    for (QWidget* active : std::initializer_list<QWidget*>{nullptr, &other}) {
         fakes.windows.active = active;
         pollOver(control("Label4"));
         EXPECT_TRUE(tips().popupVisible());
-        EXPECT_EQ(tips().popupText(), ToolTips::helpText(QStringLiteral("txtTimeout")));
+        EXPECT_EQ(tips().popupText(), help("txtTimeout"));
         tips().hidePopup();
         pollOver(control("cmdExit"));
         EXPECT_FALSE(tips().popupVisible());
-        tips().ShowTip(ToolTips::helpText(QStringLiteral("txtTimeout")));
+        tips().ShowTip(help("txtTimeout"));
     }
     // Once the main window is active again the next change counts.
     fakes.windows.active = window.get();
     pollOver(control("cmdExit"));
-    EXPECT_EQ(tips().popupText(), ToolTips::helpText(QStringLiteral("cmdExit")));
+    EXPECT_EQ(tips().popupText(), help("cmdExit"));
 }
 
 TEST_F(ToolTipsTest, RightAndBottomEdgesOfTheScreen) {
-    const QRect screen = screenArea();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const int right = screen.x() + screen.width();
     const int bottom = screen.y() + screen.height();
 
@@ -205,8 +199,8 @@ TEST_F(ToolTipsTest, PopUpLooksAndBehavesAsDesigned) {
     frmToolTips* popup = tips().window();
     ASSERT_NE(popup, nullptr);
     EXPECT_FALSE(popup->isVisible()) << "loaded hidden";
-    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(
+        popup->windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus));
     EXPECT_EQ(popup->windowType(), Qt::ToolTip);
     EXPECT_TRUE(popup->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_TRUE(popup->windowTitle().isEmpty());
@@ -229,7 +223,7 @@ TEST_F(ToolTipsTest, PopUpLooksAndBehavesAsDesigned) {
     EXPECT_LT(oneLine, popup->Label1->fontMetrics().lineSpacing() * 3 / 2);
 }
 
-TEST_F(ToolTipsTest, PollingPaceAndLoading) {
+TEST_F(ToolTipsTest, PollingPaceLoadingAndPollingByItself) {
     // Loaded with the settings: one poll a second.
     EXPECT_TRUE(tips().isLoaded());
     EXPECT_EQ(tips().timerInterval(), 1000);
@@ -247,13 +241,13 @@ TEST_F(ToolTipsTest, PollingPaceAndLoading) {
     EXPECT_EQ(tips().window()->LastTipWindow, nullptr);
     pollOver(control("cmdExit"));
     EXPECT_TRUE(tips().popupVisible());
-}
 
-TEST_F(ToolTipsTest, TheTimerPollsByItself) {
+    // The timer polls by itself.
+    tips().hidePopup();
     fakes.windows.under = QPointer<QWidget>(control("txtAttempts"));
     tips().setTimerInterval(10);
     QTRY_VERIFY_WITH_TIMEOUT(tips().popupVisible(), 10000);
-    EXPECT_EQ(tips().popupText(), ToolTips::helpText(QStringLiteral("txtAttempts")));
+    EXPECT_EQ(tips().popupText(), help("txtAttempts"));
 }
 
 TEST_F(ToolTipsTest, StartStopsThePollingAndStopOrTheAddressBoxRestartIt) {

@@ -1,0 +1,64 @@
+#pragma once
+
+// What the benchmark programs share: a main that gives the windows their QApplication
+// (headless unless told otherwise), the per-attempt counter, timing and the main window on
+// fakes.
+
+#include "app/frmEchoWarden.h"
+#include "support/Fakes.h"
+#include "ui_frmEchoWarden.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+
+namespace ew::bench {
+
+// Runs the benchmarks the command line names (all by default) under a QApplication.
+inline int runBenchmarks(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+// The time of one attempt, when all the iterations together made this many.
+inline void perAttempt(benchmark::State& state, std::int64_t attempts) {
+    state.counters["per_attempt"] = benchmark::Counter(
+        static_cast<double>(attempts), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline double mb(long kb) {
+    return static_cast<double>(kb) / 1024.0;
+}
+
+// The main window, not yet loaded, on fakes (or on the given settings store), the echo
+// answering at once without keeping a record of its calls.
+struct BenchWindow {
+    explicit BenchWindow(SettingsStore* store = nullptr)
+        : window(Platform{fakes.echo, store ? *store : fakes.store, fakes.clock, fakes.messages,
+                          fakes.launcher, fakes.beeper, fakes.windows}) {
+        fakes.echo.recordCalls = false;
+        window.setEndProgram([] {});
+    }
+    // Adds 127.0.0.1, 127.0.0.2, ... to the address list.
+    void addAddresses(int count) {
+        for (int i = 0; i < count; ++i)
+            window.ui().lstIPList->addItem(QStringLiteral("127.0.0.%1").arg(i + 1));
+    }
+
+    test::FakePlatform fakes;
+    frmEchoWarden window;
+};
+
+} // namespace ew::bench

@@ -1,0 +1,54 @@
+#pragma once
+
+// Every stored setting as the window shows it, for comparing whole windows at once.
+
+#include "app/Convert.h"
+#include "editors/LogFile.h"
+#include "ui_frmEchoWarden.h"
+
+#include <QStringList>
+#include <ostream>
+
+namespace ew::test {
+
+struct ShownSettings {
+    QString log;
+    QStringList numbers; // packet size, time-out, interval, attempts
+    QList<int> options;  // minutes, seconds, tenth-seconds selected
+    QList<int> checks;   // beep, log all, log failed (0, 1, 2)
+    QList<int> marks;    // save on exit, unattended checked
+    QStringList addresses = {};
+    bool operator==(const ShownSettings&) const = default;
+};
+
+inline void PrintTo(const ShownSettings& s, std::ostream* os) {
+    const auto ints = [](const QList<int>& v) {
+        QStringList t;
+        for (int i : v)
+            t << QString::number(i);
+        return t.join(u' ').toStdString();
+    };
+    *os << "{log " << s.log.toStdString() << ", numbers " << s.numbers.join(u' ').toStdString()
+        << ", options " << ints(s.options) << ", checks " << ints(s.checks) << ", marks "
+        << ints(s.marks) << ", addresses [" << s.addresses.join(u'|').toStdString() << "]}";
+}
+
+inline ShownSettings shown(Ui::frmEchoWarden& ui) {
+    ShownSettings s{
+        ui.txtLog->text(),
+        {ui.txtNumBytes->text(), ui.txtTimeout->text(), ui.txtInterval->text(),
+         ui.txtAttempts->text()},
+        {ui.optMinutes->isChecked(), ui.optSeconds->isChecked(), ui.optMilSeconds->isChecked()},
+        {checkValue(*ui.chkBeep), checkValue(*ui.chkLogTotal), checkValue(*ui.chkLogFailed)},
+        {ui.mnuSSave->isChecked(), ui.mnuUnattended->isChecked()}};
+    for (int i = 0; i < ui.lstIPList->count(); ++i)
+        s.addresses << ui.lstIPList->item(i)->text();
+    return s;
+}
+
+// What a first run with an empty store shows.
+inline ShownSettings firstRun() {
+    return {LogFile::defaultLogPath(), {"16", "3", "5", "1"}, {1, 0, 0}, {0, 0, 0}, {1, 0}};
+}
+
+} // namespace ew::test
