@@ -134,29 +134,24 @@ static void filter_raw_socket(int fd, int family, uint16_t ident) {
     if (family == AF_INET) {
         uint32_t blocked = ~(1u << ICMP4_ECHO_REPLY);
         setsockopt(fd, SOL_RAW, ICMP_FILTER, &blocked, sizeof blocked);
-        struct sock_filter code[] = {
-            BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), /* X = IPv4 header length */
-            BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),  /* A = ICMP identifier */
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ident, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
-            BPF_STMT(BPF_RET | BPF_K, 0),
-        };
-        struct sock_fprog prog = {(unsigned short)(sizeof code / sizeof code[0]), code};
-        setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog);
     } else {
         struct icmp6_filter types;
         ICMP6_FILTER_SETBLOCKALL(&types);
         ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &types);
         setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
-        struct sock_filter code[] = {
-            BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4), /* A = ICMPv6 identifier */
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ident, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
-            BPF_STMT(BPF_RET | BPF_K, 0),
-        };
-        struct sock_fprog prog = {(unsigned short)(sizeof code / sizeof code[0]), code};
-        setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog);
     }
+    /* X = where the ICMP header starts: after the IPv4 header, or at 0 on ICMPv6 sockets,
+     * which are handed no IP header. */
+    struct sock_filter code[] = {
+        family == AF_INET ? (struct sock_filter)BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0)
+                          : (struct sock_filter)BPF_STMT(BPF_LDX | BPF_IMM, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), /* A = ICMP identifier */
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ident, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    struct sock_fprog prog = {(unsigned short)(sizeof code / sizeof code[0]), code};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog);
     /* Should a filter be refused, the checks on every reply below still hold. */
 }
 
