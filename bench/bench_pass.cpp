@@ -5,9 +5,9 @@
 // rows would make long unattended runs slower and slower.
 
 #include "BenchSupport.h"
-#include "app/ResultsList.h"
 #include "faults/LongRun.h"
 #include "monitor/PingPass.h"
+#include "widgets/ResultsList.h"
 
 namespace {
 

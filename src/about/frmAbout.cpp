@@ -1,6 +1,6 @@
 #include "about/frmAbout.h"
 
-#include "app/ProgramState.h"
+#include "core/ProgramState.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SystemDirs.h"

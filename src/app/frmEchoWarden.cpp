@@ -1,12 +1,12 @@
 #include "app/frmEchoWarden.h"
 
 #include "about/About.h"
-#include "app/ControlStates.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
 #include "monitor/AddressList.h"
 #include "monitor/Monitor.h"
 #include "monitor/PingPass.h"
+#include "panel/ControlStates.h"
 #include "schedule/Schedule.h"
 #include "settings/Settings.h"
 #include "tooltips/ToolTips.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ProgramState.h"
+#include "core/ProgramState.h"
 #include "platform/Platform.h"
 
 #include <QMainWindow>

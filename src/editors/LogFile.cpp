@@ -1,16 +1,16 @@
 #include "editors/LogFile.h"
 
-#include "app/ControlStates.h"
-#include "app/Convert.h"
-#include "app/ProgramState.h"
-#include "app/ResultsList.h"
-#include "app/StatusBar.h"
-#include "app/TimeText.h"
+#include "core/Convert.h"
+#include "core/ProgramState.h"
+#include "core/TimeText.h"
+#include "panel/ControlStates.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SystemDirs.h"
 #include "ui_frmEchoWarden.h"
+#include "widgets/ResultsList.h"
+#include "widgets/StatusBar.h"
 
 #include <QFile>
 #include <QFileInfo>

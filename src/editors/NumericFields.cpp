@@ -1,10 +1,10 @@
 #include "editors/NumericFields.h"
 
-#include "app/ClickLabel.h"
-#include "app/ControlStates.h"
-#include "app/Convert.h"
-#include "app/ProgramState.h"
+#include "core/Convert.h"
+#include "core/ProgramState.h"
+#include "panel/ControlStates.h"
 #include "ui_frmEchoWarden.h"
+#include "widgets/ClickLabel.h"
 
 #include <QValidator>
 

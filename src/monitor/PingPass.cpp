@@ -1,16 +1,16 @@
 #include "monitor/PingPass.h"
 
-#include "app/ControlStates.h"
-#include "app/Convert.h"
-#include "app/ProgramState.h"
-#include "app/ResultsList.h"
-#include "app/StatusBar.h"
-#include "app/TimeText.h"
+#include "core/Convert.h"
+#include "core/ProgramState.h"
+#include "core/TimeText.h"
 #include "editors/LogFile.h"
+#include "panel/ControlStates.h"
 #include "platform/Beeper.h"
 #include "platform/Clock.h"
 #include "platform/Echo.h"
 #include "ui_frmEchoWarden.h"
+#include "widgets/ResultsList.h"
+#include "widgets/StatusBar.h"
 
 #include <cmath>
 #include <limits>

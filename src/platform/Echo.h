@@ -13,6 +13,8 @@ public:
     virtual ~Echo() = default;
     virtual std::int16_t ping(const std::string& address, std::int16_t packetSize,
                               std::int32_t& roundTripMs, std::int16_t timeoutMs) = 0;
+    // Called from another thread: makes a ping() in progress return a failure at once.
+    virtual void interrupt() {}
 };
 
 // The real echo: calls the C component in echo/.
@@ -20,6 +22,7 @@ class IcmpEcho final : public Echo {
 public:
     std::int16_t ping(const std::string& address, std::int16_t packetSize,
                       std::int32_t& roundTripMs, std::int16_t timeoutMs) override;
+    void interrupt() override;
 };
 
 } // namespace ew

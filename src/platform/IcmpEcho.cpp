@@ -15,4 +15,8 @@ std::int16_t IcmpEcho::ping(const std::string& address, std::int16_t packetSize,
     return result;
 }
 
+void IcmpEcho::interrupt() {
+    ::echo_interrupt();
+}
+
 } // namespace ew

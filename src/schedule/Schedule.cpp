@@ -1,7 +1,7 @@
 #include "schedule/Schedule.h"
 
-#include "app/ControlStates.h"
-#include "app/ProgramState.h"
+#include "core/ProgramState.h"
+#include "panel/ControlStates.h"
 #include "schedule/frmSchedule.h"
 #include "settings/Settings.h"
 #include "ui_frmEchoWarden.h"

@@ -1,7 +1,7 @@
 #include "schedule/frmSchedule.h"
 
-#include "app/Convert.h"
-#include "app/ProgramState.h"
+#include "core/Convert.h"
+#include "core/ProgramState.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SettingsStore.h"
 #include "schedule/Hours.h"

@@ -1,9 +1,9 @@
-#include "app/ResultsList.h"
-#include "app/StatusBar.h"
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "monitor/Monitor.h"
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
+#include "widgets/ResultsList.h"
+#include "widgets/StatusBar.h"
 
 #include <QMenu>
 #include <QTest>

@@ -1,11 +1,11 @@
-#include "app/ResultsList.h"
-#include "app/StatusBar.h"
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "editors/LogFile.h"
 #include "monitor/Monitor.h"
 #include "monitor/PingPass.h"
 #include "platform/Launcher.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/ResultsList.h"
+#include "widgets/StatusBar.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

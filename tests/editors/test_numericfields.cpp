@@ -1,4 +1,4 @@
-#include "app/ControlStates.h"
+#include "panel/ControlStates.h"
 #include "support/MainWindowFixture.h"
 #include "support/SettingsTestUtil.h"
 

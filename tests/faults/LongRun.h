@@ -4,13 +4,13 @@
 // the process's own figures from /proc, the logged run of many passes through the real window
 // on fakes, and real echoes over loopback while another program floods it.
 
-#include "app/ResultsList.h"
 #include "app/frmEchoWarden.h"
 #include "monitor/PingPass.h"
 #include "platform/echo/echoping.h"
 #include "settings/SettingsKeys.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
+#include "widgets/ResultsList.h"
 
 #include <QCoreApplication>
 #include <QProcess>

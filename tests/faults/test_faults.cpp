@@ -4,11 +4,11 @@
 // (the results list stays bounded, no file stays open, one header for one run); real echoes
 // over loopback while another program floods it (every reply is our own).
 
-#include "app/StatusBar.h"
 #include "faults/LongRun.h"
 #include "monitor/Monitor.h"
 #include "settings/Settings.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/StatusBar.h"
 
 #include <QDir>
 #include <QFile>

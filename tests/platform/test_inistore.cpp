@@ -1,5 +1,5 @@
-#include "app/Convert.h"
 #include "app/frmEchoWarden.h"
+#include "core/Convert.h"
 #include "platform/SettingsStore.h"
 #include "settings/Settings.h"
 #include "settings/SettingsKeys.h"

@@ -1,4 +1,4 @@
-#include "app/Convert.h"
+#include "core/Convert.h"
 #include "editors/LogFile.h"
 #include "platform/SystemDirs.h"
 #include "settings/Settings.h"

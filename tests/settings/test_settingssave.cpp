@@ -1,6 +1,6 @@
-#include "app/ControlStates.h"
-#include "app/Convert.h"
+#include "core/Convert.h"
 #include "monitor/Monitor.h"
+#include "panel/ControlStates.h"
 #include "settings/Settings.h"
 #include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"

@@ -2,13 +2,13 @@
 
 // A loaded main window on fakes, ready for passes and ticks: default settings, no logging.
 
-#include "app/Convert.h"
-#include "app/ResultsList.h"
-#include "app/StatusBar.h"
-#include "app/TimeText.h"
+#include "core/Convert.h"
+#include "core/TimeText.h"
 #include "monitor/Monitor.h"
 #include "monitor/PingPass.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/ResultsList.h"
+#include "widgets/StatusBar.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 
 // Every stored setting as the window shows it, for comparing whole windows at once.
 
-#include "app/Convert.h"
+#include "core/Convert.h"
 #include "editors/LogFile.h"
 #include "ui_frmEchoWarden.h"
 

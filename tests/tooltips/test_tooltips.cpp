@@ -1,8 +1,8 @@
-#include "app/ResultsList.h"
-#include "app/StatusBar.h"
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
 #include "tooltips/frmToolTips.h"
+#include "widgets/ResultsList.h"
+#include "widgets/StatusBar.h"
 
 #include <QGuiApplication>
 #include <QLabel>

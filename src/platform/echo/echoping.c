@@ -538,3 +538,7 @@ void echo_close_thread_sockets(void) {
 void echo_reset_permission_hint(void) {
     atomic_store(&hint_shown, 0);
 }
+
+void echo_interrupt(void) {
+    /* not yet: calls run to their reply or time-out */
+}

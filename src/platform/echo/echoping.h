@@ -22,6 +22,7 @@ enum echo_result {
     ECHO_SEND_ERROR = 4,       /* the request could not be sent (no route, no socket, ...) */
     ECHO_RECV_ERROR = 5,       /* waiting for or reading the reply failed */
     ECHO_INVALID_ARGUMENT = 6, /* null address or roundTripMs, packetSize < 0, timeoutMs <= 0 */
+    ECHO_INTERRUPTED = 7,      /* echo_interrupt() was called while this call waited */
 };
 
 /* The size of the reply buffer the caller hands to ping(): 16 characters and a NUL. ping()
@@ -48,6 +49,11 @@ enum echo_socket_mode {
 /* Sets the mode for every thread from the next call on; returns the previous mode, or -1 (and
  * changes nothing) for an unknown mode. */
 int echo_set_socket_mode(int mode);
+
+/* Wakes every ping() call that is waiting now, in any thread (for its reply or for a name
+ * lookup): each returns ECHO_INTERRUPTED at once. Calls that start afterwards are not
+ * affected. Safe to call from any thread, e.g. the window's thread on Stop or Exit. */
+void echo_interrupt(void);
 
 /* Closes the calling thread's cached sockets now rather than when the thread ends (for
  * example before the thread moves to another network namespace). */

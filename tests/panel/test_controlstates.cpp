@@ -1,7 +1,7 @@
-#include "app/ControlStates.h"
-#include "app/Convert.h"
-#include "app/ResultsList.h"
+#include "core/Convert.h"
+#include "panel/ControlStates.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/ResultsList.h"
 
 #include <QScreen>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "app/ResultsList.h"
+#include "widgets/ResultsList.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -1,6 +1,6 @@
-#include "app/StatusBar.h"
+#include "widgets/StatusBar.h"
 
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "platform/Clock.h"
 
 #include <QLabel>

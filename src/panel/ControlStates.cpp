@@ -1,10 +1,10 @@
-#include "app/ControlStates.h"
+#include "panel/ControlStates.h"
 
-#include "app/Convert.h"
-#include "app/ProgramState.h"
-#include "app/StatusBar.h"
-#include "settings/RestoreDefaults.h"
+#include "core/Convert.h"
+#include "core/ProgramState.h"
+#include "panel/RestoreDefaults.h"
 #include "ui_frmEchoWarden.h"
+#include "widgets/StatusBar.h"
 
 #include <QGuiApplication>
 #include <QMainWindow>

@@ -1,4 +1,4 @@
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 
 #include <QLocale>
 #include <QRegularExpression>
