@@ -1,18 +1,15 @@
-// The real program started as nobody in a network namespace of its own, from a copy with or
-// without CAP_NET_RAW: it pings 127.0.0.1 and holds no capability while it runs.
-
+// The real program as nobody in a network namespace of its own, from a copy with or without
+// CAP_NET_RAW: it pings 127.0.0.1 and holds no capability while it runs.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -30,7 +27,7 @@ int count(const std::string& text, const std::string& what) {
 
 struct Start {
     const char* name;
-    bool capability, pingSockets, probe;
+    bool capability, pingSockets;
     const char* line; // what each of the two attempts logs
     int rawSockets, hints;
     friend void PrintTo(const Start& s, std::ostream* os) { *os << s.name; }
@@ -38,30 +35,25 @@ struct Start {
 
 class Privileges : public ::testing::TestWithParam<Start> {};
 
-TEST_P(Privileges, ThePingsWorkAndNoCapabilityIsHeld) {
+TEST_P(Privileges, ThePingsWorkAndNoCapabilityIsHeldFromBeforeQtStarts) {
     const Start& s = GetParam();
     if (geteuid() != 0)
         GTEST_SKIP() << "granting capabilities and switching to nobody needs root";
     const std::string d = testing::TempDir() + "ew-" + std::to_string(getpid()) + s.name,
-                      exe = d + "/echowarden";
-    std::filesystem::create_directories(d + "/cfg/8R1");
-    std::filesystem::copy_file(EW_BINARY, exe);
-    std::ofstream(d + "/cfg/8R1/8R1.ini")
-        << "[EchoWarden]\nIPList=127.0.0.1,\nAttempts=2\nTimeout=1\nEnableLoggingTotal=1\n"
-        << "LogFilePath=" << d << "/ping.log\n";
-    ASSERT_TRUE(!s.probe || mkfifo((d + "/probe").c_str(), 0666) == 0);
-    ASSERT_EQ(std::system(
-                  ("chmod -R a+rwX " + d + (s.capability ? " && setcap cap_net_raw+ep " + exe : ""))
-                      .c_str()),
-              0);
-    // A new network namespace refuses ping sockets ("1 0") unless told otherwise.
+                      probe = d + "/probe";
+    // As root: a copy of the program, its settings and the probe, then a network namespace,
+    // which refuses ping sockets ("1 0") unless told otherwise; then nobody starts the copy.
+    // Qt reads the logging rules that the environment names as it starts, before any plugin.
     const std::string script =
-        "ip link set lo up && mkdir -m 700 " + d + "/rt && chown nobody " + d + "/rt && " +
+        "mkdir -p " + d + "/cfg/8R1 " + d + "/rt && cp " EW_BINARY " " + d + "/ew && mkfifo " +
+        probe + " && printf '[EchoWarden]\\nIPList=127.0.0.1,\\nAttempts=2\\nEnableLoggingTotal=1" +
+        "\\nLogFilePath=" + d + "/log\\n' >" + d + "/cfg/8R1/8R1.ini && chmod -R a+rwX " + d +
+        " && chmod 700 " + d + "/rt && chown nobody " + d + "/rt && " +
+        (s.capability ? "setcap cap_net_raw+ep " + d + "/ew && " : "") + "ip link set lo up && " +
         (s.pingSockets ? "sysctl -qw net.ipv4.ping_group_range='0 2147483647' && " : "") +
-        "exec setpriv --reuid=nobody --regid=nogroup --clear-groups env -i HOME=" + d +
-        " XDG_CONFIG_HOME=" + d + "/cfg XDG_RUNTIME_DIR=" + d + "/rt QT_QPA_PLATFORM=offscreen " +
-        (s.probe ? "QT_PLUGIN_PATH=" + d + " QT_LOGGING_CONF=" + d + "/probe " : "") + exe +
-        " --start 2>" + d + "/err";
+        "exec setpriv --reuid=nobody --regid=nogroup --clear-groups env -i XDG_CONFIG_HOME=" + d +
+        "/cfg XDG_RUNTIME_DIR=" + d + "/rt QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=" + d +
+        " QT_LOGGING_CONF=" + probe + " " + d + "/ew --start 2>" + d + "/err";
     const char* argv[] = {"unshare", "-n", "sh", "-c", script.c_str(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
@@ -70,26 +62,19 @@ TEST_P(Privileges, ThePingsWorkAndNoCapabilityIsHeld) {
         ~Reaper() { kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
     } reaper{pid};
     const std::string proc = "/proc/" + std::to_string(pid);
-    const auto holdsNothing = [&] {
+    const auto holdsNothing = [&, empty = std::regex("Cap(Inh|Prm|Eff):\t0{16}\n")] {
         const std::string status = slurp(proc + "/status");
-        int empty = 0;
-        for (const std::string set : {"CapInh", "CapPrm", "CapEff"})
-            empty += count(status, set + ":\t0000000000000000\n");
-        return empty == 3;
+        return std::distance(std::sregex_iterator(status.begin(), status.end(), empty), {}) == 3;
     };
     const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
-    if (s.probe) {
-        // Qt opens the logging rules that the environment names as it starts, before it loads
-        // any plugin: the open waits on this pipe until a writer comes.
-        int fd = -1;
-        for (int i = 0; i < 300 && fd < 0; ++i, pause())
-            fd = open((d + "/probe").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(fd, 0) << "the program never read its logging rules";
-        EXPECT_TRUE(holdsNothing());
-        close(fd);
-    }
+    int fd = -1; // opens once the program waits on the other end
+    for (int i = 0; i < 300 && fd < 0; ++i, pause())
+        fd = open(probe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << "the program never read its logging rules";
+    EXPECT_TRUE(holdsNothing());
+    close(fd);
     std::string log;
-    for (int i = 0; i < 300 && count(log = slurp(d + "/ping.log"), s.line) < 2; ++i)
+    for (int i = 0; i < 300 && count(log = slurp(d + "/log"), s.line) < 2; ++i)
         pause();
     EXPECT_EQ(count(log, s.line), 2) << log << slurp(d + "/err");
     EXPECT_TRUE(holdsNothing()) << slurp(proc + "/status");
@@ -100,11 +85,9 @@ TEST_P(Privileges, ThePingsWorkAndNoCapabilityIsHeld) {
 
 INSTANTIATE_TEST_SUITE_P(
     Starts, Privileges,
-    ::testing::Values(
-        Start{"RawSocketsOpenedThenAllDropped", true, false, false, "Reply from", 2, 0},
-        Start{"NothingHeldWhenQtReadsTheEnvironment", true, false, true, "Reply from", 2, 0},
-        Start{"PingSocketsAllowedNothingRaw", true, true, false, "Reply from", 0, 0},
-        Start{"NoCapabilityFailsAndSaysSoOnce", false, false, false, "F A I L E D", 0, 1}),
+    ::testing::Values(Start{"RawSocketsOpenedThenAllDropped", true, false, "Reply from", 2, 0},
+                      Start{"PingSocketsAllowedNothingRaw", true, true, "Reply from", 0, 0},
+                      Start{"NoCapabilityFailsAndSaysSoOnce", false, false, "F A I L E D", 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
