@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <linux/if_ether.h>
 #include <poll.h>
 #include <sys/mount.h>
@@ -30,10 +31,6 @@ Outcome echo(const std::string& address, std::int16_t timeoutMs = 1000, std::int
     return {result, rtt, std::chrono::duration_cast<milliseconds>(took).count()};
 }
 
-long openFiles() {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-}
-
 // The client of a private network with hosts that answer, never answer and answer late, and
 // a name server, 127.0.0.1:53, that is a socket of the test's own and never answers.
 class Echo : public ::testing::Test {
@@ -53,7 +50,6 @@ protected:
         });
     }
     static void TearDownTestSuite() {
-        close(dns);
         std::filesystem::remove(conf);
         net.reset();
     }
@@ -61,8 +57,7 @@ protected:
         if (!ready)
             GTEST_SKIP() << net->whyNot();
     }
-    // Runs fn in the client, the resolver of its thread (and of the lookups it starts) pointed
-    // at the silent name server.
+    // Runs fn in the client, its thread's resolver (and its lookups') asking the silent server.
     static void inClient(const std::function<void()>& fn) {
         net->runInClient([&] {
             ASSERT_EQ(unshare(CLONE_NEWNS), 0);
@@ -89,44 +84,41 @@ class SocketPaths : public Echo, public ::testing::WithParamInterface<int> {
     void TearDown() override { echo_set_socket_mode(previous); }
 };
 
-// White space of every kind around the address is dropped; odd sizes catch a wrong checksum,
-// sizes above the MTU need fragments; the reply text is cut to its buffer (16 bytes exactly,
-// so that the sanitizer sees a write past it). Threads' sockets close when they end.
-TEST_P(SocketPaths, EveryAddressTextAndSizeIsAnswered) {
-    const long files = openFiles();
+// White space of every kind around an address is dropped; odd sizes catch a bad checksum, big
+// ones need fragments; a late reply is not taken for a later attempt's; the reply text is cut
+// to its buffer (16 bytes exactly, for the sanitizer); threads' sockets close when they end.
+TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
+    const auto files = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const long before = files();
     inClient([] {
-        for (const std::string& text :
-             {std::string(" \t\r\n127.1\v\f"), std::string("::1\r\n"),
-              std::string("::ffff:127.0.0.1"), up->ipv4, up->ipv6, std::string("\nlocalhost\r\n")})
+        const std::pair<std::string, int> cases[] = {{" \t\r\n127.1\v\f", ECHO_OK},
+                                                     {"::1\r\n", ECHO_OK},
+                                                     {"::ffff:127.0.0.1", ECHO_OK},
+                                                     {up->ipv4, ECHO_OK},
+                                                     {up->ipv6, ECHO_OK},
+                                                     {"\nlocalhost\r\n", ECHO_OK},
+                                                     {silent->ipv4, ECHO_TIMEOUT},
+                                                     {late->ipv4, ECHO_TIMEOUT},
+                                                     {late->ipv6, ECHO_TIMEOUT},
+                                                     {silent->ipv6, ECHO_TIMEOUT},
+                                                     {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
+                                                     {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
+        for (const auto& [text, expected] : cases)
             for (std::int16_t size : {0, 1, 31, 1473, 32767}) {
-                const Outcome o = echo(text, 1000, size);
-                ASSERT_EQ(o.result, ECHO_OK) << text << " size " << size;
-                EXPECT_TRUE(o.rtt >= 0 && o.rtt < 1000);
+                const Outcome o = echo(text, 150, size);
+                ASSERT_EQ(o.result, expected) << text << " size " << size;
+                EXPECT_EQ(o.rtt >= 0 && o.rtt < 150, expected == ECHO_OK) << o.rtt;
             }
+        for (const std::string& address : {late->ipv4, late->ipv6})
+            EXPECT_GE(echo(address, 600).rtt, 290) << address;
         auto reply = std::make_unique<char[]>(16);
         std::int32_t rtt = -7;
         ASSERT_EQ(ping("fd42:1234:5678:9abc::1", reply.get(), 32, &rtt, 1000, 0), ECHO_OK);
         EXPECT_STREQ(reply.get(), "fd42:1234:5678:");
     });
-    EXPECT_EQ(openFiles(), files);
-}
-
-// Silent and unreachable hosts fail with their codes; a reply that turns up late, during the
-// next attempt, is not taken for the next attempt's own.
-TEST_P(SocketPaths, FailuresComeWithTheirCodeAndLeaveTheRoundTripAlone) {
-    inClient([] {
-        const std::pair<std::string, int> cases[] = {
-            {silent->ipv4, ECHO_TIMEOUT}, {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
-            {silent->ipv6, ECHO_TIMEOUT}, {TestNet::unreachableIpv6, ECHO_SEND_ERROR},
-            {late->ipv4, ECHO_TIMEOUT},   {late->ipv6, ECHO_TIMEOUT}};
-        for (const auto& [address, expected] : cases) {
-            const Outcome o = echo(address, 150);
-            EXPECT_EQ(o.result, expected) << address;
-            EXPECT_EQ(o.rtt, -1);
-        }
-        for (const std::string& address : {late->ipv4, late->ipv6})
-            EXPECT_GE(echo(address, 600).rtt, 290) << address;
-    });
+    EXPECT_EQ(files(), before);
 }
 
 // A reply with the right identifier and sequence comes first from another peer, then, 100 ms
@@ -170,15 +162,14 @@ INSTANTIATE_TEST_SUITE_P(Modes, SocketPaths,
                          ::testing::Values(ECHO_SOCKET_DGRAM_ONLY, ECHO_SOCKET_RAW_ONLY),
                          [](const auto& info) { return info.param == 1 ? "Ping" : "Raw"; });
 
-// Attempts at a name that never resolves end at their time-out and share one lookup; other
-// texts that are no address fail, and those that look numeric never reach the resolver.
+// Attempts at a name that never resolves end at their time-out and share one lookup; texts
+// that look numeric but are no address never reach the resolver.
 TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
     inClient([] {
         for (const char* text : {"", " \t\r\n\v\f", ":::", "1::2::3", "999.1.1.1", "1.2.3.4.5",
                                  "fe80::1%nosuchinterface0"})
             EXPECT_EQ(echo(text, 100).result, ECHO_UNRESOLVED) << text;
-        for (const char c : {'1', 'a'})
-            EXPECT_EQ(echo(std::string(100 * 1024, c), 100).result, ECHO_UNRESOLVED);
+        EXPECT_EQ(echo(std::string(100 * 1024, '1'), 100).result, ECHO_UNRESOLVED);
         EXPECT_EQ(queries(), 0);
         for (int i = 0; i < 3; ++i) {
             const Outcome o = echo("  never.answers.test\r\n", 1000);
@@ -186,28 +177,21 @@ TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
             EXPECT_TRUE(o.ms >= 990 && o.ms < 1200) << o.ms;
         }
         EXPECT_EQ(queries(), 1);
-        for (const char* name : {"a b.invalid", "\xff\xfe\x80", "-"})
-            EXPECT_EQ(echo(name, 100).result, ECHO_UNRESOLVED) << name;
         // Cut short, the text would be an address.
         EXPECT_EQ(echo("127.0.0.1" + std::string(2000, ' ') + "x", 100).result, ECHO_UNRESOLVED);
     });
 }
 
-// Stop and Exit: every call waiting now, for a reply or for a lookup, ends at once; a call
-// that starts afterwards runs its course.
+// Stop and Exit: every call waiting now, for a reply or a lookup, ends at once; no later one.
 TEST_F(Echo, InterruptEndsEveryWaitingCallAndNoLaterOne) {
     inClient([] {
-        const std::string addresses[] = {silent->ipv4, silent->ipv6, "slow.test"};
-        Outcome o[3];
-        {
-            std::vector<std::jthread> waiting;
-            for (int i = 0; i < 3; ++i)
-                waiting.emplace_back([&, i] { o[i] = echo(addresses[i], 30000); });
-            std::this_thread::sleep_for(milliseconds(300));
-            echo_interrupt();
-        }
-        for (const Outcome& each : o)
-            EXPECT_TRUE(each.result == ECHO_INTERRUPTED && each.ms < 3000) << each.result;
+        std::vector<std::future<Outcome>> waiting;
+        for (const std::string& address : {silent->ipv4, silent->ipv6, std::string("slow.test")})
+            waiting.push_back(std::async(std::launch::async, echo, address, 30000, 32));
+        std::this_thread::sleep_for(milliseconds(300));
+        echo_interrupt();
+        for (auto& w : waiting)
+            EXPECT_EQ(w.get().result, ECHO_INTERRUPTED); // else a time-out 30 s later
         EXPECT_EQ(echo(up->ipv4).result, ECHO_OK);
     });
 }
