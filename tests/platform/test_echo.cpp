@@ -93,18 +93,14 @@ TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
     };
     const long before = files();
     inClient([] {
-        const std::pair<std::string, int> cases[] = {{" \t\r\n127.1\v\f", ECHO_OK},
-                                                     {"::1\r\n", ECHO_OK},
-                                                     {"::ffff:127.0.0.1", ECHO_OK},
-                                                     {up->ipv4, ECHO_OK},
-                                                     {up->ipv6, ECHO_OK},
-                                                     {"\nlocalhost\r\n", ECHO_OK},
-                                                     {silent->ipv4, ECHO_TIMEOUT},
-                                                     {late->ipv4, ECHO_TIMEOUT},
-                                                     {late->ipv6, ECHO_TIMEOUT},
-                                                     {silent->ipv6, ECHO_TIMEOUT},
-                                                     {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
-                                                     {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
+        // clang-format off
+        const std::pair<std::string, int> cases[] = {
+            {" \t\r\n127.1\v\f", ECHO_OK}, {"::1\r\n", ECHO_OK}, {"::ffff:127.0.0.1", ECHO_OK},
+            {up->ipv4, ECHO_OK}, {up->ipv6, ECHO_OK}, {"\nlocalhost\r\n", ECHO_OK},
+            {silent->ipv4, ECHO_TIMEOUT}, {silent->ipv6, ECHO_TIMEOUT}, {late->ipv4, ECHO_TIMEOUT},
+            {late->ipv6, ECHO_TIMEOUT}, {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
+            {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
+        // clang-format on
         for (const auto& [text, expected] : cases)
             for (std::int16_t size : {0, 1, 31, 1473, 32767}) {
                 const Outcome o = echo(text, 150, size);
@@ -121,8 +117,7 @@ TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
     EXPECT_EQ(files(), before);
 }
 
-// A reply with the right identifier and sequence comes first from another peer, then, 100 ms
-// later, from the one pinged: only the second counts.
+// The right identifier and sequence from another peer, then 100 ms later from the right one.
 TEST_P(SocketPaths, OnlyTheReplyFromThePeerPingedCounts) {
     inClient([] {
         const int in = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ALL));
@@ -149,9 +144,7 @@ TEST_P(SocketPaths, OnlyTheReplyFromThePeerPingedCounts) {
                 break;
             }
         });
-        const Outcome o = echo(silent->ipv4, 1000);
-        EXPECT_EQ(o.result, ECHO_OK);
-        EXPECT_GE(o.rtt, 90);
+        EXPECT_GE(echo(silent->ipv4, 1000).rtt, 90); // -1 without a reply
         responder.join();
         close(in);
         close(out);

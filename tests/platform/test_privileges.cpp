@@ -1,5 +1,4 @@
-// The real program as nobody in a network namespace of its own, from a copy with or without
-// CAP_NET_RAW: it pings 127.0.0.1 and holds no capability while it runs.
+// The real program, from a copy with or without CAP_NET_RAW, as nobody in a namespace of its own.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -28,7 +27,6 @@ struct Start {
     bool capability, pingSockets;
     const char* line; // what each of the two attempts logs
     int rawSockets, hints;
-    friend void PrintTo(const Start& s, std::ostream* os) { *os << s.name; }
 };
 
 class Privileges : public ::testing::TestWithParam<Start> {};
