@@ -152,10 +152,15 @@ static void after_fork_parent(void) {
 }
 
 /* The child of a fork shares our sockets; were it to ping, it could read our replies. Of the
- * other threads only their entries are left: no waiter, and no lookup that would ever end. */
+ * other threads only their entries are left: no waiter, no attempt on a shared socket, and no
+ * lookup that would ever end. */
 static void after_fork_child(void) {
     close_thread_sockets(&tls);
+    if (tls.wake_fd >= 0)
+        close(tls.wake_fd);
+    tls.wake_fd = -1;
     waiting = NULL;
+    shared[0].busy = shared[1].busy = 0;
     for (int i = 0; i < LOOKUP_SLOTS; ++i)
         if (lookups[i].state == LOOKUP_PENDING)
             lookups[i].state = LOOKUP_FREE;
