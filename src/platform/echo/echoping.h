@@ -2,7 +2,8 @@
  *
  * ping() sends one echo request to an IPv4 literal, IPv6 literal or host name and waits for the
  * reply to that very request. It is safe to call from several threads at once; each thread keeps
- * its own sockets (one per address family), which are closed when the thread ends. Host names
+ * its own sockets (one per address family), which are closed when the thread ends, unless the
+ * program handed over raw sockets at start (echo_open_raw_sockets). Host names
  * are looked up in the background and their outcome kept for a few seconds: a call never waits
  * for a lookup past its time-out.
  */
@@ -19,7 +20,7 @@ extern "C" {
 enum echo_result {
     ECHO_OK = 0,
     ECHO_TIMEOUT = 1,          /* no matching reply within timeoutMs */
-    ECHO_UNRESOLVED = 2,       /* the address text is no address and no name that resolves */
+    ECHO_UNRESOLVED = 2,       /* no address, and no name that resolves within timeoutMs */
     ECHO_NO_PERMISSION = 3,    /* neither a ping socket nor a raw socket may be opened */
     ECHO_SEND_ERROR = 4,       /* the request could not be sent (no route, no socket, ...) */
     ECHO_RECV_ERROR = 5,       /* waiting for or reading the reply failed */
