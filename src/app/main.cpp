@@ -1,4 +1,5 @@
 #include "app/frmEchoWarden.h"
+#include "platform/Privileges.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QTimer>
 
 int main(int argc, char* argv[]) {
+    ew::dropPrivileges(); // before Qt loads anything from paths the environment names
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("EchoWarden"));
     QApplication::setApplicationVersion(QStringLiteral(EW_VERSION));

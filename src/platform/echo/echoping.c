@@ -5,9 +5,22 @@
  * thread means a reply can only ever be read by the thread waiting for it; a key destructor
  * closes them when the thread ends and a fork handler drops the child's copies.
  *
+ * A program that drops its capabilities at start hands over raw sockets opened beforehand
+ * (echo_open_raw_sockets); those are shared by every thread, one attempt at a time.
+ *
  * Matching: a request carries a process-wide sequence number, so a reply that arrives late for
  * an earlier, timed-out attempt has the wrong number and is skipped. The identifier is ours on
- * a raw socket; on a ping socket the kernel puts in its own and already sorts the replies out.
+ * a raw socket; on a ping socket the kernel puts in its own. Either way the reply must come
+ * from the address pinged: a ping socket that is not connected takes echo replies from anyone.
+ *
+ * Waiting: every wait (for a reply, a name lookup or the shared raw socket) also watches the
+ * process-wide interruption generation, so echo_interrupt() ends them all at once. A thread
+ * waiting for a reply is woken through its own eventfd; the other waits through one condition
+ * variable.
+ *
+ * Names: a lookup runs on a detached thread of its own and its outcome is kept for a few
+ * seconds, so that a resolver that never answers costs each attempt no more than its time-out
+ * and a pass looks each name up once. There is at most one lookup per name at any time.
  */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
@@ -26,6 +39,7 @@
 #include <stdatomic.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -58,9 +72,36 @@ struct echo_socket {
 struct echo_thread {
     int registered;
     struct echo_socket sock[2]; /* [0] IPv4, [1] IPv6 */
+    int wake_fd;                /* eventfd that echo_interrupt() writes to; -1 until needed */
+    struct echo_thread* next_waiting;
 };
 
-static _Thread_local struct echo_thread tls = {0, {{-1, KIND_NONE, 0}, {-1, KIND_NONE, 0}}};
+static _Thread_local struct echo_thread tls = {
+    0, {{-1, KIND_NONE, 0}, {-1, KIND_NONE, 0}}, -1, NULL};
+
+/* The pre-opened raw sockets: [0] IPv4, [1] IPv6; busy while an attempt uses one. */
+struct shared_socket {
+    struct echo_socket s;
+    int busy;
+};
+
+#define LOOKUP_SLOTS 16
+#define LOOKUP_ADDRESSES 8
+#define LOOKUP_KEEP_NS (5 * NS_PER_S)
+
+enum lookup_state { LOOKUP_FREE = 0, LOOKUP_PENDING = 1, LOOKUP_DONE = 2 };
+
+/* One name's lookup. While PENDING, the slot belongs to its lookup thread and is never given
+ * to another name, so the thread can read the name and write the outcome without a pointer
+ * that could go stale. count 0 records a name that does not resolve. */
+struct lookup {
+    int state;
+    int count;
+    int64_t done_at;
+    struct sockaddr_storage addr[LOOKUP_ADDRESSES];
+    socklen_t len[LOOKUP_ADDRESSES];
+    char name[MAX_HOST_TEXT + 1];
+};
 
 static pthread_once_t init_once = PTHREAD_ONCE_INIT;
 static pthread_key_t thread_key;
@@ -71,6 +112,15 @@ static atomic_int socket_mode = ECHO_SOCKET_AUTO;
 static atomic_uint next_sequence;
 static atomic_uint next_ident;
 static atomic_int hint_shown;
+
+/* lock guards the waiting list, the shared sockets and the lookups; changed is broadcast when
+ * a lookup ends, a shared socket is released or an interruption comes. */
+static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t changed;
+static atomic_uint generation;
+static struct echo_thread* waiting;
+static struct shared_socket shared[2] = {{{-1, KIND_NONE, 0}, 0}, {{-1, KIND_NONE, 0}, 0}};
+static struct lookup lookups[LOOKUP_SLOTS];
 
 static void close_socket(struct echo_socket* s) {
     if (s->fd >= 0)
@@ -87,17 +137,44 @@ static void close_thread_sockets(struct echo_thread* t) {
 static void on_thread_exit(void* state) {
     struct echo_thread* t = state;
     close_thread_sockets(t);
+    if (t->wake_fd >= 0)
+        close(t->wake_fd);
+    t->wake_fd = -1;
     t->registered = 0;
 }
 
-/* The child of a fork shares our sockets; were it to ping, it could read our replies. */
-static void on_fork_child(void) {
+static void before_fork(void) {
+    pthread_mutex_lock(&lock);
+}
+
+static void after_fork_parent(void) {
+    pthread_mutex_unlock(&lock);
+}
+
+/* The child of a fork shares our sockets; were it to ping, it could read our replies. Of the
+ * other threads only their entries are left: no waiter, no attempt on a shared socket, and no
+ * lookup that would ever end. */
+static void after_fork_child(void) {
     close_thread_sockets(&tls);
+    if (tls.wake_fd >= 0)
+        close(tls.wake_fd);
+    tls.wake_fd = -1;
+    waiting = NULL;
+    shared[0].busy = shared[1].busy = 0;
+    for (int i = 0; i < LOOKUP_SLOTS; ++i)
+        if (lookups[i].state == LOOKUP_PENDING)
+            lookups[i].state = LOOKUP_FREE;
+    pthread_mutex_unlock(&lock);
 }
 
 static void initialise(void) {
     have_thread_key = pthread_key_create(&thread_key, on_thread_exit) == 0;
-    pthread_atfork(NULL, NULL, on_fork_child);
+    pthread_atfork(before_fork, after_fork_parent, after_fork_child);
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&changed, &attr);
+    pthread_condattr_destroy(&attr);
     static const char letters[] = "abcdefghijklmnopqrstuvw";
     for (size_t i = 0; i < MAX_PAYLOAD; ++i)
         payload[i] = (unsigned char)letters[i % (sizeof letters - 1)];
@@ -118,6 +195,42 @@ static int64_t now_ns(void) {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (int64_t)ts.tv_sec * NS_PER_S + ts.tv_nsec;
+}
+
+static int interrupted(unsigned since) {
+    return atomic_load(&generation) != since;
+}
+
+/* Joins the waiting list, so that echo_interrupt() can wake this thread; returns the
+ * generation that this call belongs to. */
+static unsigned enter_call(struct echo_thread* t) {
+    pthread_mutex_lock(&lock);
+    if (t->wake_fd < 0)
+        t->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); /* without one, waits see it late */
+    t->next_waiting = waiting;
+    waiting = t;
+    unsigned since = atomic_load(&generation);
+    pthread_mutex_unlock(&lock);
+    return since;
+}
+
+static void leave_call(struct echo_thread* t) {
+    pthread_mutex_lock(&lock);
+    for (struct echo_thread** p = &waiting; *p; p = &(*p)->next_waiting)
+        if (*p == t) {
+            *p = t->next_waiting;
+            break;
+        }
+    pthread_mutex_unlock(&lock);
+}
+
+/* Waits on changed until deadline; 0 when the deadline has passed. Called with lock held. */
+static int wait_changed(int64_t deadline) {
+    if (now_ns() >= deadline)
+        return 0;
+    struct timespec until = {(time_t)(deadline / NS_PER_S), (long)(deadline % NS_PER_S)};
+    pthread_cond_timedwait(&changed, &lock, &until);
+    return 1;
 }
 
 /* Identifiers of this process's raw sockets: the first is the pid (as other ping programs do),
@@ -193,9 +306,54 @@ static int mode_allows(int mode, int kind) {
            (mode == ECHO_SOCKET_RAW_ONLY && kind == KIND_RAW);
 }
 
-static int get_socket(int family, struct echo_socket** out) {
-    struct echo_socket* s = &thread_state()->sock[family == AF_INET6];
+/* Takes the family's shared raw socket for one attempt, waiting while another thread has it;
+ * -1 when there is none. */
+static int take_shared(int family, int64_t deadline, unsigned since, struct echo_socket** out) {
+    struct shared_socket* sh = &shared[family == AF_INET6];
+    int result = ECHO_TIMEOUT;
+    pthread_mutex_lock(&lock);
+    for (;;) {
+        if (sh->s.fd < 0) {
+            result = -1;
+            break;
+        }
+        if (interrupted(since)) {
+            result = ECHO_INTERRUPTED;
+            break;
+        }
+        if (!sh->busy) {
+            sh->busy = 1;
+            *out = &sh->s;
+            result = ECHO_OK;
+            break;
+        }
+        if (!wait_changed(deadline))
+            break;
+    }
+    pthread_mutex_unlock(&lock);
+    return result;
+}
+
+static int is_shared(const struct echo_socket* s) {
+    return s == &shared[0].s || s == &shared[1].s;
+}
+
+static void release_shared(struct echo_socket* s) {
+    pthread_mutex_lock(&lock);
+    ((struct shared_socket*)s)->busy = 0;
+    pthread_cond_broadcast(&changed);
+    pthread_mutex_unlock(&lock);
+}
+
+static int get_socket(int family, int64_t deadline, unsigned since, struct echo_socket** out) {
     int mode = atomic_load_explicit(&socket_mode, memory_order_relaxed);
+    /* Shared raw sockets are only there because ping sockets were refused at start. */
+    if (mode != ECHO_SOCKET_DGRAM_ONLY) {
+        int result = take_shared(family, deadline, since, out);
+        if (result != -1)
+            return result;
+    }
+    struct echo_socket* s = &thread_state()->sock[family == AF_INET6];
     *out = s;
     if (s->fd >= 0) {
         if (mode_allows(mode, s->kind))
@@ -299,8 +457,9 @@ static int is_fatal_recv_error(int err) {
 }
 
 static int await_reply(struct echo_socket* s, int family, const struct sockaddr* to,
-                       uint16_t sequence, int64_t sent_at, int64_t deadline, char* reply,
-                       int32_t* roundTripMs) {
+                       uint16_t sequence, int64_t sent_at, int64_t deadline, unsigned since,
+                       char* reply, int32_t* roundTripMs) {
+    int wake_fd = tls.wake_fd;
     unsigned char buf[RECV_BUFFER];
     for (;;) {
         /* Read before waiting: over loopback the reply is usually queued by the time the send
@@ -325,6 +484,10 @@ static int await_reply(struct echo_socket* s, int family, const struct sockaddr*
                 return ECHO_RECV_ERROR;
             /* A network error reported for some earlier datagram; it says nothing about ours. */
         }
+        /* Checked after the read and before the wait: echo_interrupt() bumps the generation
+         * before it writes the eventfd, so an interruption after this check ends the poll. */
+        if (interrupted(since))
+            return ECHO_INTERRUPTED;
         int64_t left = deadline - now_ns();
         if (left <= 0)
             return ECHO_TIMEOUT;
@@ -334,20 +497,25 @@ static int await_reply(struct echo_socket* s, int family, const struct sockaddr*
          * whose slack is tiny. */
         int64_t ask = left - left / 1000;
         struct timespec wait = {(time_t)(ask / NS_PER_S), (long)(ask % NS_PER_S)};
-        struct pollfd p = {s->fd, POLLIN, 0};
-        int ready = ppoll(&p, 1, &wait, NULL);
+        struct pollfd p[2] = {{s->fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        int ready = ppoll(p, wake_fd >= 0 ? 2 : 1, &wait, NULL);
         if (ready < 0 && errno != EINTR)
             return ECHO_RECV_ERROR;
+        if (ready > 0 && wake_fd >= 0 && (p[1].revents & POLLIN)) {
+            uint64_t count;
+            /* Also empties a wake-up meant for an earlier call; the generation decides. */
+            if (read(wake_fd, &count, sizeof count) < 0) {
+            }
+        }
     }
 }
 
-static int attempt(const struct sockaddr* to, socklen_t to_len, char* reply, int size,
-                   int32_t* roundTripMs, int timeoutMs) {
+static int send_and_await(struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
+                          char* reply, int size, int32_t* roundTripMs, int64_t deadline,
+                          unsigned since) {
     int family = to->sa_family;
-    struct echo_socket* s;
-    int result = get_socket(family, &s);
-    if (result != ECHO_OK)
-        return result;
+    if (interrupted(since))
+        return ECHO_INTERRUPTED;
 
     uint16_t sequence =
         (uint16_t)atomic_fetch_add_explicit(&next_sequence, 1u, memory_order_relaxed);
@@ -381,12 +549,23 @@ static int attempt(const struct sockaddr* to, socklen_t to_len, char* reply, int
         sent = sendmsg(s->fd, &msg, 0);
     while (sent < 0 && errno == EINTR);
     if (sent < 0) {
-        if (errno == EBADF || errno == ENOTSOCK)
+        if ((errno == EBADF || errno == ENOTSOCK) && !is_shared(s))
             s->fd = -1; /* someone else closed it; it is no longer ours to close */
         return ECHO_SEND_ERROR;
     }
-    return await_reply(s, family, to, sequence, sent_at, sent_at + timeoutMs * NS_PER_MS, reply,
-                       roundTripMs);
+    return await_reply(s, family, to, sequence, sent_at, deadline, since, reply, roundTripMs);
+}
+
+static int attempt(const struct sockaddr* to, socklen_t to_len, char* reply, int size,
+                   int32_t* roundTripMs, int64_t deadline, unsigned since) {
+    struct echo_socket* s;
+    int result = get_socket(to->sa_family, deadline, since, &s);
+    if (result != ECHO_OK)
+        return result;
+    result = send_and_await(s, to, to_len, reply, size, roundTripMs, deadline, since);
+    if (is_shared(s))
+        release_shared(s);
+    return result;
 }
 
 /* Ping sockets refuse IPv4-mapped IPv6 addresses; they are plain IPv4 addresses anyway. */
@@ -446,8 +625,9 @@ static enum literal parse_literal(const char* host, struct sockaddr_storage* ss,
     return NOT_LITERAL;
 }
 
+/* Every kind of white space, so that a text pasted with its line break still names its host. */
 static int is_blank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 /* Copies the address without the blanks around it; 0 when nothing usable is left. */
@@ -465,32 +645,121 @@ static int trimmed_host(const char* address, char host[MAX_HOST_TEXT + 1]) {
     return 1;
 }
 
-static int resolve_and_ping(const char* host, char* reply, int size, int32_t* roundTripMs,
-                            int timeoutMs) {
+static void* run_lookup(void* arg) {
+    struct lookup* l = &lookups[(intptr_t)arg];
     struct addrinfo hints, *found = NULL;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_protocol = IPPROTO_UDP;
-    if (getaddrinfo(host, NULL, &hints, &found) != 0 || !found)
-        return ECHO_UNRESOLVED;
-    int result = ECHO_UNRESOLVED;
-    /* Move on to the next address only when this one could not even be sent to (an IPv6
-     * address on a machine without IPv6, say); once a request is out, its outcome counts. */
-    for (const struct addrinfo* ai = found; ai; ai = ai->ai_next) {
+    /* The name is not written while the slot is pending, so it is read without the lock. */
+    int failed = getaddrinfo(l->name, NULL, &hints, &found) != 0;
+
+    pthread_mutex_lock(&lock);
+    l->count = 0;
+    for (const struct addrinfo* ai = failed ? NULL : found; ai && l->count < LOOKUP_ADDRESSES;
+         ai = ai->ai_next) {
         if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) ||
             ai->ai_addrlen > sizeof(struct sockaddr_storage))
             continue;
-        struct sockaddr_storage ss;
+        struct sockaddr_storage* ss = &l->addr[l->count];
         socklen_t len = ai->ai_addrlen;
-        memset(&ss, 0, sizeof ss);
-        memcpy(&ss, ai->ai_addr, len);
-        unmap_ipv4(&ss, &len);
-        result = attempt((const struct sockaddr*)&ss, len, reply, size, roundTripMs, timeoutMs);
+        memset(ss, 0, sizeof *ss);
+        memcpy(ss, ai->ai_addr, len);
+        unmap_ipv4(ss, &len);
+        l->len[l->count++] = len;
+    }
+    l->state = LOOKUP_DONE;
+    l->done_at = now_ns();
+    pthread_cond_broadcast(&changed);
+    pthread_mutex_unlock(&lock);
+    if (found)
+        freeaddrinfo(found);
+    return NULL;
+}
+
+/* The slot for host: its own, or a free one, or the one whose outcome is oldest; NULL while
+ * every slot waits for a lookup. Called with lock held. */
+static struct lookup* lookup_slot(const char* host) {
+    struct lookup* best = NULL;
+    for (int i = 0; i < LOOKUP_SLOTS; ++i) {
+        struct lookup* l = &lookups[i];
+        if (l->state != LOOKUP_FREE && strcmp(l->name, host) == 0)
+            return l;
+        if (l->state == LOOKUP_FREE)
+            best = best && best->state == LOOKUP_FREE ? best : l;
+        else if (l->state == LOOKUP_DONE &&
+                 (!best || (best->state == LOOKUP_DONE && l->done_at < best->done_at)))
+            best = l;
+    }
+    if (best)
+        best->state = LOOKUP_FREE;
+    return best;
+}
+
+static int start_lookup(struct lookup* l, const char* host) {
+    snprintf(l->name, sizeof l->name, "%s", host);
+    l->state = LOOKUP_PENDING;
+    pthread_attr_t attr;
+    pthread_t thread;
+    int started = pthread_attr_init(&attr) == 0;
+    if (started) {
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+        started = pthread_create(&thread, &attr, run_lookup, (void*)(intptr_t)(l - lookups)) == 0;
+        pthread_attr_destroy(&attr);
+    }
+    if (!started)
+        l->state = LOOKUP_FREE;
+    return started;
+}
+
+/* Copies the addresses of host into addr/len (up to LOOKUP_ADDRESSES) and returns how many,
+ * 0 when it does not resolve in time, or -ECHO_INTERRUPTED. A lookup still running at the
+ * deadline goes on in the background for the calls after this one. */
+static int resolve(const char* host, int64_t deadline, unsigned since,
+                   struct sockaddr_storage addr[LOOKUP_ADDRESSES],
+                   socklen_t len[LOOKUP_ADDRESSES]) {
+    int count = 0;
+    pthread_mutex_lock(&lock);
+    for (;;) {
+        if (interrupted(since)) {
+            count = -ECHO_INTERRUPTED;
+            break;
+        }
+        struct lookup* l = lookup_slot(host);
+        if (l && l->state == LOOKUP_DONE && now_ns() - l->done_at >= LOOKUP_KEEP_NS)
+            l->state = LOOKUP_FREE; /* kept long enough: ask again */
+        if (l && l->state == LOOKUP_DONE) {
+            count = l->count;
+            memcpy(addr, l->addr, sizeof l->addr[0] * (size_t)count);
+            memcpy(len, l->len, sizeof l->len[0] * (size_t)count);
+            break;
+        }
+        if (l && l->state == LOOKUP_FREE && !start_lookup(l, host))
+            break;
+        if (!wait_changed(deadline))
+            break;
+    }
+    pthread_mutex_unlock(&lock);
+    return count;
+}
+
+static int resolve_and_ping(const char* host, char* reply, int size, int32_t* roundTripMs,
+                            int64_t deadline, unsigned since) {
+    struct sockaddr_storage addr[LOOKUP_ADDRESSES];
+    socklen_t len[LOOKUP_ADDRESSES];
+    int count = resolve(host, deadline, since, addr, len);
+    if (count < 0)
+        return -count;
+    int result = ECHO_UNRESOLVED;
+    /* Move on to the next address only when this one could not even be sent to (an IPv6
+     * address on a machine without IPv6, say); once a request is out, its outcome counts. */
+    for (int i = 0; i < count; ++i) {
+        result = attempt((const struct sockaddr*)&addr[i], len[i], reply, size, roundTripMs,
+                         deadline, since);
         if (result != ECHO_SEND_ERROR)
             break;
     }
-    freeaddrinfo(found);
     return result;
 }
 
@@ -500,28 +769,37 @@ int16_t ping(const char* address, char* reply, int16_t packetSize, int32_t* roun
     if (!address || !roundTripMs || packetSize < 0 || timeoutMs <= 0)
         return ECHO_INVALID_ARGUMENT;
     pthread_once(&init_once, initialise);
+    const int64_t deadline = now_ns() + timeoutMs * NS_PER_MS;
 
     char host[MAX_HOST_TEXT + 1];
     if (!trimmed_host(address, host))
         return ECHO_UNRESOLVED;
 
+    struct echo_thread* t = thread_state();
+    const unsigned since = enter_call(t);
     int result;
     struct sockaddr_storage ss;
     socklen_t len = 0;
     switch (parse_literal(host, &ss, &len)) {
     case LITERAL:
-        result =
-            attempt((const struct sockaddr*)&ss, len, reply, packetSize, roundTripMs, timeoutMs);
+        result = attempt((const struct sockaddr*)&ss, len, reply, packetSize, roundTripMs, deadline,
+                         since);
         break;
     case BAD_LITERAL:
         result = ECHO_UNRESOLVED;
         break;
     default:
-        result = resolve_and_ping(host, reply, packetSize, roundTripMs, timeoutMs);
+        result = resolve_and_ping(host, reply, packetSize, roundTripMs, deadline, since);
         break;
     }
-    if (!have_thread_key)
-        close_thread_sockets(thread_state()); /* nobody would close them at thread exit */
+    leave_call(t);
+    if (!have_thread_key) {
+        /* nobody would close them at thread exit */
+        close_thread_sockets(t);
+        if (t->wake_fd >= 0)
+            close(t->wake_fd);
+        t->wake_fd = -1;
+    }
     return (int16_t)result;
 }
 
@@ -540,5 +818,30 @@ void echo_reset_permission_hint(void) {
 }
 
 void echo_interrupt(void) {
-    /* not yet: calls run to their reply or time-out */
+    pthread_once(&init_once, initialise);
+    pthread_mutex_lock(&lock);
+    atomic_fetch_add(&generation, 1u);
+    const uint64_t one = 1;
+    for (struct echo_thread* t = waiting; t; t = t->next_waiting)
+        if (t->wake_fd >= 0 && write(t->wake_fd, &one, sizeof one) < 0) {
+            /* full: it is readable already */
+        }
+    pthread_cond_broadcast(&changed);
+    pthread_mutex_unlock(&lock);
+}
+
+int echo_open_raw_sockets(void) {
+    pthread_once(&init_once, initialise);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0) {
+        close(fd);
+        return 0; /* ping sockets will do, with no privilege at all */
+    }
+    int opened = 0;
+    pthread_mutex_lock(&lock);
+    for (int i = 0; i < 2; ++i)
+        if (shared[i].s.fd < 0 && open_socket(i ? AF_INET6 : AF_INET, KIND_RAW, &shared[i].s) == 0)
+            ++opened;
+    pthread_mutex_unlock(&lock);
+    return opened;
 }

@@ -2,7 +2,10 @@
  *
  * ping() sends one echo request to an IPv4 literal, IPv6 literal or host name and waits for the
  * reply to that very request. It is safe to call from several threads at once; each thread keeps
- * its own sockets (one per address family), which are closed when the thread ends.
+ * its own sockets (one per address family), which are closed when the thread ends, unless the
+ * program handed over raw sockets at start (echo_open_raw_sockets). Host names
+ * are looked up in the background and their outcome kept for a few seconds: a call never waits
+ * for a lookup past its time-out.
  */
 #ifndef ECHOPING_H
 #define ECHOPING_H
@@ -17,7 +20,7 @@ extern "C" {
 enum echo_result {
     ECHO_OK = 0,
     ECHO_TIMEOUT = 1,          /* no matching reply within timeoutMs */
-    ECHO_UNRESOLVED = 2,       /* the address text is no address and no name that resolves */
+    ECHO_UNRESOLVED = 2,       /* no address, and no name that resolves within timeoutMs */
     ECHO_NO_PERMISSION = 3,    /* neither a ping socket nor a raw socket may be opened */
     ECHO_SEND_ERROR = 4,       /* the request could not be sent (no route, no socket, ...) */
     ECHO_RECV_ERROR = 5,       /* waiting for or reading the reply failed */
@@ -30,7 +33,7 @@ enum echo_result {
 #define ECHO_REPLY_BUFFER 17
 #define ECHO_REPLY_TEXT_MAX 15
 
-/* Sends one echo request with packetSize payload bytes to address (blanks around it are
+/* Sends one echo request with packetSize payload bytes to address (white space around it is
  * ignored) and waits up to timeoutMs for its reply. On ECHO_OK, *roundTripMs holds the round
  * trip in whole milliseconds and reply (if not null) the replying address, cut to 15
  * characters. reserved must be 0 and is ignored. */
@@ -54,6 +57,12 @@ int echo_set_socket_mode(int mode);
  * lookup): each returns ECHO_INTERRUPTED at once. Calls that start afterwards are not
  * affected. Safe to call from any thread, e.g. the window's thread on Stop or Exit. */
 void echo_interrupt(void);
+
+/* For a program that holds CAP_NET_RAW only to ping: call it before dropping the capability.
+ * Where ping sockets are refused, opens a raw socket per address family for every later call,
+ * from any thread (one call at a time per socket), and returns how many it opened; where ping
+ * sockets are allowed it opens nothing and returns 0. */
+int echo_open_raw_sockets(void);
 
 /* Closes the calling thread's cached sockets now rather than when the thread ends (for
  * example before the thread moves to another network namespace). */
