@@ -2,10 +2,52 @@
 
 #include "ui_frmEchoWarden.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 namespace ew {
+
+namespace {
+
+// CR LF, LF or CR alone: a column copied from a terminal, a spreadsheet or another program.
+const QRegularExpression LineBreaks(QStringLiteral("\r\n|\n|\r"));
+
+bool hasControlCharacter(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+} // namespace
+
+QStringList AddressList::entriesOf(const QString& text) {
+    // Typed text is kept exactly as typed. Only a paste or a drop brings control characters,
+    // and none of them may reach an entry: the list would show a line break as a second row
+    // and the echo would look the text up as a name. So such text gives one entry per line,
+    // a tab (a spreadsheet's cell separator) or other control character becomes a blank, and
+    // the blanks around each line go with it.
+    if (!hasControlCharacter(text))
+        return {text};
+    QStringList entries;
+    const QStringList lines = text.split(LineBreaks);
+    for (QString line : lines) {
+        for (QChar& c : line) {
+            if (c.category() == QChar::Other_Control)
+                c = QLatin1Char(' ');
+        }
+        line = line.trimmed();
+        if (!line.isEmpty())
+            entries << line;
+    }
+    return entries;
+}
 
 AddressList::AddressList(Ui::frmEchoWarden& ui) : ui_(ui) {
     connect(ui_.txtIPAddress, &QLineEdit::textChanged, this, &AddressList::txtIPAddress_Change);
+    // Enter in the address box does what Add does, while Add may be pressed.
+    connect(ui_.txtIPAddress, &QLineEdit::returnPressed, this, [this] {
+        if (ui_.cmdAdd->isEnabled())
+            cmdAdd_Click();
+    });
     connect(ui_.cmdAdd, &QPushButton::clicked, this, &AddressList::cmdAdd_Click);
     // The list box's Click: the operator selects an entry with the mouse (also the one already
     // selected) or the keyboard, or code selects one. Losing the selection is no click.
@@ -23,11 +65,17 @@ void AddressList::txtIPAddress_Change() {
 }
 
 void AddressList::cmdAdd_Click() {
-    const QString entry = ui_.txtIPAddress->text();
-    if (entry.isEmpty())
+    const QString text = ui_.txtIPAddress->text();
+    if (text.isEmpty())
         return;
+    const QStringList entries = entriesOf(text);
+    if (entries.isEmpty()) {
+        // Only line breaks and blanks were pasted: nothing to add, and nothing worth keeping.
+        ui_.txtIPAddress->setText(QString());
+        return;
+    }
     ui_.cmdClear->setEnabled(true);
-    ui_.lstIPList->addItem(entry);
+    ui_.lstIPList->addItems(entries);
     ui_.txtIPAddress->setText(QString());
     ui_.cmdAdd->setEnabled(false);
     // While monitoring Stop is enabled, so Add never enables Ping then.

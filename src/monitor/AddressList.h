@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
 namespace Ui {
 class frmEchoWarden;
@@ -22,6 +23,10 @@ public:
 
     // The selected entry's row, or -1 when none is selected.
     int selectedRow() const;
+
+    // The entries that Add makes of the address box's text: the text itself when typed, one
+    // clean entry per non-empty line when pasted.
+    static QStringList entriesOf(const QString& text);
 
 private:
     Ui::frmEchoWarden& ui_;
