@@ -40,8 +40,9 @@ IniSettingsStore::~IniSettingsStore() {
 QSettings& IniSettingsStore::reader(const QString& app) const {
     auto& slot = readers_[app];
     if (!slot) {
-        // QSettings reads the file as it opens it; what it met then is the state of this run.
+        // What the first read met is the state of this run; QSettings reads at its first use.
         slot = openIni(app);
+        slot->allKeys();
         const QFileInfo file(slot->fileName());
         const QFileInfo dir(file.absolutePath());
         switch (slot->status()) {
