@@ -22,15 +22,15 @@ struct ShownSettings {
 };
 
 inline void PrintTo(const ShownSettings& s, std::ostream* os) {
-    const auto ints = [](const QList<int>& v) {
-        QStringList t;
-        for (int i : v)
-            t << QString::number(i);
-        return t.join(u' ').toStdString();
-    };
-    *os << "{log " << s.log.toStdString() << ", numbers " << s.numbers.join(u' ').toStdString()
-        << ", options " << ints(s.options) << ", checks " << ints(s.checks) << ", marks "
-        << ints(s.marks) << ", addresses [" << s.addresses.join(u'|').toStdString() << "]}";
+    QStringList ints;
+    for (const QList<int>* v : {&s.options, &s.checks, &s.marks})
+        for (int i : *v)
+            ints << QString::number(i);
+    *os << '{'
+        << QStringList{s.log, s.numbers.join(u' '), ints.join(u' '), s.addresses.join(u'|')}
+               .join(QStringLiteral(", "))
+               .toStdString()
+        << '}';
 }
 
 inline ShownSettings shown(Ui::frmEchoWarden& ui) {
