@@ -1,127 +1,125 @@
-#include "core/Convert.h"
-#include "editors/LogFile.h"
-#include "platform/SystemDirs.h"
 #include "settings/Settings.h"
+#include "settings/SettingsCodec.h"
 #include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
 #include "support/SettingsTestUtil.h"
-#include "tooltips/ToolTips.h"
+
+#include <QTest>
 
 namespace ew::test {
 namespace {
 
-using SettingsLoad = MainWindowTest;
+using SettingsRules = MainWindowTest;
 
-TEST_F(SettingsLoad, FirstRunWithAnEmptyStoreGivesTheTableValues) {
+TEST_F(SettingsRules, FirstRunShowsTheMissingValuesAndWritesNothing) {
     load();
     EXPECT_EQ(shown(ui()), firstRun());
-    EXPECT_FALSE(ui().cmdStartPing->isEnabled());
-    EXPECT_FALSE(ui().cmdClear->isEnabled());
-    EXPECT_EQ(ui().txtLog->text(), applicationDir() + QStringLiteral("/Ping.Log"));
-    // The unchecked beep and failed-log boxes differ from the Restore Defaults values.
-    EXPECT_TRUE(ui().mnuRestore->isEnabled());
-    for (QWidget* w : std::initializer_list<QWidget*>{ui().cmdStopPing, ui().cmdSetLog,
-                                                      ui().cmdRemove, ui().cmdAdd})
-        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_FALSE(ui().cmdStartPing->isEnabled() || ui().cmdClear->isEnabled());
+    EXPECT_TRUE(ui().mnuRestore->isEnabled()); // beep and failed-log differ from the defaults
     EXPECT_EQ(state().stateFlag, StateFlag::Yes);
     EXPECT_EQ(state().askOverwrite, AskOverwrite::Yes);
-    EXPECT_EQ(state().windowsDir, systemProgramDir());
-    EXPECT_TRUE(state().windowsDir.endsWith(QLatin1Char('/')));
-    EXPECT_EQ(state().unattendedFromHour, 0);
-    EXPECT_EQ(state().unattendedToHour, 0);
-    EXPECT_EQ(state().lastScrollValue, ui().vsbTimeout->value());
     EXPECT_TRUE(fakes.store.writes.isEmpty());
     EXPECT_TRUE(fakes.messages.shown.empty());
-    // The help pop-up polls once a second.
-    EXPECT_TRUE(window->toolTips().isLoaded());
-    EXPECT_EQ(window->toolTips().timerInterval(), 1000);
-    EXPECT_TRUE(window->toolTips().timerEnabled());
 }
 
-TEST_F(SettingsLoad, MissingLogPathReadsTheCurrentLogPathAndAnEmptyOneTheDefault) {
-    state().logPath = QStringLiteral("/var/tmp/earlier.log");
+TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) {
     load();
-    EXPECT_EQ(ui().txtLog->text(), QStringLiteral("/var/tmp/earlier.log"));
-
-    fakes.store.put(keys::LogFilePath, QString());
+    ui().lstIPList->addItems({QStringLiteral("10.0.0.1"), QStringLiteral("server2")});
+    ui().txtLog->setText(QStringLiteral("/var/tmp/run.log"));
+    ui().txtNumBytes->setText(QStringLiteral("512"));
+    ui().optSeconds->setChecked(true);
+    ui().txtInterval->setText(QStringLiteral("30"));
+    setCheckValue(*ui().chkLogTotal, 1);
+    ui().mnuSSave->setChecked(false);
+    ui().mnuUnattended->setChecked(true);
+    const ShownSettings saved = shown(ui());
+    fakes.store.writes.clear();
+    QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
+    EXPECT_EQ(fakes.store.writes.join(' '),
+              QStringLiteral("SaveSettingsOnExit=False Unattended=True PingWithBytes=512 Timeout=3 "
+                             "IntervalMinutes=False IntervalSeconds=True Interval=30 "
+                             "EnableLoggingTotal=1 EnableLoggingFailed=1 "
+                             "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
+                             "IPList=10.0.0.1,server2,"));
     restart();
-    EXPECT_EQ(ui().txtLog->text(), LogFile::defaultLogPath());
+    EXPECT_EQ(shown(ui()), saved);
+    EXPECT_TRUE(ui().cmdStartPing->isEnabled());
+    fakes.store.writes.clear();
+    window->cmdExit_Click(); // save on exit unchecked: nothing written
+    EXPECT_TRUE(fakes.store.writes.isEmpty());
 }
 
-TEST_F(SettingsLoad, EmptyStoredNumbersEndAsTheLoadFallbacks) {
-    fakes.store.put(keys::Interval, QString());
-    fakes.store.put(keys::PingWithBytes, QString());
-    fakes.store.put(keys::Attempts, QString());
-    load();
+TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissing) {
+    const struct {
+        const char *key, *stored, *control;
+        int value; // check value, or 0/1 for option buttons and menu check marks
+    } rows[] = {{"IntervalSeconds", "tRUE", "optSeconds", 1},
+                {"IntervalSeconds", "-1", "optSeconds", 1},
+                {"Unattended", "3", "mnuUnattended", 1},
+                {"Beep", "2", "chkBeep", 2},
+                {"SaveSettingsOnExit", "perhaps", "mnuSSave", 1},
+                {"Unattended", "yes", "mnuUnattended", 0},
+                {"Beep", "3", "chkBeep", 0},
+                {"EnableLoggingTotal", "99999", "chkLogTotal", 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.key) + "=" + row.stored);
+        fakes.store.values.clear();
+        fakes.store.put(QString::fromLatin1(row.key), QString::fromLatin1(row.stored));
+        restart();
+        const QString name = QString::fromLatin1(row.control);
+        int value = -1;
+        if (auto* box = window->findChild<QCheckBox*>(name))
+            value = checkValue(*box);
+        else if (auto* option = window->findChild<QRadioButton*>(name))
+            value = option->isChecked();
+        else if (auto* action = window->findChild<QAction*>(name))
+            value = action->isChecked();
+        EXPECT_EQ(value, row.value);
+    }
+    // Empty numbers end as the loader's fallbacks; an hour beyond 16 bits reads as 0.
+    for (const QString& key : {keys::Interval, keys::PingWithBytes, keys::Attempts})
+        fakes.store.put(key, QString());
+    fakes.store.put(keys::UnattendedFrom, QStringLiteral("70000"));
+    restart();
     EXPECT_EQ(shown(ui()).numbers, QStringList({"16", "3", "2", "1"}));
-}
-
-struct StoredValue {
-    const char* key;
-    const char* text;
-    const char* control;
-    int expected; // check value, or 0/1 for option buttons and menu check marks
-};
-
-void PrintTo(const StoredValue& v, std::ostream* os) {
-    *os << v.key << '=' << v.text;
-}
-
-class StoredValues : public MainWindowTest, public ::testing::WithParamInterface<StoredValue> {};
-
-int controlValue(frmEchoWarden& w, const QString& name) {
-    if (auto* box = w.findChild<QCheckBox*>(name))
-        return checkValue(*box);
-    if (auto* option = w.findChild<QRadioButton*>(name))
-        return option->isChecked() ? 1 : 0;
-    if (auto* action = w.findChild<QAction*>(name))
-        return action->isChecked() ? 1 : 0;
-    ADD_FAILURE() << "no control " << name.toStdString();
-    return -1;
-}
-
-TEST_P(StoredValues, ReadAsTheirControlValue) {
-    const StoredValue& v = GetParam();
-    fakes.store.put(QString::fromLatin1(v.key), QString::fromLatin1(v.text));
-    load();
-    EXPECT_EQ(controlValue(*window, QString::fromLatin1(v.control)), v.expected);
-    EXPECT_TRUE(fakes.messages.shown.empty());
-}
-
-// The writer's own "True"/"False" come back through the restart of a save; every spelling is
-// a matter of the codec.
-INSTANTIATE_TEST_SUITE_P(BooleansInAnyCaseOrAsNumbers, StoredValues,
-                         ::testing::Values(StoredValue{"IntervalSeconds", "tRUE", "optSeconds", 1},
-                                           StoredValue{"IntervalSeconds", "-1", "optSeconds", 1},
-                                           StoredValue{"IntervalMinutes", "FALSE", "optMinutes", 0},
-                                           StoredValue{"SaveSettingsOnExit", "0", "mnuSSave", 0},
-                                           StoredValue{"Unattended", "3", "mnuUnattended", 1},
-                                           StoredValue{"Beep", "2", "chkBeep", 2}));
-
-// A hand-edited or damaged store: a value that does not convert reads as the missing key.
-INSTANTIATE_TEST_SUITE_P(
-    ValuesThatDoNotConvert, StoredValues,
-    ::testing::Values(StoredValue{"SaveSettingsOnExit", "perhaps", "mnuSSave", 1},
-                      StoredValue{"Unattended", "yes", "mnuUnattended", 0},
-                      StoredValue{"IntervalMinutes", "", "optMinutes", 1},
-                      StoredValue{"IntervalSeconds", "x1", "optSeconds", 0},
-                      StoredValue{"Beep", "3", "chkBeep", 0},
-                      StoredValue{"Beep", "-1", "chkBeep", 0},
-                      StoredValue{"Beep", "one", "chkBeep", 0},
-                      StoredValue{"EnableLoggingTotal", "99999", "chkLogTotal", 0},
-                      StoredValue{"EnableLoggingFailed", "1.5", "chkLogFailed", 0}));
-
-TEST_F(SettingsLoad, ScheduleHoursThatDoNotConvertReadAsZero) {
-    fakes.store.put(keys::UnattendedFrom, QStringLiteral("22"));
-    fakes.store.put(keys::UnattendedTo, QStringLiteral("70000"));
-    load();
-    EXPECT_EQ(state().unattendedFromHour, 22);
-    EXPECT_EQ(state().unattendedToHour, 0);
-    fakes.store.put(keys::UnattendedFrom, QStringLiteral("9 o'clock"));
-    fakes.store.put(keys::UnattendedTo, QStringLiteral("6"));
-    restart();
     EXPECT_EQ(state().unattendedFromHour, 0);
-    EXPECT_EQ(state().unattendedToHour, 6);
+}
+
+TEST(SettingsCodec, AListIsItemsEachFollowedByACommaAndReadsBackWithoutEscaping) {
+    EXPECT_EQ(encodeList({"a,b", "c"}), QStringLiteral("a,b,c,"));
+    const std::pair<const char*, QStringList> rows[] = {
+        {"", {}},
+        {"10.0.0.1,server2,", {"10.0.0.1", "server2"}},
+        {",", {}},
+        {",,", {","}},
+        {"a,,b,", {"a", ",b"}},
+        {"a,b", {"a", "b"}} /* text after the last comma */};
+    for (const auto& [stored, items] : rows)
+        EXPECT_EQ(decodeList(QString::fromLatin1(stored)), items) << stored;
+}
+
+TEST_F(SettingsRules, RestoreDefaultsSetsItsValuesAndAFailedSaveIsToldOncePerStreak) {
+    load();
+    ui().txtAttempts->setText(QStringLiteral("3"));
+    ui().optMilSeconds->setChecked(true);
+    ui().mnuSSave->setChecked(false);
+    ui().mnuRestore->trigger();
+    EXPECT_EQ(shown(ui()),
+              (ShownSettings{
+                  LogFile::defaultLogPath(), {"16", "3", "5", "1"}, {1, 0, 0}, {1, 0, 1}, {1, 0}}));
+    EXPECT_FALSE(ui().mnuRestore->isEnabled());
+    EXPECT_TRUE(fakes.store.writes.isEmpty());
+
+    fakes.store.failWrites = true;
+    const FakeMessageBoxes::Box box{
+        QStringLiteral("The settings could not be saved to /fake/config/8R1/8R1.ini.\rReason: the "
+                       "file is read-only."),
+        QStringLiteral("Error saving settings"), MsgIcon::Critical, MsgButtons::Ok};
+    for (const bool fails : {true, true, false, true}) {
+        fakes.store.failWrites = fails;
+        EXPECT_EQ(window->settings().cmdSave_Click(), !fails);
+    }
+    EXPECT_EQ(fakes.messages.shown, std::vector({box, box}));
 }
 
 } // namespace
