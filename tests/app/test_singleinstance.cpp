@@ -1,0 +1,68 @@
+#include "app/SingleInstance.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace ew::test {
+namespace {
+
+TEST(SingleInstance, ALaterStartOnTheSameStoreRaisesTheFirstWindowAndEnds) {
+    QTemporaryDir dir;
+    const QString store = dir.filePath(QStringLiteral("8R1.ini"));
+    SingleInstance first(store, dir.path());
+    ASSERT_TRUE(first.claim());
+    QWidget window;
+    window.showMinimized();
+    first.setWindow(&window);
+    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+
+    EXPECT_FALSE(SingleInstance(store, dir.path()).claim());
+    ASSERT_TRUE(raised.wait(5000));
+    EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(window.isVisible());
+    // Another store is another program.
+    EXPECT_TRUE(SingleInstance(dir.filePath(QStringLiteral("other.ini")), dir.path()).claim());
+}
+
+TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesNotBlock) {
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath(QStringLiteral("run"));
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const auto start = [&](QProcess& p) {
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(EW_BINARY), {});
+        return p.waitForStarted(10000);
+    };
+    QProcess first;
+    ASSERT_TRUE(start(first));
+    const QStringList lockFilter{QStringLiteral("*.lock")};
+    for (int i = 0; i < 300 && QDir(runtime).entryList(lockFilter).isEmpty(); ++i)
+        QTest::qWait(100);
+    ASSERT_EQ(QDir(runtime).entryList(lockFilter).size(), 1);
+
+    QProcess second;
+    ASSERT_TRUE(start(second));
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.kill(); // SIGKILL: the lock file stays behind
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_EQ(QDir(runtime).entryList(lockFilter).size(), 1);
+    EXPECT_TRUE(
+        SingleInstance(dir.filePath(QStringLiteral("config/8R1/8R1.ini")), runtime).claim());
+}
+
+} // namespace
+} // namespace ew::test
