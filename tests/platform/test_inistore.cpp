@@ -5,7 +5,6 @@
 #include "support/SettingsTestUtil.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace ew::test {
@@ -17,25 +16,8 @@ QTemporaryDir configHome;
 const bool configHomeSet = qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
 const QString iniPath = configHome.path() + QStringLiteral("/8R1/8R1.ini");
 
-void writeFile(const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(iniPath).absolutePath());
-    QFile f(iniPath);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QByteArray fileBytes() {
-    QFile f(iniPath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class IniStore : public MainWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(configHomeSet);
-        QDir(configHome.path() + QStringLiteral("/8R1")).removeRecursively();
-        MainWindowTest::SetUp();
-    }
     // A window on the real store, loaded as at program start.
     void startOn(IniSettingsStore& store) {
         window =
@@ -47,13 +29,15 @@ protected:
 };
 
 TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
+    ASSERT_TRUE(configHomeSet);
     IniSettingsStore store;
-    EXPECT_EQ(store.location(keys::App), iniPath);
     startOn(store);
     ui().lstIPList->addItems({QStringLiteral("10.0.0.1"), QStringLiteral("server2")});
     ui().txtLog->setText(QString());
     ASSERT_TRUE(window->settings().cmdSave_Click());
-    const QByteArray ini = fileBytes();
+    QFile file(iniPath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray ini = file.readAll();
     for (const char* line : {"[EchoWarden]\n", "\nBeep=0\n", "\nIntervalMinutes=True\n",
                              "\nLogFilePath=\n", "\nIPList=\"10.0.0.1,server2,\"\n"})
         EXPECT_TRUE(ini.contains(line)) << line << " in\n" << ini.constData();
@@ -72,7 +56,10 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
     for (const auto& [bytes, reason] : rows) {
         SCOPED_TRACE(reason);
         QDir(configHome.path() + QStringLiteral("/8R1")).removeRecursively();
-        bytes.isNull() ? void(QDir().mkpath(iniPath)) : writeFile(bytes);
+        QDir().mkpath(bytes.isNull() ? iniPath : QFileInfo(iniPath).path());
+        QFile file(iniPath);
+        ASSERT_TRUE(bytes.isNull() || (file.open(QIODevice::WriteOnly) && file.write(bytes)));
+        file.close();
         IniSettingsStore store;
         startOn(store);
         EXPECT_EQ(shown(ui()), firstRun());

@@ -7,7 +7,6 @@
 #include "ui_frmEchoWarden.h"
 
 #include <QStringList>
-#include <ostream>
 
 namespace ew::test {
 
@@ -20,18 +19,6 @@ struct ShownSettings {
     QStringList addresses = {};
     bool operator==(const ShownSettings&) const = default;
 };
-
-inline void PrintTo(const ShownSettings& s, std::ostream* os) {
-    QStringList ints;
-    for (const QList<int>* v : {&s.options, &s.checks, &s.marks})
-        for (int i : *v)
-            ints << QString::number(i);
-    *os << '{'
-        << QStringList{s.log, s.numbers.join(u' '), ints.join(u' '), s.addresses.join(u'|')}
-               .join(QStringLiteral(", "))
-               .toStdString()
-        << '}';
-}
 
 inline ShownSettings shown(Ui::frmEchoWarden& ui) {
     ShownSettings s{
