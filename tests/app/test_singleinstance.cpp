@@ -23,8 +23,6 @@ TEST(SingleInstance, ALaterStartOnTheSameStoreRaisesTheFirstWindowAndEnds) {
     EXPECT_FALSE(SingleInstance(store, dir.path()).claim());
     ASSERT_TRUE(raised.wait(5000));
     EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
-    // Another store is another program.
-    EXPECT_TRUE(SingleInstance(dir.filePath(QStringLiteral("other.ini")), dir.path()).claim());
 }
 
 TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesNotBlock) {
@@ -44,10 +42,10 @@ TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesN
     };
     QProcess first;
     ASSERT_TRUE(start(first));
-    const QStringList lockFilter{QStringLiteral("*.lock")};
-    for (int i = 0; i < 300 && QDir(runtime).entryList(lockFilter).isEmpty(); ++i)
+    const auto locks = [&] { return QDir(runtime).entryList({QStringLiteral("*.lock")}).size(); };
+    for (int i = 0; i < 300 && locks() == 0; ++i) // at most 30 s
         QTest::qWait(100);
-    ASSERT_EQ(QDir(runtime).entryList(lockFilter).size(), 1);
+    ASSERT_EQ(locks(), 1);
 
     QProcess second;
     ASSERT_TRUE(start(second));
@@ -57,7 +55,7 @@ TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesN
 
     first.kill(); // SIGKILL: the lock file stays behind
     ASSERT_TRUE(first.waitForFinished(10000));
-    ASSERT_EQ(QDir(runtime).entryList(lockFilter).size(), 1);
+    ASSERT_EQ(locks(), 1);
     EXPECT_TRUE(
         SingleInstance(dir.filePath(QStringLiteral("config/8R1/8R1.ini")), runtime).claim());
 }

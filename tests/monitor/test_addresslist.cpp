@@ -1,4 +1,3 @@
-#include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
 
 #include <QClipboard>
@@ -52,21 +51,6 @@ TEST_F(AddressListEditing, EnterAddsAndAPastedColumnGivesOneCleanEntryPerLine) {
     ui().cmdAdd->setEnabled(false);
     QTest::keyClick(ui().txtIPAddress, Qt::Key_Enter);
     EXPECT_EQ(ipList(), QStringList{});
-}
-
-TEST_F(AddressListEditing, SelectingEnablesRemoveAndAnEmptyListDisablesPingAndClear) {
-    fakes.store.put(keys::IPList, QStringLiteral("a,b,"));
-    load();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    for (int left = 1; left >= 0; --left) {
-        ASSERT_FALSE(ui().cmdRemove->isEnabled());
-        QTest::mouseClick(ui().lstIPList->viewport(), Qt::LeftButton, {},
-                          ui().lstIPList->visualItemRect(ui().lstIPList->item(0)).center());
-        ui().cmdRemove->click();
-        EXPECT_EQ(ui().lstIPList->count(), left);
-    }
-    EXPECT_FALSE(ui().cmdStartPing->isEnabled() || ui().cmdClear->isEnabled());
 }
 
 } // namespace

@@ -18,8 +18,8 @@ const QString iniPath = configHome.path() + QStringLiteral("/8R1/8R1.ini");
 
 class IniStore : public MainWindowTest {
 protected:
-    // A window on the real store, loaded as at program start.
     void startOn(IniSettingsStore& store) {
+        ASSERT_TRUE(configHomeSet);
         window =
             std::make_unique<frmEchoWarden>(Platform{fakes.echo, store, fakes.clock, fakes.messages,
                                                      fakes.launcher, fakes.beeper, fakes.windows});
@@ -29,7 +29,6 @@ protected:
 };
 
 TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
-    ASSERT_TRUE(configHomeSet);
     IniSettingsStore store;
     startOn(store);
     ui().lstIPList->addItems({QStringLiteral("10.0.0.1"), QStringLiteral("server2")});
@@ -41,17 +40,14 @@ TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
     for (const char* line : {"[EchoWarden]\n", "\nBeep=0\n", "\nIntervalMinutes=True\n",
                              "\nLogFilePath=\n", "\nIPList=\"10.0.0.1,server2,\"\n"})
         EXPECT_TRUE(ini.contains(line)) << line << " in\n" << ini.constData();
-    IniSettingsStore again;
+    IniSettingsStore again; // missing and empty stay apart
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::LogFilePath), QString());
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::UnattendedTo), std::nullopt);
-    EXPECT_EQ(again.get(keys::App, keys::Section, keys::IPList),
-              QStringLiteral("10.0.0.1,server2,"));
 }
 
 TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
     const std::pair<QByteArray, const char*> rows[] = {
         {"[EchoWarden\nBeep=1\nTimeout=9\n", "the file is not a valid INI file"},
-        {QByteArray("\x01\xff[x]\0garbage", 13), "the file is not a valid INI file"},
         {{}, "a folder of that name is in the way"}};
     for (const auto& [bytes, reason] : rows) {
         SCOPED_TRACE(reason);

@@ -41,13 +41,10 @@ protected:
         return seen;
     }
     QString stored() {
-        QStringList v;
-        for (const QString& key : {keys::Unattended, keys::UnattendedFrom, keys::UnattendedTo})
-            v << fakes.store.value(key).value_or("-");
-        return v.join(' ');
+        const auto v = [&](const QString& key) { return fakes.store.value(key).value_or("-"); };
+        return v(keys::Unattended) + ' ' + v(keys::UnattendedFrom) + ' ' + v(keys::UnattendedTo);
     }
 };
-
 TEST_F(ScheduleTest, OKStoresTheHoursOfTheDayOrSaysWhyNotAndStaysOpen) {
     const QString invalid = QStringLiteral("Please enter valid time");
     const QString notAfter = QStringLiteral("Please enter a range that ends after it starts on "

@@ -40,25 +40,19 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
 }
 
 TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissingAndAListNeedsNoEscaping) {
-    const std::pair<QString, const char*> stored[] = {{keys::IntervalSeconds, "tRUE"},
-                                                      {keys::Beep, "2"},
-                                                      {keys::Unattended, "yes"},
-                                                      {keys::SaveSettingsOnExit, "perhaps"},
-                                                      {keys::EnableLoggingTotal, "99999"},
-                                                      {keys::Interval, ""},
-                                                      {keys::PingWithBytes, ""},
-                                                      {keys::UnattendedFrom, "70000"},
-                                                      {keys::IPList, "a,,b,c"}};
-    for (const auto& [key, text] : stored)
-        fakes.store.put(key, QString::fromLatin1(text));
+    const QString stored = QStringLiteral("IntervalSeconds=tRUE Beep=2 Unattended=yes Interval= "
+                                          "SaveSettingsOnExit=perhaps EnableLoggingTotal=99999 "
+                                          "PingWithBytes= UnattendedFrom=70000 IPList=a,,b,c");
+    for (const QString& pair : stored.split(' '))
+        fakes.store.put(pair.section('=', 0, 0), pair.section('=', 1));
     load();
     // Empty numbers end as the loader's fallbacks; what does not convert reads as missing.
-    EXPECT_EQ(shown(ui()), (ShownSettings{LogFile::defaultLogPath(),
-                                          {"16", "3", "2", "1"},
-                                          {0, 1, 0},
-                                          {2, 0, 0},
-                                          {1, 0},
-                                          {"a", ",b", "c"}}));
+    ShownSettings expected = firstRun();
+    expected.numbers[2] = QStringLiteral("2");
+    expected.options = {0, 1, 0};
+    expected.checks = {2, 0, 0};
+    expected.addresses = {"a", ",b", "c"};
+    EXPECT_EQ(shown(ui()), expected);
     EXPECT_EQ(state().unattendedFromHour, 0);
     EXPECT_EQ(encodeList({"a,b", "c"}), QStringLiteral("a,b,c,"));
 }
@@ -74,7 +68,6 @@ TEST_F(SettingsRules, AFailedSaveAndAnEditorThatCannotStartAreToldOnce) {
         EXPECT_EQ(window->settings().cmdSave_Click(), !fails);
     }
     EXPECT_EQ(fakes.messages.shown, std::vector({box, box}));
-
     // Open Log with no editor to start.
     QTemporaryFile log;
     ASSERT_TRUE(log.open());

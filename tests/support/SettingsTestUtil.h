@@ -1,7 +1,5 @@
 #pragma once
 
-// Every stored setting as the window shows it, for comparing whole windows at once.
-
 #include "core/Convert.h"
 #include "editors/LogFile.h"
 #include "ui_frmEchoWarden.h"
