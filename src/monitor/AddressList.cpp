@@ -1,45 +1,9 @@
 #include "monitor/AddressList.h"
 
+#include "core/AddressEntries.h"
 #include "ui_frmEchoWarden.h"
 
-#include <QRegularExpression>
-#include <algorithm>
-
 namespace ew {
-
-namespace {
-
-// CR LF, LF or CR alone: a column copied from a terminal, a spreadsheet or another program.
-const QRegularExpression LineBreaks(QStringLiteral("\r\n|\n|\r"));
-
-bool hasControlCharacter(const QString& text) {
-    return std::any_of(text.cbegin(), text.cend(),
-                       [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
-} // namespace
-
-QStringList AddressList::entriesOf(const QString& text) {
-    // Typed text is kept exactly as typed. Only a paste or a drop brings control characters,
-    // and none of them may reach an entry: the list would show a line break as a second row
-    // and the echo would look the text up as a name. So such text gives one entry per line,
-    // a tab (a spreadsheet's cell separator) or other control character becomes a blank, and
-    // the blanks around each line go with it.
-    if (!hasControlCharacter(text))
-        return {text};
-    QStringList entries;
-    const QStringList lines = text.split(LineBreaks);
-    for (QString line : lines) {
-        for (QChar& c : line) {
-            if (c.category() == QChar::Other_Control)
-                c = QLatin1Char(' ');
-        }
-        line = line.trimmed();
-        if (!line.isEmpty())
-            entries << line;
-    }
-    return entries;
-}
 
 AddressList::AddressList(Ui::frmEchoWarden& ui) : ui_(ui) {
     connect(ui_.txtIPAddress, &QLineEdit::textChanged, this, &AddressList::txtIPAddress_Change);
@@ -68,7 +32,7 @@ void AddressList::cmdAdd_Click() {
     const QString text = ui_.txtIPAddress->text();
     if (text.isEmpty())
         return;
-    const QStringList entries = entriesOf(text);
+    const QStringList entries = addressEntries(text);
     if (entries.isEmpty()) {
         // Only line breaks and blanks were pasted: nothing to add, and nothing worth keeping.
         ui_.txtIPAddress->setText(QString());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QStringList>
 
 namespace Ui {
 class frmEchoWarden;
@@ -23,10 +22,6 @@ public:
 
     // The selected entry's row, or -1 when none is selected.
     int selectedRow() const;
-
-    // The entries that Add makes of the address box's text: the text itself when typed, one
-    // clean entry per non-empty line when pasted.
-    static QStringList entriesOf(const QString& text);
 
 private:
     Ui::frmEchoWarden& ui_;

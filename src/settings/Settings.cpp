@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "core/AddressEntries.h"
 #include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "editors/LogFile.h"
@@ -215,7 +216,9 @@ QString Settings::ListToString(const QListWidget& list) {
 }
 
 void Settings::StringToList(const QString& text, QListWidget& list) {
-    list.addItems(decodeList(text));
+    // A store written before pasted text was cleaned may hold entries with line breaks.
+    for (const QString& item : decodeList(text))
+        list.addItems(addressEntries(item));
 }
 
 } // namespace ew

@@ -42,7 +42,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
 TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissingAndAListNeedsNoEscaping) {
     const QString stored = QStringLiteral("IntervalSeconds=tRUE Beep=2 Unattended=yes Interval= "
                                           "SaveSettingsOnExit=perhaps EnableLoggingTotal=99999 "
-                                          "PingWithBytes= UnattendedFrom=70000 IPList=a,,b,c");
+                                          "PingWithBytes= UnattendedFrom=70000 IPList=a,,b\r\n,c");
     for (const QString& pair : stored.split(' '))
         fakes.store.put(pair.section('=', 0, 0), pair.section('=', 1));
     load();
