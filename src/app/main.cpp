@@ -1,3 +1,4 @@
+#include "app/SingleInstance.h"
 #include "app/frmEchoWarden.h"
 #include "platform/Privileges.h"
 #include "ui_frmEchoWarden.h"
@@ -29,6 +30,9 @@ int main(int argc, char* argv[]) {
 
     ew::IcmpEcho echo;
     ew::IniSettingsStore store;
+    ew::SingleInstance instance(store);
+    if (!instance.claim())
+        return 0;
     ew::SystemClock clock;
     ew::QtMessageBoxes messages;
     ew::ProcessLauncher launcher;
@@ -37,6 +41,7 @@ int main(int argc, char* argv[]) {
     ew::frmEchoWarden window(ew::Platform{echo, store, clock, messages, launcher, beeper, windows});
     window.Form_Load();
     window.show();
+    instance.setWindow(&window);
     if (parser.isSet(start)) {
         // Queued, so that the window is on screen first; a Ping button that the settings left
         // disabled (an empty list, an unset log path) is not pressed, as an operator could not.

@@ -36,6 +36,8 @@ const QString OverwriteText =
     QStringLiteral("The log already exists.Ovewrite? Select No to append.");
 const QString OpenErrorTitle = QStringLiteral("Error opening log");
 const QString MissingLogText = QStringLiteral("The log file doesn't exists.");
+const QString NoEditorText = QStringLiteral("No text editor could be started to show the log "
+                                            "file %1.\rOpen it with an editor of your choice.");
 const QString WriteErrorTitle = QStringLiteral("Error writing log");
 const QString WriteFailedText =
     QStringLiteral("The log file %1 cannot be written.\r%2\r"
@@ -244,7 +246,9 @@ void LogFile::chkLogFailed_Click() {
 void LogFile::cmdOpenLog_Click() {
     // Always the path that was set, never an edit of txtLog that has not been set yet.
     if (isLogFile(state_.logPath)) {
-        launcher_.openInTextEditor(state_.logPath);
+        // Without an editor the button would seem to do nothing at all.
+        if (!launcher_.openInTextEditor(state_.logPath))
+            showError(NoEditorText.arg(state_.logPath), OpenErrorTitle);
         return;
     }
     showError(MissingLogText, OpenErrorTitle);

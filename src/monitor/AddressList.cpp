@@ -1,11 +1,17 @@
 #include "monitor/AddressList.h"
 
+#include "core/AddressEntries.h"
 #include "ui_frmEchoWarden.h"
 
 namespace ew {
 
 AddressList::AddressList(Ui::frmEchoWarden& ui) : ui_(ui) {
     connect(ui_.txtIPAddress, &QLineEdit::textChanged, this, &AddressList::txtIPAddress_Change);
+    // Enter in the address box does what Add does, while Add may be pressed.
+    connect(ui_.txtIPAddress, &QLineEdit::returnPressed, this, [this] {
+        if (ui_.cmdAdd->isEnabled())
+            cmdAdd_Click();
+    });
     connect(ui_.cmdAdd, &QPushButton::clicked, this, &AddressList::cmdAdd_Click);
     // The list box's Click: the operator selects an entry with the mouse (also the one already
     // selected) or the keyboard, or code selects one. Losing the selection is no click.
@@ -23,11 +29,17 @@ void AddressList::txtIPAddress_Change() {
 }
 
 void AddressList::cmdAdd_Click() {
-    const QString entry = ui_.txtIPAddress->text();
-    if (entry.isEmpty())
+    const QString text = ui_.txtIPAddress->text();
+    if (text.isEmpty())
         return;
+    const QStringList entries = addressEntries(text);
+    if (entries.isEmpty()) {
+        // Only line breaks and blanks were pasted: nothing to add, and nothing worth keeping.
+        ui_.txtIPAddress->setText(QString());
+        return;
+    }
     ui_.cmdClear->setEnabled(true);
-    ui_.lstIPList->addItem(entry);
+    ui_.lstIPList->addItems(entries);
     ui_.txtIPAddress->setText(QString());
     ui_.cmdAdd->setEnabled(false);
     // While monitoring Stop is enabled, so Add never enables Ping then.

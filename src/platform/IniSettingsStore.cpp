@@ -39,9 +39,36 @@ IniSettingsStore::~IniSettingsStore() {
 
 QSettings& IniSettingsStore::reader(const QString& app) const {
     auto& slot = readers_[app];
-    if (!slot)
+    if (!slot) {
+        // What the first read met is the state of this run; QSettings reads at its first use.
         slot = openIni(app);
+        slot->allKeys();
+        const QFileInfo file(slot->fileName());
+        const QFileInfo dir(file.absolutePath());
+        switch (slot->status()) {
+        case QSettings::NoError:
+            // A folder that cannot be searched hides the file; QSettings takes it for missing.
+            if (dir.isDir() && !(dir.isReadable() && dir.isExecutable()))
+                readErrors_[app] =
+                    QStringLiteral("the folder %1 cannot be read").arg(dir.absoluteFilePath());
+            break;
+        case QSettings::AccessError:
+            readErrors_[app] = file.isDir() ? QStringLiteral("a folder of that name is in the way")
+                                            : QStringLiteral("the file could not be read");
+            break;
+        case QSettings::FormatError:
+            readErrors_[app] = QStringLiteral("the file is not a valid INI file");
+            break;
+        }
+    }
     return *slot;
+}
+
+std::optional<QString> IniSettingsStore::readError(const QString& app) {
+    reader(app);
+    if (const auto e = readErrors_.find(app); e != readErrors_.end())
+        return e->second;
+    return std::nullopt;
 }
 
 std::optional<QString> IniSettingsStore::get(const QString& app, const QString& section,
@@ -52,7 +79,9 @@ std::optional<QString> IniSettingsStore::get(const QString& app, const QString& 
             return v->second;
     }
     QSettings& s = reader(app);
-    if (!s.contains(path))
+    // Whatever part of an unreadable file was understood is not trusted: the run starts from
+    // the defaults, as the operator was told.
+    if (readErrors_.contains(app) || !s.contains(path))
         return std::nullopt;
     const QVariant v = s.value(path);
     // A hand-edited value with commas outside quotes reads back as a list; joined again it

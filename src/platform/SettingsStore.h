@@ -23,6 +23,13 @@ public:
     virtual bool flush(const QString& app, QString* reason) = 0;
     // Where the store of an application lives, for messages.
     virtual QString location(const QString& app) const = 0;
+    // Why the store of an application could not be read, or nullopt when it could (a store
+    // that does not exist yet reads fine, as empty). A store that could not be read gives no
+    // stored value at all, as on a first run.
+    virtual std::optional<QString> readError(const QString& app) {
+        (void)app;
+        return std::nullopt;
+    }
 };
 
 // The real store: one INI file per user and application, $XDG_CONFIG_HOME/<app>/<app>.ini
@@ -40,6 +47,7 @@ public:
               const QString& value) override;
     bool flush(const QString& app, QString* reason) override;
     QString location(const QString& app) const override;
+    std::optional<QString> readError(const QString& app) override;
 
 private:
     QSettings& reader(const QString& app) const;
@@ -50,6 +58,8 @@ private:
     QString failureReason(const QString& app) const;
 
     mutable std::map<QString, std::unique_ptr<QSettings>> readers_;
+    // Per application, why its file could not be read when it was first opened.
+    mutable std::map<QString, QString> readErrors_;
     // Per application, "section/key" -> value: saved but not yet known to be on disk.
     std::map<QString, std::map<QString, QString>> pending_;
 };

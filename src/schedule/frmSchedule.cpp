@@ -21,6 +21,9 @@ const QString kTrue = QStringLiteral("True");
 const QString kFalse = QStringLiteral("False");
 const QString kAppTitle = QStringLiteral("EchoWarden");
 const QString kInvalidTime = QStringLiteral("Please enter valid time");
+const QString kRangeNotAfter = QStringLiteral("Please enter a range that ends after it starts on "
+                                              "the same day: the range does not wrap past "
+                                              "midnight.");
 const QString kNotSavedTitle = QStringLiteral("Error saving settings");
 
 // The spinners step within 0 to 13; the boxes' wrap rule turns 13 into 1 and 0 into 12, so
@@ -47,12 +50,16 @@ bool validShownHour(const QString& text) {
     return hour && *hour <= kLastShownHour;
 }
 
-void showHour(QLineEdit& box, QCheckBox& pm, const ShownHour& shown) {
+} // namespace
+
+void frmSchedule::showHour(QLineEdit& box, QCheckBox& pm, const ShownHour& shown) {
+    // A stored hour is shown as stored: the wrap rule would turn a stored 25 (shown as 13 PM)
+    // into 1 PM, and the next O.K. would quietly store 13.
+    loading_ = true;
     box.setText(shown.text);
+    loading_ = false;
     setCheckValue(pm, shown.pm ? 1 : 0);
 }
-
-} // namespace
 
 frmSchedule::frmSchedule(ProgramState& state, SettingsStore& store, Settings& settings,
                          MessageBoxes& messages, QWidget& mainWindow, QWidget* parent)
@@ -112,10 +119,12 @@ void frmSchedule::showEvent(QShowEvent* event) {
 }
 
 void frmSchedule::txtFrom_Change() {
-    wrapHour(*ui_->txtFrom);
+    if (!loading_)
+        wrapHour(*ui_->txtFrom);
 }
 void frmSchedule::txtTo_Change() {
-    wrapHour(*ui_->txtTo);
+    if (!loading_)
+        wrapHour(*ui_->txtTo);
 }
 
 void frmSchedule::toggleUnlessLoading(QCheckBox& box) {
@@ -144,6 +153,12 @@ void frmSchedule::cmdOK_Click() {
     }
     const StoredHour from = storedHour(ui_->txtFrom->text(), isChecked(*ui_->chkPMFrom));
     const StoredHour to = storedHour(ui_->txtTo->text(), isChecked(*ui_->chkPMTo));
+    // The monitor excludes the hours from From up to To within one day; a range that does not
+    // end after it starts would exclude no hour at all, and the operator would never know.
+    if (enabled && to.hour.value_or(0) <= from.hour.value_or(0)) {
+        messages_.show(this, kRangeNotAfter, kAppTitle, MsgIcon::None, MsgButtons::Ok);
+        return;
+    }
     if (enabled) {
         state_.unattendedState = kTrue;
         // The check above leaves whole hours of at most 12, so both fit.

@@ -11,6 +11,7 @@ class frmSchedule;
 
 namespace ew {
 
+struct ShownHour;
 struct ProgramState;
 class SettingsStore;
 class Settings;
@@ -46,6 +47,7 @@ private:
     void centreOnScreen();
     void toggleUnlessLoading(QCheckBox& box);
     void showMainWindow();
+    void showHour(QLineEdit& box, QCheckBox& pm, const ShownHour& shown);
 
     std::unique_ptr<Ui::frmSchedule> ui_;
     ProgramState& state_;
@@ -53,6 +55,8 @@ private:
     Settings& settings_;
     MessageBoxes& messages_;
     QWidget& main_;
+    // While a stored hour is put into its box, which the wrap rule leaves alone.
+    bool loading_ = false;
 };
 
 } // namespace ew

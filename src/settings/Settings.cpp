@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "core/AddressEntries.h"
 #include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "editors/LogFile.h"
@@ -35,6 +36,10 @@ const QString SaveErrorTitle = QStringLiteral("Error saving settings");
 const QString SaveErrorText = QStringLiteral("The settings could not be saved to %1.");
 const QString SaveErrorReason = QStringLiteral("Reason: %1.");
 constexpr QChar LineBreak = QLatin1Char('\r');
+const QString ReadErrorTitle = QStringLiteral("Error reading settings");
+const QString ReadErrorText = QStringLiteral("The settings could not be read from %1.");
+const QString ReadErrorDefaults =
+    QStringLiteral("The defaults are in use; saving the settings replaces the file.");
 
 // Sets an option button as code would: selecting raises its click rule through toggled(true);
 // deselecting raises nothing. Qt refuses to clear the selected button of an auto-exclusive
@@ -82,6 +87,13 @@ void Settings::save(const QString& key, const QString& value) {
 }
 
 void Settings::loadAddressList() {
+    // Said once, before anything is read: silence would leave the operator wondering where
+    // the settings went until the next save quietly replaced them.
+    if (const auto reason = store_.readError(keys::App))
+        messages_.show(&window_,
+                       ReadErrorText.arg(store_.location(keys::App)) + LineBreak +
+                           SaveErrorReason.arg(*reason) + LineBreak + ReadErrorDefaults,
+                       ReadErrorTitle, MsgIcon::Critical, MsgButtons::Ok);
     StringToList(get(keys::IPList).value_or(QString()), *ui_.lstIPList);
 }
 
@@ -204,7 +216,9 @@ QString Settings::ListToString(const QListWidget& list) {
 }
 
 void Settings::StringToList(const QString& text, QListWidget& list) {
-    list.addItems(decodeList(text));
+    // A store written before pasted text was cleaned may hold entries with line breaks.
+    for (const QString& item : decodeList(text))
+        list.addItems(addressEntries(item));
 }
 
 } // namespace ew

@@ -26,7 +26,8 @@ public:
     Settings(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, SettingsStore& store,
              ControlStates& controls, ToolTips& tips, MessageBoxes& messages);
 
-    // Start-up: reads "IPList" and adds its items to the address list.
+    // Start-up: says so when the store could not be read (its values are then missing), then
+    // reads "IPList" and adds its items to the address list.
     void loadAddressList();
     void ReadSettings();
     // Writes every setting and the address list. False when the store could not be written

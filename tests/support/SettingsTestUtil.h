@@ -1,13 +1,10 @@
 #pragma once
 
-// Every stored setting as the window shows it, for comparing whole windows at once.
-
 #include "core/Convert.h"
 #include "editors/LogFile.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QStringList>
-#include <ostream>
 
 namespace ew::test {
 
@@ -20,18 +17,6 @@ struct ShownSettings {
     QStringList addresses = {};
     bool operator==(const ShownSettings&) const = default;
 };
-
-inline void PrintTo(const ShownSettings& s, std::ostream* os) {
-    const auto ints = [](const QList<int>& v) {
-        QStringList t;
-        for (int i : v)
-            t << QString::number(i);
-        return t.join(u' ').toStdString();
-    };
-    *os << "{log " << s.log.toStdString() << ", numbers " << s.numbers.join(u' ').toStdString()
-        << ", options " << ints(s.options) << ", checks " << ints(s.checks) << ", marks "
-        << ints(s.marks) << ", addresses [" << s.addresses.join(u'|').toStdString() << "]}";
-}
 
 inline ShownSettings shown(Ui::frmEchoWarden& ui) {
     ShownSettings s{

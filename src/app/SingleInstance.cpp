@@ -1,0 +1,114 @@
+#include "app/SingleInstance.h"
+
+#include "platform/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace ew {
+
+namespace {
+
+const QString NamePrefix = QStringLiteral("echowarden-");
+const QString LockSuffix = QStringLiteral(".lock");
+const QString SocketSuffix = QStringLiteral(".socket");
+// Enough of the key's digest to tell the stores of one user apart, short enough for the
+// length limit of a socket's path.
+constexpr int KeyDigits = 16;
+
+// A first start may hold the lock a moment before it listens: the later start tries again for
+// at most this long, and ends regardless (the lock says that a program runs).
+constexpr int ConnectAttempts = 10;
+constexpr int ConnectWaitMs = 200;
+constexpr int WriteWaitMs = 1000;
+const QByteArray RaiseRequest = QByteArrayLiteral("raise\n");
+
+QString runtimeFolder() {
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? QDir::tempPath() : runtime;
+}
+
+QString baseName(const QString& keyPath, const QString& folder) {
+    const QByteArray key = QFileInfo(keyPath).absoluteFilePath().toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex();
+    return QDir(folder).filePath(NamePrefix + QString::fromLatin1(digest.left(KeyDigits)));
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(SettingsStore& store)
+    : SingleInstance(store.location(keys::App), runtimeFolder()) {}
+
+SingleInstance::SingleInstance(const QString& keyPath, const QString& folder)
+    : base_(baseName(keyPath, folder)), lock_(base_ + LockSuffix) {
+    // Held for the whole run, so never stale by age: only a lock whose process is gone is.
+    lock_.setStaleLockTime(0);
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* peer = server_.nextPendingConnection()) {
+            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                if (peer->readAll().contains(RaiseRequest))
+                    raiseWindow();
+            });
+        }
+    });
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::lockPath() const {
+    return base_ + LockSuffix;
+}
+
+QString SingleInstance::socketPath() const {
+    return base_ + SocketSuffix;
+}
+
+bool SingleInstance::claim() {
+    QDir().mkpath(QFileInfo(lockPath()).absolutePath());
+    // tryLock takes over a lock whose owner is no longer running.
+    if (lock_.tryLock(0)) {
+        // A socket left by a killed start is in the way; holding the lock, it is ours to clear.
+        QLocalServer::removeServer(socketPath());
+        server_.setSocketOptions(QLocalServer::UserAccessOption);
+        if (!server_.listen(socketPath()))
+            qWarning("EchoWarden: a later start cannot reach this one: %s",
+                     qPrintable(server_.errorString()));
+        return true;
+    }
+    if (lock_.error() != QLockFile::LockFailedError) {
+        // No lock can be taken here at all (an unwritable folder): running is better than not.
+        qWarning("EchoWarden: cannot check for a running EchoWarden in %s",
+                 qPrintable(QFileInfo(lockPath()).absolutePath()));
+        return true;
+    }
+    for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(ConnectWaitMs)) {
+            socket.write(RaiseRequest);
+            socket.waitForBytesWritten(WriteWaitMs);
+            socket.disconnectFromServer();
+            return false;
+        }
+        QThread::msleep(ConnectWaitMs);
+    }
+    return false;
+}
+
+void SingleInstance::raiseWindow() {
+    if (window_) {
+        window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    }
+    Q_EMIT raiseRequested();
+}
+
+} // namespace ew
