@@ -1,19 +1,14 @@
 #include "widgets/ResultsList.h"
 
-#include "platform/MessageBoxes.h"
 #include "widgets/ResultsListAccessible.h"
+#include "widgets/RowScrollBar.h"
 
 #include <QAccessible>
-#include <QClipboard>
-#include <QDir>
-#include <QFileDialog>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <algorithm>
@@ -34,12 +29,6 @@ constexpr int HorizontalStep = 20;
 constexpr char16_t ReplyMark = 0x001A;
 constexpr char16_t RightArrow = 0x2192;
 
-// Saved files end each line like the log file does.
-constexpr char LineEnd[] = "\r\n";
-
-const char* const SaveTitle = "Save As";
-const char* const SaveFilter = "Text files (*.txt *.log);;All files (*)";
-const char* const AppTitle = "EchoWarden";
 } // namespace
 
 ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -47,6 +36,7 @@ ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
     std::call_once(accessibleFactory,
                    [] { QAccessible::installFactory(&ResultsListAccessible::create); });
 
+    setVerticalScrollBar(new RowScrollBar(Qt::Vertical, this));
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -56,10 +46,7 @@ ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
     horizontalScrollBar()->setSingleStep(HorizontalStep);
     resetMetrics();
     updateScrollRange();
-    askSaveFileName_ = [](QWidget* parentWidget) {
-        return QFileDialog::getSaveFileName(parentWidget, QString::fromLatin1(SaveTitle), QString(),
-                                            QString::fromLatin1(SaveFilter));
-    };
+    askSaveFileName_ = &ResultsList::askSaveFileNameWithDialog;
 }
 
 ResultsList::~ResultsList() = default;
@@ -126,10 +113,6 @@ int ResultsList::topRow() const {
     return verticalScrollBar()->value();
 }
 
-int ResultsList::rowHeight() const {
-    return fontMetrics().height() + RowPadding;
-}
-
 QRect ResultsList::visualRect(int row) const {
     const int h = rowHeight();
     return QRect(0, (row - topRow()) * h, viewport()->width(), h);
@@ -152,7 +135,12 @@ void ResultsList::updateScrollRange() {
     const int rows = fullRows();
     if (bar->pageStep() != rows)
         bar->setPageStep(rows);
-    bar->setRange(0, std::max(0, count() - rows));
+    const int maximum = std::max(0, count() - rows);
+    // A new range makes the scroll area lay out its scroll bars and viewport again, on a queued
+    // call. That matters only when the bar comes or goes, not for each of a long list's lines.
+    const bool sameNeed = (maximum > 0) == (bar->maximum() > 0) && bar->value() <= maximum;
+    const QSignalBlocker quiet(sameNeed ? bar : nullptr);
+    bar->setRange(0, maximum);
 }
 
 void ResultsList::updateHorizontalRange() {
@@ -179,11 +167,15 @@ void ResultsList::updateRow(int row) {
     if (row < 0 || !rowInView(row))
         return;
     viewport()->update(visualRect(row));
-    repaintPending_ = true;
+    if (pendingRows_.size() < pendingRows_.capacity())
+        pendingRows_.append(row);
+    else
+        pendingOverflow_ = true;
 }
 
 void ResultsList::paintEvent(QPaintEvent* event) {
-    repaintPending_ = false;
+    pendingRows_.clear();
+    pendingOverflow_ = false;
     QPainter painter(viewport());
     const int h = rowHeight();
     const int width = viewport()->width();
@@ -192,6 +184,7 @@ void ResultsList::paintEvent(QPaintEvent* event) {
     const int first = top + dirty.top() / h;
     const int last = std::min(count() - 1, top + dirty.bottom() / h);
     const int x = TextIndent - horizontalScrollBar()->value();
+    const int baseline = RowPadding / 2 + fontMetrics().ascent();
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     for (int row = first; row <= last; ++row) {
         const QRect rect(0, (row - top) * h, width, h);
@@ -208,8 +201,8 @@ void ResultsList::paintEvent(QPaintEvent* event) {
         }
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(QRect(x, rect.y(), widest_ + width, h), Qt::AlignLeft | Qt::AlignVCenter,
-                         displayText(lines_.at(row)));
+        // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
+        painter.drawText(QPoint(x, rect.y() + baseline), displayText(lines_.at(row)));
     }
 }
 
@@ -229,6 +222,7 @@ void ResultsList::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         resetMetrics();
+        viewport()->update();
         updateScrollRange();
         updateHorizontalRange();
     }
@@ -249,11 +243,16 @@ void ResultsList::scrollContentsBy(int dx, int dy) {
     // dy counts rows, dx pixels. Move what is drawn and let only the uncovered strip repaint,
     // unless nothing drawn would stay in view.
     const int shift = dy * rowHeight();
-    if (repaintPending_ || std::abs(shift) >= viewport()->height() ||
-        std::abs(dx) >= viewport()->width())
+    if (pendingOverflow_ || std::abs(shift) >= viewport()->height() ||
+        std::abs(dx) >= viewport()->width()) {
         viewport()->update();
-    else
-        viewport()->scroll(dx, shift);
+        return;
+    }
+    viewport()->scroll(dx, shift);
+    const QVarLengthArray<int, 4> pending = pendingRows_;
+    pendingRows_.clear();
+    for (const int row : pending)
+        updateRow(row);
 }
 
 void ResultsList::mousePressEvent(QMouseEvent* event) {
@@ -302,88 +301,6 @@ void ResultsList::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-void ResultsList::contextMenuEvent(QContextMenuEvent* event) {
-    // From the keyboard the menu opens at the selected line (or the list's top) rather than
-    // wherever the pointer happens to rest.
-    QPoint at = event->globalPos();
-    if (event->reason() != QContextMenuEvent::Mouse) {
-        const QRect row = current_ >= 0 && rowInView(current_) ? visualRect(current_) : QRect();
-        at = viewport()->mapToGlobal(row.isNull() ? QPoint(0, 0) : row.bottomLeft());
-    }
-    popupMenu(at);
-    event->accept();
-}
-
-QMenu* ResultsList::contextMenu() {
-    if (menu_)
-        return menu_;
-    menu_ = new QMenu(this);
-    menu_->setObjectName(QStringLiteral("mnuResults"));
-    QAction* copyLine = menu_->addAction(tr("&Copy"), this, &ResultsList::copy);
-    copyLine->setObjectName(QStringLiteral("mnuResultsCopy"));
-    copyLine->setShortcut(QKeySequence::Copy); // shown beside the item; the list handles the key
-    copyLine->setShortcutContext(Qt::WidgetShortcut);
-    QAction* copyEvery = menu_->addAction(tr("Copy &All"), this, &ResultsList::copyAll);
-    copyEvery->setObjectName(QStringLiteral("mnuResultsCopyAll"));
-    menu_->addSeparator();
-    QAction* save = menu_->addAction(tr("&Save As..."), this, &ResultsList::saveAs);
-    save->setObjectName(QStringLiteral("mnuResultsSaveAs"));
-    return menu_;
-}
-
-void ResultsList::popupMenu(const QPoint& globalPos) {
-    QMenu* menu = contextMenu();
-    if (menu->isVisible())
-        return;
-    const QList<QAction*> actions = menu->actions();
-    actions.at(0)->setEnabled(current_ >= 0);
-    for (QAction* a : actions.mid(1))
-        a->setEnabled(count() > 0);
-    // popup() rather than exec(): the window's timers and the pass go on while it is open.
-    menu->popup(globalPos);
-}
-
-void ResultsList::copy() {
-    if (current_ >= 0)
-        QGuiApplication::clipboard()->setText(lines_.at(current_));
-}
-
-void ResultsList::copyAll() {
-    if (count() == 0)
-        return;
-    // Line feeds between the lines, as the desktop's editors and terminals expect; no break
-    // after the last, so that a paste into a terminal runs nothing by itself.
-    QGuiApplication::clipboard()->setText(lines_.join(QLatin1Char('\n')));
-}
-
-void ResultsList::saveAs() {
-    const QString path = askSaveFileName_ ? askSaveFileName_(this) : QString();
-    if (path.isEmpty() || saveTo(path))
-        return;
-    const QString text =
-        tr("Could not save the results to %1.").arg(QDir::toNativeSeparators(path));
-    if (messages_) {
-        messages_->show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical,
-                        MsgButtons::Ok);
-    } else {
-        QtMessageBoxes boxes;
-        boxes.show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical, MsgButtons::Ok);
-    }
-}
-
-bool ResultsList::saveTo(const QString& path) const {
-    QByteArray out;
-    for (const QString& l : lines_) {
-        // The log's own encoding, so a saved list and the log compare byte for byte.
-        out += l.toLocal8Bit();
-        out += LineEnd;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    return file.write(out) == out.size() && file.commit();
-}
-
 int ResultsList::charAdvance(QChar c) {
     const char16_t code = c.unicode() == ReplyMark ? RightArrow : c.unicode();
     if (code < latin1Advances_.size()) {
@@ -408,6 +325,7 @@ int ResultsList::lineWidth(const QString& line) {
 }
 
 void ResultsList::resetMetrics() {
+    rowHeight_ = fontMetrics().height() + RowPadding;
     latin1Advances_.fill(-1);
     otherAdvances_.clear();
     widest_ = 0;

@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QHash>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <array>
 #include <functional>
 
@@ -46,7 +47,7 @@ public:
 
     // The first row in view, and the height of every row in pixels.
     int topRow() const;
-    int rowHeight() const;
+    int rowHeight() const { return rowHeight_; }
     // Where a row is drawn, in viewport coordinates (it may lie outside the viewport).
     QRect visualRect(int row) const;
     // The width the widest line needs, in pixels.
@@ -87,6 +88,7 @@ private:
     bool rowInView(int row) const;
     void updateRow(int row);
     void popupMenu(const QPoint& globalPos);
+    static QString askSaveFileNameWithDialog(QWidget* parent);
     // The drawn width of a line, summed from per-character advances: far cheaper than laying
     // the text out, and kerning moves it by a pixel or two at most.
     int lineWidth(const QString& line);
@@ -101,9 +103,11 @@ private:
     // others met so far.
     std::array<int, 256> latin1Advances_{};
     QHash<char16_t, int> otherAdvances_;
-    // A row was marked for repainting and not painted yet: moving the drawn pixels now would
-    // move stale ones, so the next scroll repaints the whole viewport instead.
-    bool repaintPending_ = false;
+    int rowHeight_ = 0;
+    // Rows marked for repainting since the last paint. A scroll moves the drawn pixels, stale
+    // ones of these rows included, so it marks them again at their new places.
+    QVarLengthArray<int, 4> pendingRows_;
+    bool pendingOverflow_ = false;
     QMenu* menu_ = nullptr;
     SaveFileNameAsker askSaveFileName_;
     MessageBoxes* messages_ = nullptr;

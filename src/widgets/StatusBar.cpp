@@ -31,8 +31,14 @@ protected:
     void paintEvent(QPaintEvent* event) override {
         QFrame::paintEvent(event);
         QPainter painter(this);
-        painter.drawText(contentsRect().adjusted(Indent, 0, 0, 0),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text_);
+        const QRect area = contentsRect();
+        painter.setClipRect(area);
+        // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
+        const QFontMetrics metrics = fontMetrics();
+        painter.drawText(
+            QPoint(area.left() + Indent,
+                   area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent()),
+            text_);
     }
 
 private:
