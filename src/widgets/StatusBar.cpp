@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 
 #include <QFrame>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -29,7 +30,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        QFrame::paintEvent(event);
+        // The clock's tick repaints the text only; the frame around it is already drawn.
+        if (!contentsRect().contains(event->rect()))
+            QFrame::paintEvent(event);
         QPainter painter(this);
         const QRect area = contentsRect();
         painter.setClipRect(area);
