@@ -28,7 +28,6 @@ constexpr int HorizontalStep = 20;
 // keeps the mark: copies, saved files and the log must match each other.
 constexpr char16_t ReplyMark = 0x001A;
 constexpr char16_t RightArrow = 0x2192;
-
 } // namespace
 
 ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
