@@ -31,6 +31,7 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     narrow.setStretch(QFont::SemiCondensed);
     setFont(narrow);
     ui_->StatusBar1->setClock(&platform_.clock);
+    ui_->lstPingResults->setMessageBoxes(&platform_.messages);
 
     controls_ = std::make_unique<ControlStates>(*ui_, *this, state_);
     tips_ = std::make_unique<ToolTips>(*ui_, *this, platform_.windows);

@@ -98,6 +98,7 @@ void ToolTips::load() {
     if (popup_)
         return;
     popup_ = new frmToolTips(&main_);
+    lastUnderPointer_ = nullptr;
     popup_->Form_Load();
     connect(popup_->Timer2, &QTimer::timeout, this, &ToolTips::Timer2_Timer);
     // Enabled at design: a window loaded on its own polls after its design interval.
@@ -166,7 +167,13 @@ QWidget* ToolTips::windowUnder(QWidget* widget) const {
 void ToolTips::Timer2_Timer() {
     if (!popup_ || windows_.activeWindow() != &main_)
         return;
-    QWidget* const under = windowUnder(windows_.widgetAt(windows_.cursorPos()));
+    // A resting pointer is the common case, once a second for as long as the window is open:
+    // the same widget as last time ends the poll before anything is looked up or changed.
+    QWidget* const raw = windows_.widgetAt(windows_.cursorPos());
+    if (raw && raw == lastUnderPointer_)
+        return;
+    lastUnderPointer_ = raw;
+    QWidget* const under = windowUnder(raw);
     if (under == popup_->LastTipWindow)
         return;
     popup_->LastTipWindow = under;

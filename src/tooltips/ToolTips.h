@@ -62,6 +62,8 @@ private:
     QPointer<frmToolTips> popup_;
     // The listed controls in table order; an entry may be null if the design lacks it.
     std::vector<QPointer<QWidget>> listed_;
+    // The widget the last poll found under the pointer, before it was mapped to a window.
+    QPointer<QWidget> lastUnderPointer_;
 };
 
 } // namespace ew

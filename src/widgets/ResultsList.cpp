@@ -1,11 +1,18 @@
 #include "widgets/ResultsList.h"
 
+#include "widgets/ResultsListAccessible.h"
+#include "widgets/RowScrollBar.h"
+
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <algorithm>
+#include <mutex>
 
 namespace ew {
 
@@ -13,30 +20,66 @@ namespace {
 // Pixels between a row's text and its neighbours and the left edge.
 constexpr int RowPadding = 2;
 constexpr int TextIndent = 2;
+// A horizontal step of the scroll bar's arrows.
+constexpr int HorizontalStep = 20;
+
+// The reply mark opens every reply line. The font the list was designed with drew it as a
+// right arrow; ours would show a box, so the arrow is drawn in its place. The text itself
+// keeps the mark: copies, saved files and the log must match each other.
+constexpr char16_t ReplyMark = 0x001A;
+constexpr char16_t RightArrow = 0x2192;
 } // namespace
 
 ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
+    static std::once_flag accessibleFactory;
+    std::call_once(accessibleFactory,
+                   [] { QAccessible::installFactory(&ResultsListAccessible::create); });
+
+    setVerticalScrollBar(new RowScrollBar(Qt::Vertical, this));
     setFocusPolicy(Qt::StrongFocus);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
+    horizontalScrollBar()->setSingleStep(HorizontalStep);
+    resetMetrics();
     updateScrollRange();
+    askSaveFileName_ = &ResultsList::askSaveFileNameWithDialog;
 }
+
+ResultsList::~ResultsList() = default;
 
 void ResultsList::addLine(const QString& line) {
     lines_.append(line);
+    const int width = lineWidth(line);
+    if (width > widest_) {
+        widest_ = width;
+        updateHorizontalRange();
+    }
     updateScrollRange();
-    if (rowInView(count() - 1))
-        viewport()->update();
+    const int row = count() - 1;
+    updateRow(row);
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent event(this,
+                                               QAccessibleTableModelChangeEvent::RowsInserted);
+        event.setFirstRow(row);
+        event.setLastRow(row);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void ResultsList::clear() {
     lines_.clear();
     current_ = -1;
+    widest_ = 0;
+    updateHorizontalRange();
     updateScrollRange();
     viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void ResultsList::truncate(int rows) {
@@ -50,18 +93,36 @@ void ResultsList::truncate(int rows) {
 }
 
 void ResultsList::setCurrentRow(int row) {
+    const int previous = current_;
     current_ = row >= 0 && row < count() ? row : -1;
     if (current_ >= 0)
         scrollToRow(current_);
-    viewport()->update();
+    if (previous == current_)
+        return;
+    updateRow(previous);
+    updateRow(current_);
+    if (current_ >= 0) {
+        notifyAccessible(current_, QAccessible::Selection);
+        if (hasFocus())
+            notifyAccessible(current_, QAccessible::Focus);
+    }
 }
 
 int ResultsList::topRow() const {
     return verticalScrollBar()->value();
 }
 
-int ResultsList::rowHeight() const {
-    return fontMetrics().height() + RowPadding;
+QRect ResultsList::visualRect(int row) const {
+    const int h = rowHeight();
+    return QRect(0, (row - topRow()) * h, viewport()->width(), h);
+}
+
+QString ResultsList::displayText(const QString& line) {
+    if (!line.startsWith(QChar(ReplyMark)))
+        return line;
+    QString shown = line;
+    shown[0] = QChar(RightArrow);
+    return shown;
 }
 
 int ResultsList::fullRows() const {
@@ -70,8 +131,22 @@ int ResultsList::fullRows() const {
 
 void ResultsList::updateScrollRange() {
     QScrollBar* bar = verticalScrollBar();
-    bar->setPageStep(fullRows());
-    bar->setRange(0, std::max(0, count() - fullRows()));
+    const int rows = fullRows();
+    if (bar->pageStep() != rows)
+        bar->setPageStep(rows);
+    const int maximum = std::max(0, count() - rows);
+    // A new range makes the scroll area lay out its scroll bars and viewport again, on a queued
+    // call. That matters only when the bar comes or goes, not for each of a long list's lines.
+    const bool sameNeed = (maximum > 0) == (bar->maximum() > 0) && bar->value() <= maximum;
+    const QSignalBlocker quiet(sameNeed ? bar : nullptr);
+    bar->setRange(0, maximum);
+}
+
+void ResultsList::updateHorizontalRange() {
+    QScrollBar* bar = horizontalScrollBar();
+    const int page = viewport()->width();
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, widest_ + 2 * TextIndent - page));
 }
 
 void ResultsList::scrollToRow(int row) {
@@ -87,38 +162,96 @@ bool ResultsList::rowInView(int row) const {
     return row >= top && row <= top + fullRows();
 }
 
-void ResultsList::paintEvent(QPaintEvent*) {
+void ResultsList::updateRow(int row) {
+    if (row < 0 || !rowInView(row))
+        return;
+    viewport()->update(visualRect(row));
+    if (pendingRows_.size() < pendingRows_.capacity())
+        pendingRows_.append(row);
+    else
+        pendingOverflow_ = true;
+}
+
+void ResultsList::paintEvent(QPaintEvent* event) {
+    pendingRows_.clear();
+    pendingOverflow_ = false;
     QPainter painter(viewport());
     const int h = rowHeight();
     const int width = viewport()->width();
     const int top = topRow();
-    const int last = std::min(count() - 1, top + fullRows());
+    const QRect dirty = event->rect();
+    const int first = top + dirty.top() / h;
+    const int last = std::min(count() - 1, top + dirty.bottom() / h);
+    const int x = TextIndent - horizontalScrollBar()->value();
+    const int baseline = RowPadding / 2 + fontMetrics().ascent();
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    for (int row = top; row <= last; ++row) {
+    for (int row = first; row <= last; ++row) {
         const QRect rect(0, (row - top) * h, width, h);
         const bool selected = row == current_;
-        if (selected)
+        if (selected) {
             painter.fillRect(rect, palette().brush(group, QPalette::Highlight));
+            if (hasFocus()) {
+                QStyleOptionFocusRect focus;
+                focus.initFrom(this);
+                focus.rect = rect;
+                focus.backgroundColor = palette().color(group, QPalette::Highlight);
+                style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+            }
+        }
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(rect.adjusted(TextIndent, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                         lines_.at(row));
+        // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
+        painter.drawText(QPoint(x, rect.y() + baseline), displayText(lines_.at(row)));
     }
 }
 
 void ResultsList::resizeEvent(QResizeEvent* event) {
+    // A selected row that was wholly in view stays so: the horizontal scroll bar appearing
+    // under the newest line must not hide it.
+    const int oldRows = std::max(1, event->oldSize().height() / rowHeight());
+    const bool keep = current_ >= topRow() && current_ < topRow() + oldRows;
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
+    updateHorizontalRange();
+    if (keep)
+        scrollToRow(current_);
 }
 
 void ResultsList::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        resetMetrics();
+        viewport()->update();
         updateScrollRange();
+        updateHorizontalRange();
+    }
 }
 
-void ResultsList::scrollContentsBy(int, int) {
-    viewport()->update();
+void ResultsList::focusInEvent(QFocusEvent* event) {
+    // Only the selected row looks different with the focus.
+    updateRow(current_);
+    QWidget::focusInEvent(event);
+}
+
+void ResultsList::focusOutEvent(QFocusEvent* event) {
+    updateRow(current_);
+    QWidget::focusOutEvent(event);
+}
+
+void ResultsList::scrollContentsBy(int dx, int dy) {
+    // dy counts rows, dx pixels. Move what is drawn and let only the uncovered strip repaint,
+    // unless nothing drawn would stay in view.
+    const int shift = dy * rowHeight();
+    if (pendingOverflow_ || std::abs(shift) >= viewport()->height() ||
+        std::abs(dx) >= viewport()->width()) {
+        viewport()->update();
+        return;
+    }
+    viewport()->scroll(dx, shift);
+    const QVarLengthArray<int, 4> pending = pendingRows_;
+    pendingRows_.clear();
+    for (const int row : pending)
+        updateRow(row);
 }
 
 void ResultsList::mousePressEvent(QMouseEvent* event) {
@@ -129,6 +262,16 @@ void ResultsList::mousePressEvent(QMouseEvent* event) {
 }
 
 void ResultsList::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return event->accept();
+    }
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos());
+        contextMenuEvent(&menuEvent);
+        return event->accept();
+    }
     if (count() == 0)
         return QAbstractScrollArea::keyPressEvent(event);
     const int row = std::max(current_, 0);
@@ -137,7 +280,7 @@ void ResultsList::keyPressEvent(QKeyEvent* event) {
         setCurrentRow(std::max(0, row - 1));
         break;
     case Qt::Key_Down:
-        setCurrentRow(std::min(count() - 1, row + 1));
+        setCurrentRow(std::min(count() - 1, current_ + 1));
         break;
     case Qt::Key_PageUp:
         setCurrentRow(std::max(0, row - fullRows()));
@@ -155,6 +298,49 @@ void ResultsList::keyPressEvent(QKeyEvent* event) {
         return QAbstractScrollArea::keyPressEvent(event);
     }
     event->accept();
+}
+
+int ResultsList::charAdvance(QChar c) {
+    const char16_t code = c.unicode() == ReplyMark ? RightArrow : c.unicode();
+    if (code < latin1Advances_.size()) {
+        int& advance = latin1Advances_[code];
+        if (advance < 0)
+            advance = fontMetrics().horizontalAdvance(QChar(code));
+        return advance;
+    }
+    const auto found = otherAdvances_.constFind(code);
+    if (found != otherAdvances_.constEnd())
+        return *found;
+    const int advance = fontMetrics().horizontalAdvance(QChar(code));
+    otherAdvances_.insert(code, advance);
+    return advance;
+}
+
+int ResultsList::lineWidth(const QString& line) {
+    int width = 0;
+    for (const QChar c : line)
+        width += charAdvance(c);
+    return width;
+}
+
+void ResultsList::resetMetrics() {
+    rowHeight_ = fontMetrics().height() + RowPadding;
+    latin1Advances_.fill(-1);
+    otherAdvances_.clear();
+    widest_ = 0;
+    for (const QString& l : std::as_const(lines_))
+        widest_ = std::max(widest_, lineWidth(l));
+}
+
+void ResultsList::notifyAccessible(int row, int eventType) {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(this);
+    QAccessibleInterface* item = list ? list->child(row) : nullptr;
+    if (!item)
+        return;
+    QAccessibleEvent event(item, static_cast<QAccessible::Event>(eventType));
+    QAccessible::updateAccessibility(&event);
 }
 
 } // namespace ew

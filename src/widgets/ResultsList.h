@@ -1,20 +1,37 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QHash>
 #include <QStringList>
+#include <QVarLengthArray>
+#include <array>
+#include <functional>
+
+class QMenu;
 
 namespace ew {
+
+class MessageBoxes;
 
 // The results list box: an unsorted list of text lines, newest last, one selectable line.
 //
 // It paints only the rows in view, all of one fixed height, and scrolls by whole rows, so
 // appending a line, selecting it and scrolling it into view cost the same at 30000 lines as at
 // none. (Qt's item views keep per-row layout data that every inserted row invalidates; at the
-// list's 30000-line bound that made each appended line several times dearer.)
+// list's 30000-line bound that made each appended line several times dearer.) A new line moves
+// what is already drawn up by one row and paints only the rows that changed.
+//
+// The operator can read it all: the keys move the selection, Ctrl+C copies the selected line,
+// and a context menu copies one or all lines or saves them to a file. Screen readers see a list
+// with one item per line.
 class ResultsList : public QAbstractScrollArea {
     Q_OBJECT
 public:
+    // Asks the operator where to save the lines; an empty answer cancels.
+    using SaveFileNameAsker = std::function<QString(QWidget* parent)>;
+
     explicit ResultsList(QWidget* parent = nullptr);
+    ~ResultsList() override;
 
     int count() const { return static_cast<int>(lines_.size()); }
     QString line(int row) const { return lines_.at(row); }
@@ -30,25 +47,70 @@ public:
 
     // The first row in view, and the height of every row in pixels.
     int topRow() const;
-    int rowHeight() const;
+    int rowHeight() const { return rowHeight_; }
+    // Where a row is drawn, in viewport coordinates (it may lie outside the viewport).
+    QRect visualRect(int row) const;
+    // The width the widest line needs, in pixels.
+    int contentWidth() const { return widest_; }
+    // A line as it is drawn: the reply mark shows as a right arrow.
+    static QString displayText(const QString& line);
+
+    // Ctrl+C and the context menu's items.
+    void copy();
+    void copyAll();
+    // Asks for a file name and writes every line, each ended by CR LF as in the log.
+    void saveAs();
+    // Writes every line to path; false when the file could not be written.
+    bool saveTo(const QString& path) const;
+    void setSaveFileNameAsker(SaveFileNameAsker asker) { askSaveFileName_ = std::move(asker); }
+    // Where a failed save is told; without it, Qt's own message box.
+    void setMessageBoxes(MessageBoxes* messages) { messages_ = messages; }
+    // The context menu, built on first use; shown without blocking.
+    QMenu* contextMenu();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Rows that fit wholly into the viewport (at least one).
     int fullRows() const;
     void updateScrollRange();
+    void updateHorizontalRange();
     void scrollToRow(int row);
     bool rowInView(int row) const;
+    void updateRow(int row);
+    void popupMenu(const QPoint& globalPos);
+    static QString askSaveFileNameWithDialog(QWidget* parent);
+    // The drawn width of a line, summed from per-character advances: far cheaper than laying
+    // the text out, and kerning moves it by a pixel or two at most.
+    int lineWidth(const QString& line);
+    int charAdvance(QChar c);
+    void resetMetrics();
+    void notifyAccessible(int row, int eventType);
 
     QStringList lines_;
     int current_ = -1;
+    int widest_ = 0;
+    // Advances of the Latin-1 characters in the current font (-1 until measured), and of the
+    // others met so far.
+    std::array<int, 256> latin1Advances_{};
+    QHash<char16_t, int> otherAdvances_;
+    int rowHeight_ = 0;
+    // Rows marked for repainting since the last paint. A scroll moves the drawn pixels, stale
+    // ones of these rows included, so it marks them again at their new places.
+    QVarLengthArray<int, 4> pendingRows_;
+    bool pendingOverflow_ = false;
+    QMenu* menu_ = nullptr;
+    SaveFileNameAsker askSaveFileName_;
+    MessageBoxes* messages_ = nullptr;
 };
 
 } // namespace ew

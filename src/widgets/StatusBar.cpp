@@ -3,10 +3,51 @@
 #include "core/TimeText.h"
 #include "platform/Clock.h"
 
-#include <QLabel>
+#include <QFrame>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QTimer>
 
 namespace ew {
+
+// One sunken panel with a line of text. Unlike a QLabel it neither asks its parent for a new
+// layout when the text changes nor repaints when the text stays the same.
+class StatusPanel : public QFrame {
+public:
+    explicit StatusPanel(QWidget* parent) : QFrame(parent) {
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        // Opaque, so a repaint stops here instead of reaching the bar's background.
+        setAutoFillBackground(true);
+    }
+
+    const QString& text() const { return text_; }
+    void setText(const QString& text) {
+        if (text == text_)
+            return;
+        text_ = text;
+        update(contentsRect());
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        // The clock's tick repaints the text only; the frame around it is already drawn.
+        if (!contentsRect().contains(event->rect()))
+            QFrame::paintEvent(event);
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        painter.setClipRect(area);
+        // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
+        const QFontMetrics metrics = fontMetrics();
+        painter.drawText(
+            QPoint(area.left() + Indent,
+                   area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent()),
+            text_);
+    }
+
+private:
+    static constexpr int Indent = 3;
+    QString text_;
+};
 
 namespace {
 
@@ -14,6 +55,7 @@ namespace {
 // the date and time panels past its right edge; the panels share the bar's width in these
 // proportions instead so all four stay readable.
 constexpr std::array<int, StatusBar::PanelCount> PanelWidths = {176, 153, 129, 100};
+// The time panel shows seconds; a coarse timer lets the system fold this wake-up into others.
 constexpr int ClockRefreshMs = 1000;
 
 const std::array<const char*, StatusBar::PanelCount> PanelTips = {
@@ -26,34 +68,37 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     // In the short window the bar lies over the hidden settings panel: it must cover it.
     setAutoFillBackground(true);
     for (int i = 0; i < PanelCount; ++i) {
-        auto* label = new QLabel(this);
-        label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setIndent(3);
-        label->setToolTip(QString::fromLatin1(PanelTips[i]));
-        panels_[i] = label;
+        auto* panel = new StatusPanel(this);
+        panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        panel->setToolTip(QString::fromLatin1(PanelTips[i]));
+        panels_[i] = panel;
     }
     panels_[0]->setText(QStringLiteral("Pings:"));
     panels_[1]->setText(QStringLiteral("Failed: 0"));
     tick_ = new QTimer(this);
     tick_->setInterval(ClockRefreshMs);
+    tick_->setTimerType(Qt::CoarseTimer);
     connect(tick_, &QTimer::timeout, this, &StatusBar::refreshDateTime);
 }
 
+StatusPanel& StatusBar::at(int panel) const {
+    return *panels_.at(panel - 1);
+}
+
 QString StatusBar::panelText(int panel) const {
-    return panels_.at(panel - 1)->text();
+    return at(panel).text();
 }
 
 void StatusBar::setPanelText(int panel, const QString& text) {
-    panels_.at(panel - 1)->setText(text);
+    at(panel).setText(text);
 }
 
 QString StatusBar::panelToolTip(int panel) const {
-    return panels_.at(panel - 1)->toolTip();
+    return at(panel).toolTip();
 }
 
-QLabel* StatusBar::panel(int panel) const {
-    return panels_.at(panel - 1);
+QWidget* StatusBar::panel(int panel) const {
+    return &at(panel);
 }
 
 void StatusBar::setClock(const Clock* clock) {
@@ -66,7 +111,11 @@ void StatusBar::refreshDateTime() {
     if (!clock_)
         return;
     const QDateTime now = clock_->now();
-    panels_[2]->setText(shortDateText(now.date()));
+    // The date is formatted only when it changes: once a day rather than every second.
+    if (now.date() != shownDate_) {
+        shownDate_ = now.date();
+        panels_[2]->setText(shortDateText(shownDate_));
+    }
     panels_[3]->setText(timeOfDayText(now.time()));
 }
 

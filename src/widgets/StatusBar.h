@@ -1,18 +1,22 @@
 #pragma once
 
+#include <QDate>
 #include <QWidget>
 #include <array>
 
-class QLabel;
 class QTimer;
 
 namespace ew {
 
 class Clock;
+class StatusPanel;
 
 // The status bar docked at the bottom of the main window: four sunken panels laid out at
 // their design widths. Panels 1 and 2 are written by the program; panels 3 and 4 show the
 // current date and time and keep themselves current.
+//
+// A panel repaints only when its text changes, and only itself: the pass writes panels 1 and 2
+// on every attempt, and the clock ticks every second while the window sits idle.
 class StatusBar : public QWidget {
     Q_OBJECT
 public:
@@ -24,7 +28,7 @@ public:
     QString panelText(int panel) const;
     void setPanelText(int panel, const QString& text);
     QString panelToolTip(int panel) const;
-    QLabel* panel(int panel) const;
+    QWidget* panel(int panel) const;
 
     // Starts the date and time panels on the given clock.
     void setClock(const Clock* clock);
@@ -34,9 +38,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    std::array<QLabel*, PanelCount> panels_{};
+    StatusPanel& at(int panel) const;
+
+    std::array<StatusPanel*, PanelCount> panels_{};
     QTimer* tick_ = nullptr;
     const Clock* clock_ = nullptr;
+    QDate shownDate_;
 };
 
 } // namespace ew

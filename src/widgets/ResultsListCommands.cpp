@@ -1,0 +1,114 @@
+#include "widgets/ResultsList.h"
+
+#include "platform/MessageBoxes.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QSaveFile>
+
+// What the operator can do with the lines: copy one or all, save them, and the context menu
+// that offers these.
+
+namespace ew {
+
+namespace {
+// Saved files end each line like the log file does.
+constexpr char LineEnd[] = "\r\n";
+
+const char* const SaveTitle = "Save As";
+const char* const SaveFilter = "Text files (*.txt *.log);;All files (*)";
+const char* const AppTitle = "EchoWarden";
+} // namespace
+
+QString ResultsList::askSaveFileNameWithDialog(QWidget* parent) {
+    return QFileDialog::getSaveFileName(parent, QString::fromLatin1(SaveTitle), QString(),
+                                        QString::fromLatin1(SaveFilter));
+}
+
+void ResultsList::contextMenuEvent(QContextMenuEvent* event) {
+    // From the keyboard the menu opens at the selected line (or the list's top) rather than
+    // wherever the pointer happens to rest.
+    QPoint at = event->globalPos();
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        const QRect row = current_ >= 0 && rowInView(current_) ? visualRect(current_) : QRect();
+        at = viewport()->mapToGlobal(row.isNull() ? QPoint(0, 0) : row.bottomLeft());
+    }
+    popupMenu(at);
+    event->accept();
+}
+
+QMenu* ResultsList::contextMenu() {
+    if (menu_)
+        return menu_;
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("mnuResults"));
+    QAction* copyLine = menu_->addAction(tr("&Copy"), this, &ResultsList::copy);
+    copyLine->setObjectName(QStringLiteral("mnuResultsCopy"));
+    copyLine->setShortcut(QKeySequence::Copy); // shown beside the item; the list handles the key
+    copyLine->setShortcutContext(Qt::WidgetShortcut);
+    QAction* copyEvery = menu_->addAction(tr("Copy &All"), this, &ResultsList::copyAll);
+    copyEvery->setObjectName(QStringLiteral("mnuResultsCopyAll"));
+    menu_->addSeparator();
+    QAction* save = menu_->addAction(tr("&Save As..."), this, &ResultsList::saveAs);
+    save->setObjectName(QStringLiteral("mnuResultsSaveAs"));
+    return menu_;
+}
+
+void ResultsList::popupMenu(const QPoint& globalPos) {
+    QMenu* menu = contextMenu();
+    if (menu->isVisible())
+        return;
+    const QList<QAction*> actions = menu->actions();
+    actions.at(0)->setEnabled(current_ >= 0);
+    for (QAction* a : actions.mid(1))
+        a->setEnabled(count() > 0);
+    // popup() rather than exec(): the window's timers and the pass go on while it is open.
+    menu->popup(globalPos);
+}
+
+void ResultsList::copy() {
+    if (current_ >= 0)
+        QGuiApplication::clipboard()->setText(lines_.at(current_));
+}
+
+void ResultsList::copyAll() {
+    if (count() == 0)
+        return;
+    // Line feeds between the lines, as the desktop's editors and terminals expect; no break
+    // after the last, so that a paste into a terminal runs nothing by itself.
+    QGuiApplication::clipboard()->setText(lines_.join(QLatin1Char('\n')));
+}
+
+void ResultsList::saveAs() {
+    const QString path = askSaveFileName_ ? askSaveFileName_(this) : QString();
+    if (path.isEmpty() || saveTo(path))
+        return;
+    const QString text =
+        tr("Could not save the results to %1.").arg(QDir::toNativeSeparators(path));
+    if (messages_) {
+        messages_->show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical,
+                        MsgButtons::Ok);
+    } else {
+        QtMessageBoxes boxes;
+        boxes.show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical, MsgButtons::Ok);
+    }
+}
+
+bool ResultsList::saveTo(const QString& path) const {
+    QByteArray out;
+    for (const QString& l : lines_) {
+        // The log's own encoding, so a saved list and the log compare byte for byte.
+        out += l.toLocal8Bit();
+        out += LineEnd;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    return file.write(out) == out.size() && file.commit();
+}
+
+} // namespace ew

@@ -1,0 +1,101 @@
+#include "support/MonitorTestUtil.h"
+
+#include <QAccessible>
+#include <QClipboard>
+#include <QMenu>
+#include <QTest>
+
+namespace ew::test {
+namespace {
+
+class ResultsListTest : public PassTest {
+protected:
+    ResultsList& list() { return *ui().lstPingResults; }
+    void fill(int n) {
+        window->show(); // the viewport gets its size (and rows per page) when shown
+        for (int i = 0; i < n; ++i)
+            list().addLine(QString::number(i));
+    }
+    bool inView(int row) { return list().viewport()->rect().contains(list().visualRect(row)); }
+    void menu(const char* item) {
+        list().contextMenu()->findChild<QAction*>(QString::fromLatin1(item))->trigger();
+        list().contextMenu()->hide();
+    }
+    const QString reply = replyText(at(10, 0, 0), QStringLiteral("127.0.0.1"), 1);
+};
+
+// Also after the operator scrolled back, and when a wide line brings in the horizontal scroll
+// bar under the newest line. Screen readers see one item per line and the selected one.
+TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndScrollsItIntoView) {
+    fill(200);
+    list().setCurrentRow(3);
+    addAddress(QStringLiteral("127.0.0.1"));
+    addAddress(QString(300, QLatin1Char('h')));
+    pass();
+    QCoreApplication::processEvents(); // the scroll bars come and go on a queued layout
+    EXPECT_TRUE(inView(list().currentRow())) << "top row " << list().topRow();
+    EXPECT_GE(list().horizontalScrollBar()->maximum() + list().viewport()->width(),
+              list().contentWidth());
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&list());
+    ASSERT_EQ(a->role(), QAccessible::List);
+    EXPECT_EQ(a->tableInterface()->rowCount(), 202);
+    EXPECT_EQ(a->tableInterface()->selectedRows(), QList<int>{201});
+    EXPECT_EQ(a->child(201)->role(), QAccessible::ListItem);
+    EXPECT_TRUE(a->child(201)->state().selected && !a->child(200)->state().selected);
+    EXPECT_EQ(a->child(200)->text(QAccessible::Name), reply);
+}
+
+TEST_F(ResultsListTest, KeysMoveTheSelectionAndKeepItInView) {
+    fill(100);
+    const int page = list().viewport()->height() / list().rowHeight();
+    const struct {
+        Qt::Key key;
+        int from, to;
+    } rows[] = {{Qt::Key_Down, 5, 6},       {Qt::Key_Up, 5, 4},
+                {Qt::Key_Up, 0, 0},         {Qt::Key_Down, 99, 99},
+                {Qt::Key_Home, 99, 0},      {Qt::Key_End, 0, 99},
+                {Qt::Key_PageUp, 2, 0},     {Qt::Key_PageUp, 60, 60 - page},
+                {Qt::Key_PageDown, 97, 99}, {Qt::Key_PageDown, 5, 5 + page}};
+    for (const auto& row : rows) {
+        list().setCurrentRow(row.from);
+        QTest::keyClick(&list(), row.key);
+        EXPECT_EQ(list().currentRow(), row.to) << "key " << row.key << " from " << row.from;
+        EXPECT_TRUE(inView(row.to)) << row.to;
+    }
+}
+
+// Character 26, drawn as an arrow, is copied and saved as it is; saved lines end in CR LF.
+TEST_F(ResultsListTest, CopyCopyAllAndSaveAsKeepTheLinesExactly) {
+    list().addLine(reply);
+    list().addLine(QStringLiteral("second"));
+    list().setCurrentRow(0);
+    const struct {
+        QKeyCombination key;
+        const char* item; // of the menu the key opened
+        QString expected;
+    } copies[] = {
+        {Qt::CTRL | Qt::Key_C, nullptr, reply},
+        {Qt::Key_Menu, "mnuResultsCopy", reply},
+        {Qt::SHIFT | Qt::Key_F10, "mnuResultsCopyAll", reply + QStringLiteral("\nsecond")}};
+    for (const auto& copy : copies) {
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(&list(), copy.key.key(), copy.key.keyboardModifiers());
+        EXPECT_EQ(list().contextMenu()->isVisible(), copy.item != nullptr);
+        if (copy.item)
+            menu(copy.item);
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), copy.expected.toStdString());
+    }
+    const QString path = logDir.filePath(QStringLiteral("saved.txt"));
+    for (const QString& answer : {QString(), logDir.filePath(QStringLiteral("no/dir")), path}) {
+        list().setSaveFileNameAsker([&](QWidget*) { return answer; });
+        menu("mnuResultsSaveAs");
+    }
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), reply.toLatin1() + "\r\nsecond\r\n");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u) << "a cancelled save says nothing";
+    EXPECT_TRUE(fakes.messages.shown[0].text.contains(QStringLiteral("no/dir")));
+}
+
+} // namespace
+} // namespace ew::test
