@@ -6,8 +6,6 @@
 // replies their namespace received, and the moment a window is mapped on the display.
 // Every child is ended by its own pid; nothing here looks for processes by name.
 
-#include <X11/Xlib.h>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -238,55 +236,6 @@ public:
 private:
     Child server_;
     std::string display_;
-};
-
-// Sees top-level windows being mapped on a display.
-class MapWatch {
-public:
-    explicit MapWatch(const std::string& display) : d_(XOpenDisplay(display.c_str())) {
-        if (d_) {
-            XSelectInput(d_, DefaultRootWindow(d_), SubstructureNotifyMask);
-            XSync(d_, False);
-        }
-    }
-    ~MapWatch() {
-        if (d_)
-            XCloseDisplay(d_);
-    }
-    MapWatch(const MapWatch&) = delete;
-    MapWatch& operator=(const MapWatch&) = delete;
-    bool ok() const { return d_ != nullptr; }
-
-    // Forgets the maps seen so far.
-    void drain() {
-        while (d_ && XPending(d_)) {
-            XEvent e;
-            XNextEvent(d_, &e);
-        }
-    }
-
-    // The moment the next ordinary top-level window is mapped, or nothing within limit.
-    std::optional<SteadyClock::time_point> nextMap(std::chrono::milliseconds limit) {
-        const auto end = SteadyClock::now() + limit;
-        while (d_) {
-            while (XPending(d_)) {
-                XEvent e;
-                XNextEvent(d_, &e);
-                if (e.type == MapNotify && !e.xmap.override_redirect)
-                    return SteadyClock::now();
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd p{ConnectionNumber(d_), POLLIN, 0};
-            ::poll(&p, 1, static_cast<int>(left.count()));
-        }
-        return std::nullopt;
-    }
-
-private:
-    Display* d_;
 };
 
 } // namespace ew::bench

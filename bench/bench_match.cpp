@@ -62,7 +62,7 @@ public:
         for (const std::string& a : Addresses) {
             const bool v6 = a.find(':') != std::string::npos;
             const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC,
-                                  v6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP);
+                                  v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
             if (fd < 0)
                 return false;
             sockaddr_storage at{};
@@ -143,9 +143,9 @@ private:
         if (n < 0 || static_cast<size_t>(n) < at + 8)
             return;
         std::vector<unsigned char> packet(buf + at, buf + n);
-        if (packet[0] != (v6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO))
+        if (packet[0] != (v6 ? int{ICMP6_ECHO_REQUEST} : int{ICMP_ECHO}))
             return;
-        packet[0] = v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY;
+        packet[0] = static_cast<unsigned char>(v6 ? int{ICMP6_ECHO_REPLY} : int{ICMP_ECHOREPLY});
         packet[2] = packet[3] = 0;
         if (!v6) { // the kernel sums ICMPv6 itself
             const std::uint16_t sum = checksum(packet.data(), packet.size());

@@ -16,6 +16,7 @@
 // replies its namespace received show that each program did the same work.
 
 #include "Aims.h"
+#include "MapWatch.h"
 #include "Programs.h"
 #include "settings/SettingsKeys.h"
 #include "support/TestNet.h"
