@@ -21,8 +21,8 @@ namespace {
 using namespace ew;
 
 constexpr int LongList = 10000;
-constexpr double MostSaveMs = 50;
-constexpr double MostLoadMs = 100;
+constexpr double MostSaveMs = 40;
+constexpr double MostLoadMs = 10;
 // Per item, the longest list's encoding may cost this much more than the shortest's.
 constexpr double MostPerItemGrowth = 2.0;
 
