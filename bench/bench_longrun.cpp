@@ -22,7 +22,7 @@ constexpr std::int16_t EchoTimeoutMs = 2000;
 // How far resident memory may end above where it stood after the first full list.
 constexpr long AllowedGrowthKb = 4 * 1024;
 constexpr double MostLostShare = 0.001;
-constexpr double MostUsPerLoggedAttempt = 25;
+constexpr double MostUsPerLoggedAttempt = 30;
 
 void BM_LongRunFakeEcho(benchmark::State& state) {
     for (auto _ : state) {

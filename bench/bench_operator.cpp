@@ -265,7 +265,7 @@ void passRateFigure(Bench& b) {
     if (!m.why.empty())
         return notMeasured(name, m.why);
     const double rate = m.repliesPerSecond();
-    aim(name, format("%.2f", rate), "9.9 or more", rate >= 9.9);
+    aim(name, format("%.3f", rate), "9.9 or more", rate >= 9.9);
 }
 
 void idleFigures(Bench& b) {
