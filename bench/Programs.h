@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -150,6 +151,8 @@ public:
         if (pid_ < 0)
             return false;
         if (pid_ == 0) {
+            // Ends with the benchmark, should the benchmark itself end early.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (out >= 0) {
                 ::dup2(out, 1);
