@@ -47,7 +47,7 @@ constexpr auto Settle = 2s;
 constexpr auto WindowLimit = 15s;
 constexpr int StartRuns = 8; // after one run of each that only warms the file cache
 
-const std::string Program = EW_PROGRAM;
+const std::string Program = EW_BINARY;
 const std::string Hello = EW_HELLO;
 const std::string Fping = "/usr/bin/fping";
 const std::string IputilsPing = "/usr/bin/ping";
@@ -64,7 +64,8 @@ struct Measured {
     double seconds = 0;
     long replies = 0;
     bool networked = false;
-    std::string why; // empty when measured
+    std::string why;    // empty when measured
+    bool fault = false; // a program died or showed no window: not the machine's doing
     double percent() const { return 100.0 * cpuSeconds / seconds; }
     double repliesPerSecond() const { return static_cast<double>(replies) / seconds; }
 };
@@ -142,7 +143,8 @@ public:
                                    out(argv[0].substr(argv[0].rfind('/') + 1)));
         }
         if (awaitWindow && !watch_->nextMap(WindowLimit)) {
-            m.why = "no window was shown within 15 s";
+            m.why = "no window was shown within 15 s; the programs' output is kept in " + keep();
+            m.fault = true;
             return m;
         }
         std::this_thread::sleep_for(Settle);
@@ -160,7 +162,8 @@ public:
             std::this_thread::sleep_for(1s);
             for (auto& c : children) {
                 if (!c->running()) {
-                    m.why = "a program ended by itself; its output is in " + out("*");
+                    m.why = "a program ended by itself; its output is kept in " + keep();
+                    m.fault = true;
                     return m;
                 }
             }
@@ -184,6 +187,10 @@ public:
     }
 
 private:
+    std::string keep() {
+        dir_.setAutoRemove(false);
+        return dir_.path().toStdString();
+    }
     std::vector<std::string> environment() const {
         const std::string home = dir_.path().toStdString();
         return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x_.display(), "XDG_CONFIG_HOME=" + home,
@@ -213,13 +220,20 @@ void printRun(const char* name, const Measured& m) {
 // much: a window that sleeps through the whole run has no ratio.
 constexpr double LeastPeerPercent = 0.001;
 
+// Why a figure cannot be had: a program that died or showed no window fails the run, a
+// program that is not installed does not.
+void unmeasured(const std::string& name, const Measured& m) {
+    if (m.fault)
+        aim(name, "not measured: " + m.why, "every program keeps running", false, Miss::Fails);
+    else
+        notMeasured(name, m.why);
+}
+
 // The ratio of two runs against its aim, or why it cannot be had.
 void compare(const std::string& name, const Measured& ours, const Measured& peer,
              const char* peerName, double most) {
-    if (!ours.why.empty() || !peer.why.empty()) {
-        notMeasured(name, ours.why.empty() ? peer.why : ours.why);
-        return;
-    }
+    if (!ours.why.empty() || !peer.why.empty())
+        return unmeasured(name, ours.why.empty() ? peer : ours);
     const double ratio = ours.percent() / std::max(peer.percent(), LeastPeerPercent);
     aim(name,
         format("%.2fx (EchoWarden %.4f%%, %s %.4f%% of a core%s)", ratio, ours.percent(), peerName,
@@ -263,7 +277,7 @@ void passRateFigure(Bench& b) {
     const Measured m = b.run({{Program, "--start"}}, true, true, PassWindow);
     const std::string name = "tenth-seconds passes per second, 1 host";
     if (!m.why.empty())
-        return notMeasured(name, m.why);
+        return unmeasured(name, m);
     const double rate = m.repliesPerSecond();
     aim(name, format("%.3f", rate), "9.9 or more", rate >= 9.9);
 }
@@ -290,7 +304,8 @@ void startFigures(Bench& b) {
         const double a = b.startToWindow(i % 2 ? Program : Hello);
         const double h = b.startToWindow(i % 2 ? Hello : Program);
         if (a < 0 || h < 0)
-            return notMeasured("start to window shown", "a window did not show within 15 s");
+            return aim("start to window shown", "not measured: a window did not show within 15 s",
+                       "every program shows its window", false, Miss::Fails);
         if (i > 0) {
             ours.push_back(i % 2 ? a : h);
             hello.push_back(i % 2 ? h : a);
