@@ -207,12 +207,14 @@ private:
 
 void printRun(const char* name, const Measured& m) {
     if (m.why.empty() && m.networked)
-        std::printf("  %-44s %7.3f%% of a core, %6.1f echo replies/s over %.0f s\n", name,
-                    m.percent(), m.repliesPerSecond(), m.seconds);
+        std::printf("  %-40s %6.3f ms of CPU a second (%.4f%% of a core), %5.1f echo replies/s "
+                    "over %.0f s\n",
+                    name, 10 * m.percent(), m.percent(), m.repliesPerSecond(), m.seconds);
     else if (m.why.empty())
-        std::printf("  %-44s %7.3f%% of a core over %.0f s\n", name, m.percent(), m.seconds);
+        std::printf("  %-40s %6.3f ms of CPU a second (%.4f%% of a core) over %.0f s\n", name,
+                    10 * m.percent(), m.percent(), m.seconds);
     else
-        std::printf("  %-44s not measured: %s\n", name, m.why.c_str());
+        std::printf("  %-40s not measured: %s\n", name, m.why.c_str());
     std::fflush(stdout);
 }
 
