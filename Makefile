@@ -28,11 +28,23 @@ test: deps
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# The benchmarks: a Release build of the program and the benchmark programs, no tests. Every
+# benchmark program runs, even after one has failed, so that one run shows every figure; the
+# aim lines of all are repeated at the end, and the run fails when any program failed.
 bench: deps
-	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DEW_BUILD_TESTS=ON
+	./scripts/install-bench-deps.sh
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DEW_BUILD_TESTS=OFF -DEW_BUILD_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	@for b in $(BENCH_BUILD)/bench/bench_*; do \
-	  [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; done
+	@mkdir -p $(BENCH_BUILD)/figures; rm -f $(BENCH_BUILD)/figures/*; failed=""; \
+	for b in $(BENCH_BUILD)/bench/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; n=$$(basename "$$b"); echo "== $$n"; \
+	  ( QT_QPA_PLATFORM=offscreen "$$b"; echo $$? > $(BENCH_BUILD)/figures/$$n.status ) 2>&1 \
+	    | tee $(BENCH_BUILD)/figures/$$n.txt; \
+	  [ "$$(cat $(BENCH_BUILD)/figures/$$n.status)" = 0 ] || failed="$$failed $$n"; \
+	done; \
+	echo; echo "== every figure against its aim"; \
+	grep -h -e '(aim:' -e ': not measured' $(BENCH_BUILD)/figures/*.txt; \
+	if [ -n "$$failed" ]; then echo "== failed:$$failed"; exit 1; fi
 
 install: build
 	cmake --install $(BUILD)

@@ -4,6 +4,7 @@
 // (headless unless told otherwise), the per-attempt counter, timing and the main window on
 // fakes.
 
+#include "Aims.h"
 #include "app/frmEchoWarden.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
@@ -12,11 +13,14 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <functional>
 
 namespace ew::bench {
 
-// Runs the benchmarks the command line names (all by default) under a QApplication.
-inline int runBenchmarks(int argc, char** argv) {
+// Runs the benchmarks the command line names (all by default) under a QApplication, then
+// afterwards (which prints the figures against their aims); the exit status tells whether a
+// figure missed an aim that noise cannot explain.
+inline int runBenchmarks(int argc, char** argv, const std::function<void()>& afterwards = {}) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -25,7 +29,9 @@ inline int runBenchmarks(int argc, char** argv) {
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+    if (afterwards)
+        afterwards();
+    return exitStatus();
 }
 
 // The time of one attempt, when all the iterations together made this many.

@@ -3,8 +3,9 @@
 // request at a time: first as two Google Benchmark runs, then in the summary interleaved call by
 // call, so that both see the same load on the machine and the ratio means something. Where a
 // private network can be built (root), also the same through an unprivileged ping socket, and
-// how late a call to a host that never answers returns after its 1000 ms time-out.
+// how late 50 calls to a host that never answers return after their time-out.
 
+#include "Aims.h"
 #include "echoping.h"
 #include "support/TestNet.h"
 
@@ -21,6 +22,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -245,52 +247,79 @@ void pingSocketFigures(ew::test::TestNet& net) {
     net.runInClient([] { interleaved(kRounds, false, g_pingSocket, g_pingSocketFloor); });
 }
 
-// The floor for a time-out: how late the kernel wakes a bare ppoll() of the same length on this
-// machine, as it is loaded right now.
-void ppollOvershoot() {
+// How late a call to a host that never answers returns after its time-out, next to the floor:
+// how late the kernel wakes a bare ppoll() of the same length, timed at the same moments on
+// another thread, so that both see the same load on the machine.
+constexpr int kTimeoutMs = 250;
+constexpr int kTimeoutSamples = 50;
+
+struct Overshoot {
+    std::vector<double> ms;
+    long early = 0; // a call that gave up before its time-out had passed
+    long otherResults = 0;
+    double median() { return percentile(0.5); }
+    double percentile(double p) {
+        std::sort(ms.begin(), ms.end());
+        return ms.empty() ? 0 : ms[std::min(ms.size() - 1, static_cast<size_t>(p * ms.size()))];
+    }
+};
+
+Overshoot ppollOvershoot() {
+    Overshoot o;
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
-    std::printf("  1000 ms bare ppoll()          overshoot:");
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; fd >= 0 && i < kTimeoutSamples; ++i) {
         pollfd p{fd, POLLIN, 0};
-        timespec wait{1, 0};
+        timespec wait{0, kTimeoutMs * 1000000L};
         const auto start = Clock::now();
         ppoll(&p, 1, &wait, nullptr);
-        std::printf(" %.3f ms",
-                    std::chrono::duration<double, std::milli>(Clock::now() - start).count() -
-                        1000.0);
+        o.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count() -
+                       kTimeoutMs);
     }
-    std::printf("\n");
-    close(fd);
+    if (fd >= 0)
+        close(fd);
+    return o;
 }
 
 void overshootFigures(ew::test::TestNet& net) {
+    using namespace ew::bench;
     const auto silent = net.addSilentHost();
     if (!silent) {
-        std::printf("  time-out overshoot: not measured (%s)\n", net.whyNot().c_str());
+        notMeasured("time-out overshoot", net.whyNot());
         return;
     }
     for (int mode : {ECHO_SOCKET_RAW_ONLY, ECHO_SOCKET_DGRAM_ONLY}) {
+        Overshoot calls, floor;
+        std::thread floorThread([&] { floor = ppollOvershoot(); });
         net.runInClient([&] {
             const int previous = echo_set_socket_mode(mode);
             char reply[ECHO_REPLY_BUFFER];
             int32_t rtt = 0;
-            std::printf("  1000 ms ping(), %-13s overshoot:",
-                        mode == ECHO_SOCKET_RAW_ONLY ? "raw socket" : "ping socket");
-            for (int i = 0; i < 3; ++i) {
+            for (int i = 0; i < kTimeoutSamples; ++i) {
                 const auto start = Clock::now();
-                const int16_t result = ping(silent->ipv4.c_str(), reply, 32, &rtt, 1000, 0);
+                const int16_t result = ping(silent->ipv4.c_str(), reply, 32, &rtt, kTimeoutMs, 0);
                 const double ms =
                     std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-                if (result == ECHO_TIMEOUT)
-                    std::printf(" %.3f ms", ms - 1000.0);
-                else
-                    std::printf(" (result %d)", result);
+                if (result != ECHO_TIMEOUT)
+                    ++calls.otherResults;
+                else if (ms < kTimeoutMs)
+                    ++calls.early;
+                calls.ms.push_back(ms - kTimeoutMs);
             }
-            std::printf("\n");
             echo_set_socket_mode(previous);
         });
+        floorThread.join();
+        const std::string kind = mode == ECHO_SOCKET_RAW_ONLY ? "raw socket" : "ping socket";
+        const double median = calls.median(), p99 = calls.percentile(0.99);
+        aim(format("%d ms time-out overshoot, %s, %d samples", kTimeoutMs, kind.c_str(),
+                   kTimeoutSamples),
+            format("median %.3f ms, p99 %.3f ms (bare ppoll() at the same time: median %.3f "
+                   "ms, p99 %.3f ms)",
+                   median, p99, floor.median(), floor.percentile(0.99)),
+            "median within 1 ms of ppoll()'s", median <= floor.median() + 1.0);
+        aim(format("%d ms time-out, %s, calls that ended before it or not in a time-out",
+                   kTimeoutMs, kind.c_str()),
+            format("%ld of %d", calls.early + calls.otherResults, kTimeoutSamples), "0",
+            calls.early + calls.otherResults == 0, Miss::Fails);
     }
 }
 
@@ -317,11 +346,24 @@ int main(int argc, char** argv) {
     printRow("bare ping-socket loop", g_pingSocketFloor);
     printRatio("ping() / floor, raw", g_ping, g_floor);
     printRatio("ping() / floor, ping socket", g_pingSocket, g_pingSocketFloor);
+    using namespace ew::bench;
+    const auto echoAim = [](const char* kind, const Figures& call, const Figures& floor) {
+        const std::string name =
+            std::string("echo to 127.0.0.1, ping() over the bare loop, ") + kind;
+        if (!call.valid || !floor.valid)
+            return notMeasured(name, "no reply or no socket");
+        const double ratio = call.medianUs / floor.medianUs;
+        aim(name,
+            format("%.2fx (median %.2f us, floor %.2f us)", ratio, call.medianUs, floor.medianUs),
+            "at most 1.2x", ratio <= 1.2);
+    };
+    echoAim("raw socket", g_ping, g_floor);
+    echoAim("ping socket", g_pingSocket, g_pingSocketFloor);
+
     std::printf("\nTime-outs (host that never answers, in a private network namespace):\n");
-    ppollOvershoot();
     if (net.usable())
         overshootFigures(net);
     else
-        std::printf("  not measured: %s\n", net.whyNot().c_str());
-    return 0;
+        notMeasured("time-out overshoot", net.whyNot());
+    return exitStatus();
 }

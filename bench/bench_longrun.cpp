@@ -21,6 +21,8 @@ constexpr std::int16_t EchoPayload = 56;
 constexpr std::int16_t EchoTimeoutMs = 2000;
 // How far resident memory may end above where it stood after the first full list.
 constexpr long AllowedGrowthKb = 4 * 1024;
+constexpr double MostLostShare = 0.001;
+constexpr double MostUsPerLoggedAttempt = 30;
 
 void BM_LongRunFakeEcho(benchmark::State& state) {
     for (auto _ : state) {
@@ -69,6 +71,22 @@ void BM_LongRunFakeEcho(benchmark::State& state) {
                     filesBefore, filesAfter, filesAfter == filesBefore ? "steady" : "GREW",
                     static_cast<long long>(bytes.count("\r\n")),
                     static_cast<long long>(bytes.count("Started log on")), qPrintable(progression));
+        using bench::aim;
+        using bench::format;
+        using bench::Miss;
+        const int bound = PingPass::MaxResultLines + faults::AttemptsPerAddress;
+        aim("long run, results list most lines", format("%d", mostLines),
+            format("at most %d", bound), mostLines <= bound, Miss::Fails);
+        aim("long run, resident memory at the end over the first full list",
+            format("%+.1f MiB", mb(rssEnd - rssAtFirstFullList)),
+            format("at most %+.0f MiB", mb(AllowedGrowthKb)),
+            rssEnd - rssAtFirstFullList <= AllowedGrowthKb, Miss::Fails);
+        aim("long run, open files after over before", format("%+d", filesAfter - filesBefore), "+0",
+            filesAfter <= filesBefore, Miss::Fails);
+        aim("long run, time per logged attempt",
+            format("%.1f us", seconds * 1e6 / double(attempts)),
+            format("at most %.0f us", MostUsPerLoggedAttempt),
+            seconds * 1e6 / double(attempts) <= MostUsPerLoggedAttempt);
         state.counters["attempts"] = double(attempts);
         state.counters["list_most_lines"] = mostLines;
         state.counters["rss_30000_MB"] = mb(rssAtFirstFullList);
@@ -102,6 +120,13 @@ void BM_LoopbackEchoUnderFlood(benchmark::State& state) {
                     "  the flood                    %s\n",
                     tally.calls, seconds * 1e6 / double(tally.calls), tally.slowestMs,
                     tally.matched, tally.lost, tally.foreign, summary.c_str());
+        bench::aim("echoes under a loopback flood, replies not our own",
+                   bench::format("%ld of %ld", tally.foreign, tally.calls), "0", tally.foreign == 0,
+                   bench::Miss::Fails);
+        bench::aim("echoes under a loopback flood, lost",
+                   bench::format("%ld of %ld", tally.lost, tally.calls),
+                   bench::format("at most %.1f%%", 100 * MostLostShare),
+                   double(tally.lost) <= MostLostShare * double(tally.calls));
         state.counters["echoes"] = double(tally.calls);
         state.counters["matched"] = double(tally.matched);
         state.counters["lost"] = double(tally.lost);
