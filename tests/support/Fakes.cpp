@@ -36,6 +36,8 @@ std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,
                             std::int32_t& roundTripMs, std::int16_t timeoutMs) {
     const Call call{address, packetSize, timeoutMs};
     const int asked = interrupts_.load();
+    // As it stood when the call began: onCall may slow down the calls that follow.
+    const int delay = delayMs == WaitTimeout ? timeoutMs : delayMs.load();
     QCoreApplication* app = QCoreApplication::instance();
     Outcome o{};
     if (!app || QThread::currentThread() == app->thread()) {
@@ -73,7 +75,6 @@ std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,
             return Interrupted;
         o = *h->outcome;
     }
-    const int delay = delayMs == WaitTimeout ? timeoutMs : delayMs.load();
     if (delay > 0) {
         std::unique_lock lock(mutex_);
         if (interrupted_.wait_for(lock, std::chrono::milliseconds(delay),
