@@ -2,15 +2,25 @@
 
 #include "platform/Echo.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <algorithm>
 #include <chrono>
 
 namespace ew {
 
 namespace {
+using SteadyClock = std::chrono::steady_clock;
 // An interrupt reaches only a call that already waits; one that was about to begin when the
 // program ended is interrupted again after this long.
 constexpr auto InterruptRetry = std::chrono::milliseconds(20);
+// An attempt that ends within this long (an answering host nearby) is waited for without
+// running the event loop: no repaint per line and no loop round per attempt, and the window
+// is never held for longer than a fraction of a frame.
+constexpr auto QuickAttempt = std::chrono::milliseconds(2);
+// Within that wait, queued calls to this thread (the only events that an echo may need to be
+// handled before it can answer) are delivered this often.
+constexpr auto QuickSlice = std::chrono::microseconds(50);
 } // namespace
 
 EchoWorker::EchoWorker(Echo& echo) : echo_(echo), thread_([this] { run(); }) {}
@@ -41,6 +51,11 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
     }
     jobReady_.notify_one();
 
+    if (const auto quick = waitQuickly(id)) {
+        roundTripMs = quick->second;
+        return quick->first;
+    }
+
     QEventLoop loop;
     loop_ = &loop;
     std::optional<std::int16_t> outcome;
@@ -67,6 +82,21 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
     }
     loop_ = nullptr;
     return outcome;
+}
+
+std::optional<std::pair<std::int16_t, std::int32_t>> EchoWorker::waitQuickly(std::uint64_t id) {
+    const auto until = SteadyClock::now() + QuickAttempt;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        const auto slice = std::min(until, SteadyClock::now() + QuickSlice);
+        if (jobDone_.wait_until(lock, slice, [&] { return finishedId_ == id; }))
+            return std::pair{result_, roundTripMs_};
+        if (SteadyClock::now() >= until)
+            return std::nullopt;
+        lock.unlock();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        lock.lock();
+    }
 }
 
 void EchoWorker::cancel() {

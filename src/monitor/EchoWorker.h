@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 class QEventLoop;
 
@@ -46,6 +47,8 @@ private:
     };
 
     void run();
+    // The outcome (result, round trip) when the attempt ends within a short while.
+    std::optional<std::pair<std::int16_t, std::int32_t>> waitQuickly(std::uint64_t id);
     void wakeWaiter();
 
     Echo& echo_;

@@ -40,7 +40,10 @@ std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,
     const int delay = delayMs == WaitTimeout ? timeoutMs : delayMs.load();
     QCoreApplication* app = QCoreApplication::instance();
     Outcome o{};
-    if (!app || QThread::currentThread() == app->thread()) {
+    if (!onCall) {
+        const std::lock_guard lock(mutex_);
+        o = answer(call);
+    } else if (!app || QThread::currentThread() == app->thread()) {
         o = answer(call);
     } else {
         auto h = std::make_shared<Handover>();

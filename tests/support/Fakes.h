@@ -22,10 +22,10 @@
 namespace ew::test {
 
 // Scripted echo: answers from a queue of outcomes, then with the default; records every call.
-// It may be called from the pass's worker thread: the script, the record and onCall then run
-// on the window's thread (handed over through its event loop), so tests keep touching widgets
-// and the fake clock from onCall. A delay makes each call wait before it answers, as a slow
-// or silent host does; interrupt() ends that wait (and a pending handover) at once.
+// The pass calls it from its worker thread. With an onCall, the call is handed over to the
+// window's thread as a queued call, so onCall may touch widgets and the fake clock. A delay makes
+// each call wait before it answers, as a slow or silent host does; interrupt() ends that wait (and
+// a pending handover) at once.
 class FakeEcho final : public Echo {
 public:
     struct Call {
