@@ -21,6 +21,16 @@ constexpr auto QuickAttempt = std::chrono::milliseconds(2);
 // Within that wait, queued calls to this thread (the only events that an echo may need to be
 // handled before it can answer) are delivered this often.
 constexpr auto QuickSlice = std::chrono::microseconds(50);
+// Waking a sleeping thread costs more than a nearby host takes to answer, and more than the
+// pass's own work per line: each side first looks for the other for this long.
+constexpr auto WindowSpin = std::chrono::microseconds(50);
+constexpr auto WorkerSpin = std::chrono::microseconds(100);
+
+template <typename Cond> void spinFor(Cond cond, std::chrono::microseconds limit) {
+    const auto until = SteadyClock::now() + limit;
+    while (!cond() && SteadyClock::now() < until)
+        std::this_thread::yield();
+}
 } // namespace
 
 EchoWorker::EchoWorker(Echo& echo) : echo_(echo), thread_([this] { run(); }) {}
@@ -49,6 +59,7 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
         const std::lock_guard lock(mutex_);
         queued_ = Job{id, address, packetSize, timeoutMs, roundTripMs};
     }
+    postedId_.store(id, std::memory_order_release);
     jobReady_.notify_one();
 
     if (const auto quick = waitQuickly(id)) {
@@ -85,6 +96,7 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
 }
 
 std::optional<std::pair<std::int16_t, std::int32_t>> EchoWorker::waitQuickly(std::uint64_t id) {
+    spinFor([&] { return doneId_.load(std::memory_order_acquire) == id; }, WindowSpin);
     const auto until = SteadyClock::now() + QuickAttempt;
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -112,13 +124,16 @@ void EchoWorker::wakeWaiter() {
 }
 
 void EchoWorker::run() {
+    std::uint64_t taken = 0;
     for (;;) {
+        spinFor([&] { return postedId_.load(std::memory_order_acquire) != taken; }, WorkerSpin);
         std::unique_lock lock(mutex_);
         jobReady_.wait(lock, [this] { return quit_ || queued_.has_value(); });
         if (quit_)
             return;
         Job job = std::move(*queued_);
         queued_.reset();
+        taken = job.id;
         busy_ = true;
         lock.unlock();
 
@@ -131,6 +146,7 @@ void EchoWorker::run() {
         result_ = result;
         roundTripMs_ = job.roundTripMs;
         const bool wake = waiterInLoop_;
+        doneId_.store(job.id, std::memory_order_release);
         lock.unlock();
         jobDone_.notify_all();
         if (wake)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -63,6 +64,10 @@ private:
     std::uint64_t finishedId_ = 0;
     std::int16_t result_ = 0;
     std::int32_t roundTripMs_ = 0;
+    // The last job handed over and the last finished, readable without the lock, so that each
+    // side can look for the other's next step a few microseconds before it sleeps.
+    std::atomic<std::uint64_t> postedId_{0};
+    std::atomic<std::uint64_t> doneId_{0};
     // Window's thread only.
     std::uint64_t lastId_ = 0;
     bool cancelled_ = false;
