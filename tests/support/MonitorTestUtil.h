@@ -1,7 +1,5 @@
 #pragma once
 
-// A loaded main window on fakes, ready for passes and ticks: default settings, no logging.
-
 #include "core/Convert.h"
 #include "core/TimeText.h"
 #include "monitor/Monitor.h"
@@ -11,8 +9,8 @@
 #include "widgets/StatusBar.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimer>
 
 namespace ew::test {
 
@@ -26,25 +24,20 @@ inline QString failureText(const QString& time, const QString& address) {
            QStringLiteral(" --== F A I L E D ==-- ");
 }
 
+// A loaded main window on fakes, ready for passes and ticks, with the defaults of an empty
+// store: 16 bytes, 3 s, one attempt, no beep, no logging.
 class PassTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         load();
-        ui().txtNumBytes->setText(QStringLiteral("16"));
-        ui().txtTimeout->setText(QStringLiteral("3"));
-        setAttempts(1);
-        for (QCheckBox* box : {ui().chkBeep, ui().chkLogTotal, ui().chkLogFailed})
-            setCheckValue(*box, 0);
     }
 
     void addAddress(const QString& address) { ui().lstIPList->addItem(address); }
     void setAttempts(int n) { ui().txtAttempts->setText(QString::number(n)); }
     void pass() { window->pingPass().PingAddresses(); }
     QStringList results() { return ui().lstPingResults->lines(); }
-    QString panel(int n) { return ui().StatusBar1->panelText(n); }
     Monitor& monitor() { return window->monitor(); }
-    QTimer& timer1() { return monitor().timer1(); }
     int passesSoFar() const { return static_cast<int>(fakes.echo.calls.size()); }
     static QString at(int h, int m, int s) { return timeOfDayText(QTime(h, m, s)); }
 
@@ -57,12 +50,9 @@ protected:
     }
     QStringList loggedResults() const {
         QFile f(logPath());
-        QStringList out;
-        if (f.open(QIODevice::ReadOnly))
-            for (const QString& l : QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n")))
-                if (l.startsWith(QChar(0x1A)) || l.startsWith(QChar(0x2020)))
-                    out << l;
-        return out;
+        const auto lines = QString::fromUtf8(f.open(QIODevice::ReadOnly) ? f.readAll() : "");
+        return lines.split(QStringLiteral("\r\n"))
+            .filter(QRegularExpression(QStringLiteral("^[\\x{1A}\\x{2020}]")));
     }
 
     QTemporaryDir logDir;
