@@ -60,6 +60,7 @@ PassInputGuard::~PassInputGuard() {
 void PassInputGuard::engage() {
     if (engaged_ || !qApp)
         return;
+    modalBefore_ = QApplication::activeModalWidget();
     qApp->installEventFilter(this);
     engaged_ = true;
 }
@@ -83,6 +84,10 @@ bool PassInputGuard::allowed(QObject* receiver, QEvent* event) const {
     if (receiver->isWindowType())
         return true;
     if (receiver == ui_.cmdStopPing || receiver == ui_.cmdExit)
+        return true;
+    QWidget* const modal = QApplication::activeModalWidget();
+    if (modal && modal != modalBefore_ && receiver->isWidgetType() &&
+        static_cast<QWidget*>(receiver)->window() == modal)
         return true;
     // Hovering changes nothing, except over the menu bar, where it would open another menu
     // while File is open.

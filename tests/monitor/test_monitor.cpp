@@ -27,10 +27,17 @@ struct Timeline {
     const char* name;
     Unit unit;
     const char* n;          // txtInterval
-    int from, to, passSecs; // the unattended range (or Off); each pass's length on the clock
+    int from, to, passSecs; // the unattended range (none: equal); each pass's length on the clock
     const char* steps;      // "hh:mm:ss[+1] passes [intervalMs]; ...": Start, then ticks
 };
-constexpr int Off = -1;
+
+template <typename Row>
+requires requires(Row r) {
+    r.name;
+}
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 // Each interval mode: which ticks run a pass (counted so far after each step) and Timer1's
 // interval, with a pass's own end as the reference time of the minute and long-second counts.
@@ -38,7 +45,7 @@ class IntervalMode : public MonitorTest, public ::testing::WithParamInterface<Ti
 
 TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
     const Timeline& r = GetParam();
-    ui().mnuUnattended->setChecked(r.from != Off);
+    ui().mnuUnattended->setChecked(r.from != r.to);
     state().unattendedFromHour = static_cast<std::int16_t>(r.from);
     state().unattendedToHour = static_cast<std::int16_t>(r.to);
     unit(r.unit, QString::fromLatin1(r.n));
@@ -48,13 +55,12 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
         SCOPED_TRACE(step.toStdString());
         const QStringList f = step.split(u' ', Qt::SkipEmptyParts);
         const QDate day = QDate(2026, 12, 7).addDays(f[0].endsWith(QStringLiteral("+1")));
-        fakes.clock.set(
-            QDateTime(day, QTime::fromString(f[0].left(8), QStringLiteral("hh:mm:ss"))));
+        fakes.clock.set(QDateTime(day, QTime::fromString(f[0].left(8))));
         const int before = passesSoFar();
         &step == &steps.front() ? monitor().cmdStartPing_Click() : tick();
         EXPECT_EQ(passesSoFar(), f[1].toInt());
-        EXPECT_TRUE(monitor().timer1().isActive());
-        EXPECT_TRUE(f.size() < 3 || monitor().timer1().interval() == f[2].toInt())
+        EXPECT_TRUE(monitor().timer1().isActive() &&
+                    (f.size() < 3 || monitor().timer1().interval() == f[2].toInt()))
             << monitor().timer1().interval();
         if (passesSoFar() > before && r.unit != Unit::Tenths) {
             EXPECT_EQ(state().lastPassTime, timeOfDayText(fakes.clock.now().time()));
@@ -65,11 +71,11 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, IntervalMode,
     ::testing::Values(
-        Timeline{"Seconds1", Unit::Seconds, "1", Off, Off, 0, "10:00:00 1 1000; 10:00:01 2 1000"},
-        Timeline{"NoWholeNumberIs3", Unit::Seconds, "-4", Off, Off, 0, "10:00:00 1 3000"},
-        Timeline{"Seconds31CountFromTheLastPass", Unit::Seconds, "31", Off, Off, 0,
+        Timeline{"Seconds1", Unit::Seconds, "1", 0, 0, 0, "10:00:00 1 1000; 10:00:01 2 1000"},
+        Timeline{"NoWholeNumberIs3", Unit::Seconds, "-4", 0, 0, 0, "10:00:00 1 3000"},
+        Timeline{"Seconds31CountFromTheLastPass", Unit::Seconds, "31", 0, 0, 0,
                  "10:00:00 1 5000; 10:00:30 1 5000; 10:00:31 2; 10:01:01 2"},
-        Timeline{"MinuteChangesAfterThePassEnds", Unit::Minutes, "1", Off, Off, 5,
+        Timeline{"MinuteChangesAfterThePassEnds", Unit::Minutes, "1", 0, 0, 5,
                  "10:00:45 1 5000; 10:00:55 1 5000; 10:01:00 2"},
         // N x 100 ms without 16-bit overflow, a pass on every tick, the unattended range ignored.
         Timeline{"Tenths999", Unit::Tenths, "999", 9, 17, 0, "10:00:00 1 99900; 10:01:40 2"},
@@ -77,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "08:58:00 1; 09:00:00 1 60000; 16:59:59 1 60000; 17:00:00 2"},
         Timeline{"StartInsideTheRangeShortSecondsPingOneTickAfterIt", Unit::Seconds, "10", 9, 17, 0,
                  "16:59:00 0 60000; 17:00:00 0 10000; 17:00:10 1 10000"},
-        Timeline{"MinutesAcrossMidnight", Unit::Minutes, "2", Off, Off, 0,
+        Timeline{"MinutesAcrossMidnight", Unit::Minutes, "2", 0, 0, 0,
                  "23:59:30 1; 00:00:59+1 1 5000; 00:01:00+1 2"}),
     [](const auto& info) { return std::string(info.param.name); });
 

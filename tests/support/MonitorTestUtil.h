@@ -14,7 +14,6 @@
 
 namespace ew::test {
 
-// The result lines, spelt out piece by piece.
 inline QString replyText(const QString& time, const QString& address, int ms) {
     return QChar(0x001A) + QStringLiteral(" ") + time + QStringLiteral(" Reply from ") + address +
            QStringLiteral(", Time:") + QString::number(ms) + QStringLiteral(" ms");
