@@ -11,6 +11,7 @@
 #include "tooltips/ToolTips.h"
 #include "ui_frmEchoWarden.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <limits>
 
@@ -78,11 +79,17 @@ void Monitor::cmdStartPing_Click() {
     ui_.txtLog->setEnabled(false);
     state_.lastPassTime = timeOfDayText(timeOfDayNow());
     timer1_->start();
+    tickDue_ = false;
     state_.stateFlag = StateFlag::NoTimer;
     Timer1_Timer();
 }
 
+// Also while a pass runs (its window takes this click): the pass ends within the attempt in
+// progress and neither a further attempt nor a tick that fell due meanwhile follows.
 void Monitor::cmdStopPing_Click() {
+    ++stops_;
+    tickDue_ = false;
+    pass_.stop();
     tips_.setTimerEnabled(true);
     timer1_->stop();
     ui_.cmdStartPing->setEnabled(true);
@@ -93,14 +100,22 @@ void Monitor::cmdStopPing_Click() {
 }
 
 void Monitor::Timer1_Timer() {
-    // A tick that falls due while the pass waits in a message box of ApplyLogPath is dropped:
-    // the pass it would start is the one already running, and that pass's own tick re-arms
-    // the timer when it ends, so the next tick is timed from there.
+    // A tick that arrives while a pass runs (during the overwrite question of ApplyLogPath or
+    // between its attempts) would start a pass under the running one. It is not run now;
+    // runPass delivers a tick that fell due once the pass has ended, as a window whose thread
+    // was busy would.
     if (passRunning_ || ended_)
         return;
+    const std::uint64_t stops = stops_;
+    const auto goesOn = [&] { return !ended_ && stops_ == stops; };
 
     if (ui_.optMilSeconds->isChecked()) {
-        setTimer1Interval(interval() * MsPerTenth);
+        // Left running, the precise timer keeps its schedule from tick to tick; setting the
+        // interval again would restart the count from now and add this tick's lateness to
+        // every interval.
+        const int ms = interval() * MsPerTenth;
+        if (timer1_->interval() != ms)
+            setTimer1Interval(ms);
         state_.stateFlag = StateFlag::Timer;
         runPass();
         return;
@@ -117,7 +132,7 @@ void Monitor::Timer1_Timer() {
         runPass();
         passed = true;
     }
-    if (ended_)
+    if (!goesOn())
         return;
 
     const int n = interval();
@@ -142,7 +157,7 @@ void Monitor::Timer1_Timer() {
             state_.stateFlag = StateFlag::Timer;
         }
     }
-    if (passed && !ended_)
+    if (passed && goesOn())
         state_.lastPassTime = timeOfDayText(timeOfDayNow());
 }
 
@@ -173,14 +188,35 @@ int Monitor::minuteChangesBetween(const QTime& from, const QTime& to) {
 }
 
 void Monitor::runPass() {
-    const PassScope scope(passRunning_);
-    pass_.PingAddresses();
+    {
+        const PassScope scope(passRunning_);
+        const int toNextTickMs = timer1_->isActive() ? timer1_->remainingTime() : -1;
+        QElapsedTimer took;
+        took.start();
+        pass_.PingAddresses();
+        if (toNextTickMs >= 0 && took.elapsed() >= toNextTickMs && timer1_->isActive())
+            tickDue_ = true;
+    }
+    if (tickDue_)
+        QMetaObject::invokeMethod(this, &Monitor::lateTick, Qt::QueuedConnection);
+}
+
+// The tick that fell due during a pass, once the event loop is back; the next one comes an
+// interval after it.
+void Monitor::lateTick() {
+    if (!tickDue_ || passRunning_ || ended_ || !timer1_->isActive())
+        return;
+    tickDue_ = false;
+    timer1_->start();
+    Timer1_Timer();
 }
 
 // QTimer restarts a running timer's count whenever its interval is set, equal or not, so the
-// interval set here is the time to the next tick. A stopped timer stays stopped.
+// interval set here is the time to the next tick, and a tick that fell due before is gone. A
+// stopped timer stays stopped.
 void Monitor::setTimer1Interval(int ms) {
     timer1_->setInterval(ms);
+    tickDue_ = false;
 }
 
 // The start hour belongs to the range, the end hour does not; a range whose start is not below

@@ -57,6 +57,7 @@ public:
 
 private:
     void runPass();
+    void lateTick();
     void setTimer1Interval(int ms);
     bool insideUnattendedRange() const;
     QTime timeOfDayNow() const;
@@ -72,9 +73,13 @@ private:
     Clock& clock_;
     MessageBoxes& messages_;
     QTimer* timer1_;
-    // True while a pass runs: a tick that arrives meanwhile (a message box of the pass runs
-    // the event loop) is dropped.
+    // True while a pass runs: the event loop runs under it (its message box, its attempts), and a
+    // tick that arrives meanwhile starts no second pass.
     bool passRunning_ = false;
+    // A tick fell due during the last pass and has not been delivered yet.
+    bool tickDue_ = false;
+    // Counts Stop clicks, so that a tick whose pass was stopped goes no further.
+    std::uint64_t stops_ = 0;
     bool ended_ = false;
 };
 

@@ -4,6 +4,8 @@
 #include "core/ProgramState.h"
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
+#include "monitor/EchoWorker.h"
+#include "monitor/PassInputGuard.h"
 #include "panel/ControlStates.h"
 #include "platform/Beeper.h"
 #include "platform/Clock.h"
@@ -12,6 +14,8 @@
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
 
+#include <QScopeGuard>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -34,9 +38,23 @@ constexpr char16_t FailureMark = 0x2020;
 
 PingPass::PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls,
                    LogFile& log, Echo& echo, Clock& clock, Beeper& beeper)
-    : ui_(ui), state_(state), controls_(controls), log_(log), echo_(echo), clock_(clock),
-      beeper_(beeper) {
+    : ui_(ui), state_(state), controls_(controls), log_(log), clock_(clock), beeper_(beeper),
+      worker_(std::make_unique<EchoWorker>(echo)), guard_(std::make_unique<PassInputGuard>(ui)) {
     connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &PingPass::chkBeep_Click);
+}
+
+PingPass::~PingPass() = default;
+
+void PingPass::stop() {
+    if (!pinging_)
+        return;
+    stopped_ = true;
+    worker_->cancel();
+}
+
+void PingPass::abandon() {
+    abandoned_ = true;
+    worker_->cancel();
 }
 
 QString PingPass::replyLine(const QString& timeOfDay, const QString& address,
@@ -51,11 +69,14 @@ QString PingPass::failureLine(const QString& timeOfDay, const QString& address) 
            address + QStringLiteral(" --== F A I L E D ==-- ");
 }
 
-// A packet size that is no number, does not fit 16 bits or is negative would make every
-// attempt fail without sending anything; the pass pings with the box's own default instead.
+// A packet size that is no number pings with the box's own default; one beyond what the echo
+// call carries is clamped to the nearest size it can send (a stored 65500 sends 32767 bytes, a
+// negative size none), as the operator asked for "as big" or "as small" as can be.
 std::int16_t PingPass::packetSize() const {
-    const auto size = toInt16(ui_.txtNumBytes->text());
-    return size && *size >= 0 ? *size : FallbackPacketSize;
+    const auto size = toNumber(ui_.txtNumBytes->text());
+    if (!size)
+        return FallbackPacketSize;
+    return static_cast<std::int16_t>(std::clamp(std::nearbyint(*size), 0.0, double{MaxPacketSize}));
 }
 
 // Seconds, fractions allowed. A time-out that is no number or not above zero falls back to the
@@ -83,29 +104,44 @@ int PingPass::attempts() const {
 void PingPass::PingAddresses() {
     const std::int16_t size = packetSize();
     const std::int16_t timeout = timeoutMs();
+    stopped_ = false;
     log_.ApplyLogPath();
     // ApplyLogPath may have waited for the operator; the program may have ended meanwhile.
-    if (abandoned_)
+    if (ending())
         return;
+
+    // From here on the window's event loop runs under the pass; it takes only Stop and Exit.
+    // (The overwrite question of ApplyLogPath above is a modal box of its own.)
+    pinging_ = true;
+    guard_->engage();
+    const auto done = qScopeGuard([this] {
+        guard_->release();
+        pinging_ = false;
+    });
 
     // One round-trip variable per pass: a reply always writes it before it is read.
     std::int32_t roundTripMs = 0;
     const int entries = ui_.lstIPList->count();
-    for (int i = 0; i < entries && i < ui_.lstIPList->count() && !abandoned_; ++i) {
+    for (int i = 0; i < entries && i < ui_.lstIPList->count() && !ending(); ++i) {
         // Emptied before an address, so a run of any length keeps a bounded list.
         if (ui_.lstPingResults->count() > MaxResultLines)
             ui_.lstPingResults->clear();
-        pingAddress(ui_.lstIPList->item(i)->text(), size, timeout, roundTripMs);
+        if (!pingAddress(ui_.lstIPList->item(i)->text(), size, timeout, roundTripMs))
+            return;
     }
 }
 
-void PingPass::pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
+bool PingPass::pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
                            std::int32_t& roundTripMs) {
     // The entry goes out exactly as listed, blanks included.
     const std::string target = address.toLocal8Bit().toStdString();
     const int count = attempts();
-    for (int attempt = 1; attempt <= count; ++attempt) {
-        const std::int16_t result = echo_.ping(target, packetSize, roundTripMs, timeoutMs);
+    for (int attempt = 1; attempt <= count && !ending(); ++attempt) {
+        const auto outcome = worker_->ping(target, packetSize, roundTripMs, timeoutMs);
+        // Stopped or ended during the attempt: its outcome is not reported.
+        if (!outcome || ending())
+            return false;
+        const std::int16_t result = *outcome;
         const QString now = timeOfDayText(clock_.now().time());
         if (result == 0) {
             const QString line = replyLine(now, address, roundTripMs);
@@ -127,6 +163,7 @@ void PingPass::pingAddress(const QString& address, std::int16_t packetSize, std:
         ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pingCount_));
         ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
     }
+    return !ending();
 }
 
 void PingPass::logLine(const QString& line) {

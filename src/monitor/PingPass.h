@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <memory>
 
 namespace Ui {
 class frmEchoWarden;
@@ -15,9 +16,13 @@ class LogFile;
 class Echo;
 class Clock;
 class Beeper;
+class EchoWorker;
+class PassInputGuard;
 
 // One ping pass over the address list: one result line per attempt, the counters in the
-// status bar, the beep on failure and the log lines.
+// status bar, the beep on failure and the log lines. Seen from its caller a pass is one call
+// that returns when the pass has ended; meanwhile each echo call runs on a worker thread and
+// the window stays alive, taking only Stop and Exit (see PassInputGuard).
 class PingPass : public QObject {
     Q_OBJECT
 public:
@@ -29,17 +34,26 @@ public:
     static constexpr std::int16_t FallbackPacketSize = 16;
     static constexpr int FallbackTimeoutMs = 3000;
     static constexpr int FallbackAttempts = 1;
-    // The echo call carries its time-out in 16 bits of milliseconds.
+    // The echo call carries its packet size in 16 bits and its time-out in 16 bits of
+    // milliseconds.
+    static constexpr int MaxPacketSize = 32767;
     static constexpr int MaxTimeoutMs = 32767;
 
     PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls, LogFile& log,
              Echo& echo, Clock& clock, Beeper& beeper);
+    ~PingPass() override;
 
     void PingAddresses();
     void chkBeep_Click();
 
-    // The program is ending: a pass that waits in a message box does not go on afterwards.
-    void abandon() { abandoned_ = true; }
+    // Stop: the pass ends within the attempt in progress, whose outcome is dropped (no line, no
+    // count), and makes no further attempt. Nothing when no pass runs.
+    void stop();
+    // The program is ending: the pass ends as on Stop, also one that waits in a message box.
+    void abandon();
+    // True from the first attempt of a pass to its end: the span in which the window's event
+    // loop runs under the pass.
+    bool pinging() const { return pinging_; }
 
     std::int64_t pingCount() const { return pingCount_; }
 
@@ -54,18 +68,23 @@ public:
     static QString failureLine(const QString& timeOfDay, const QString& address);
 
 private:
-    void pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
+    // False when the pass ended during the attempts.
+    bool pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
                      std::int32_t& roundTripMs);
     void logLine(const QString& line);
+    bool ending() const { return stopped_ || abandoned_; }
 
     Ui::frmEchoWarden& ui_;
     ProgramState& state_;
     ControlStates& controls_;
     LogFile& log_;
-    Echo& echo_;
     Clock& clock_;
     Beeper& beeper_;
+    std::unique_ptr<EchoWorker> worker_;
+    std::unique_ptr<PassInputGuard> guard_;
     std::int64_t pingCount_ = 0;
+    bool pinging_ = false;
+    bool stopped_ = false;
     bool abandoned_ = false;
 };
 

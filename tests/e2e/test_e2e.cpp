@@ -94,11 +94,10 @@ bool headerDatedToday(const std::string& header) {
 }
 
 // Every entry of every pass, in list order: a reply from loopback, a failure from the silent
-// host; only whole passes, since Stop and Exit are handled between passes.
+// host; Stop and Exit may cut the last pass short.
 void expectWholePassesInListOrder(const LogRun& run, const std::vector<std::string>& addresses,
                                   std::size_t minPasses) {
     ASSERT_GE(run.entries.size(), minPasses * addresses.size());
-    ASSERT_EQ(run.entries.size() % addresses.size(), 0u) << "a pass was cut short";
     for (std::size_t i = 0; i < run.entries.size(); ++i) {
         const LogEntry& e = run.entries[i];
         ASSERT_EQ(e.address, addresses[i % addresses.size()]) << "entry " << i;

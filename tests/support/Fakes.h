@@ -8,9 +8,13 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <iosfwd>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +22,10 @@
 namespace ew::test {
 
 // Scripted echo: answers from a queue of outcomes, then with the default; records every call.
+// The pass calls it from its worker thread. With an onCall, the call is handed over to the
+// window's thread as a queued call, so onCall may touch widgets and the fake clock. A delay makes
+// each call wait before it answers, as a slow or silent host does; interrupt() ends that wait (and
+// a pending handover) at once.
 class FakeEcho final : public Echo {
 public:
     struct Call {
@@ -29,18 +37,36 @@ public:
         std::int16_t result; // 0 = reply
         std::int32_t roundTripMs;
     };
+    // What an interrupted call returns, as the real echo does.
+    static constexpr std::int16_t Interrupted = 7;
+    // delayMs value: wait the call's own time-out, then answer (a host that never answers,
+    // with fail() or a failing defaultOutcome).
+    static constexpr int WaitTimeout = -1;
+
     std::int16_t ping(const std::string& address, std::int16_t packetSize,
                       std::int32_t& roundTripMs, std::int16_t timeoutMs) override;
+    void interrupt() override;
+    int interrupts() const { return interrupts_.load(); }
 
     void reply(std::int32_t ms, int times = 1);
     void fail(int times = 1, std::int16_t code = 1);
     // Answer for calls beyond the script; replies in 1 ms by default.
     Outcome defaultOutcome{0, 1};
-    // Runs during each call (e.g. to advance a fake clock).
+    // Runs during each call, on the window's thread (e.g. to advance a fake clock).
     std::function<void(const Call&)> onCall;
     std::deque<Outcome> script;
     std::vector<Call> calls;
     bool recordCalls = true;
+    std::atomic<int> delayMs{0};
+
+private:
+    struct Handover;
+    Outcome answer(const Call& call);
+
+    std::mutex mutex_;
+    std::condition_variable interrupted_;
+    std::weak_ptr<Handover> pending_;
+    std::atomic<int> interrupts_{0};
 };
 
 class FakeClock final : public Clock {
