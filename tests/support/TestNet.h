@@ -4,10 +4,9 @@
 // never answer or answer late without sending a single packet off this machine.
 //
 // The namespaces are anonymous and held only by file descriptors of the test process: they
-// vanish with the process even when it crashes, and parallel test processes cannot collide.
-// Building them needs root (CAP_SYS_ADMIN and CAP_NET_ADMIN), ip (iproute2) and nsenter
-// (util-linux); where that is missing, usable() is false and whyNot() says why, so the test
-// can skip:
+// vanish with it even when it crashes, and parallel test processes cannot collide. Building
+// them needs root, ip (iproute2) and nsenter (util-linux); where that is missing, usable() is
+// false and whyNot() says why, so the test can skip:
 //
 //     ew::test::TestNet net;
 //     EW_REQUIRE_TESTNET(net);
@@ -31,20 +30,14 @@ public:
     NetNamespace(const NetNamespace&) = delete;
     NetNamespace& operator=(const NetNamespace&) = delete;
 
-    // A path naming the namespace for other programs ("ip link ... netns PATH",
-    // "nsenter --net=PATH"); valid while this object lives.
+    // Names the namespace for other programs ("nsenter --net=PATH"), while this object lives.
     std::string path() const;
-
-    // Runs fn on a thread of its own that has entered the namespace, and waits for it. The
-    // thread is new each time, so nothing it caches outlives the call.
+    // Runs fn on a new thread that has entered the namespace, and waits for it.
     void run(const std::function<void()>& fn) const;
-
-    // Runs a program inside the namespace (argv[0] is looked up in PATH, then the sbin
-    // directories); true when it exits with 0. Its output and errors go to *output. Killed
-    // after 10 s.
+    // Runs a program inside the namespace; true when it exits with 0. Its output and errors
+    // go to *output. Killed after 10 s.
     bool exec(const std::vector<std::string>& argv, std::string* output = nullptr) const;
-
-    // Sets a sysctl of this namespace, e.g. ("net.ipv4.ping_group_range", "0 2147483647").
+    // A sysctl of this namespace, e.g. ("net.ipv4.ping_group_range", "0 2147483647").
     bool setSysctl(const std::string& key, const std::string& value) const;
     std::string sysctl(const std::string& key) const;
 
@@ -58,7 +51,7 @@ struct TestHost {
     std::string ipv6;
 };
 
-// A client namespace, and behind a veth pair each, hosts of three kinds:
+// A client namespace and, behind a veth pair each, test hosts:
 //   client side 10.77.N.1, fd42:77:N::1   <->   host N  10.77.N.2, fd42:77:N::2
 // Nothing has a route out. The client's ping sockets start refused, as on a default system.
 class TestNet {
@@ -73,10 +66,13 @@ public:
 
     // The kernel answers at once.
     std::optional<TestHost> addAnsweringHost();
-    // Echo requests are ignored (icmp_echo_ignore_all): every ping times out.
+    // Echo requests are ignored: every ping times out.
     std::optional<TestHost> addSilentHost();
-    // Replies come after delay, from a responder thread in the host's namespace.
+    // Replies come after delay, from a responder program in the host's namespace.
     std::optional<TestHost> addDelayedHost(std::chrono::milliseconds delay);
+    // Replies come at once with the request's identifier and sequence, but from another
+    // address of the host (10.77.N.3, fd42:77:N::3): no reply of the host pinged.
+    std::optional<TestHost> addImpostorHost();
 
     // Addresses inside the client whose route is "unreachable": sending fails at once.
     static constexpr const char* unreachableIpv4 = "10.77.250.1";
@@ -89,13 +85,13 @@ public:
     const NetNamespace& client() const { return *client_; }
 
 private:
-    class DelayResponder;
-    std::optional<TestHost> addHost(NetNamespace** hostOut);
+    std::optional<TestHost> addHost(const std::string& mode,
+                                    const std::vector<std::string>& responder = {});
 
     std::string whyNot_;
     std::unique_ptr<NetNamespace> client_;
     std::vector<std::unique_ptr<NetNamespace>> hosts_;
-    std::vector<std::unique_ptr<DelayResponder>> responders_;
+    std::vector<int> responders_; // process ids, ended with the network
 };
 
 } // namespace ew::test

@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     // Discovery and plain runs have no test environment: stay headless unless told otherwise.
