@@ -8,6 +8,7 @@
 #include "e2e/XSession.h"
 #include "support/TestNet.h"
 
+#include <gtest/gtest.h>
 #include <iostream>
 
 namespace ew::e2e {
@@ -20,19 +21,15 @@ struct DesignRect {
 namespace controls {
 constexpr int TwipsPerPixel = 15;
 constexpr DesignRect cmdStartPing{120, 120, 855, 315}, cmdStopPing{1080, 120, 855, 315},
-    cmdExit{3720, 120, 975, 315}, cmdSave{1680, 2640, 1335, 315};
+    cmdExit{3720, 120, 975, 315};
 constexpr int FullClientHeightPx = 6990 / TwipsPerPixel;
 } // namespace controls
 
 class E2eTest : public ::testing::Test {
 protected:
-    using Result = ::testing::AssertionResult;
-
     void SetUp() override {
-        ASSERT_TRUE(box_.valid()) << "no sandbox for the program";
-        std::string why;
-        if (!x_.start(box_.root(), &why))
-            GTEST_SKIP() << "no X server for the end-to-end tests: " << why;
+        if (!x_.start(box_.root()))
+            GTEST_SKIP() << "no X server for the end-to-end tests (Xvfb, xdotool)";
     }
     void TearDown() override {
         program_.reset();
@@ -41,34 +38,31 @@ protected:
                               (std::string(test->test_suite_name()) + "." + test->name());
         std::error_code ec;
         fs::create_directories(kept, ec);
-        for (const fs::path& f : {box_.programOutput(), box_.root() / "xvfb.log",
-                                  box_.settingsFile(), box_.defaultLog()})
+        for (const fs::path& f : {box_.programOutput(), box_.settingsFile(), box_.defaultLog()})
             fs::copy_file(f, kept / f.filename(), fs::copy_options::overwrite_existing, ec);
-        x_.stop();
     }
 
     // Starts the program (in the private network's client side when one was made) and waits
     // for its main window, whose height less the design's client area is the menu bar.
-    Result startProgram() {
+    ::testing::AssertionResult startProgram() {
         program_ = std::make_unique<Process>();
         const std::string netns = net_ && net_->usable() ? net_->client().path() : "";
-        const auto id = e2e::startProgram(*program_, box_, x_, netns)
-                            ? x_.findWindow("Echo Warden", 30s)
-                            : std::nullopt;
-        if (!id)
-            return ::testing::AssertionFailure() << "no window \"Echo Warden\": " << output();
-        window_ = *id;
-        menuBar_ = x_.size(window_).height() - controls::FullClientHeightPx;
-        return ::testing::AssertionSuccess();
+        if (e2e::startProgram(*program_, box_, x_, netns))
+            if (const auto id = x_.findWindow("Echo Warden", 30s)) {
+                window_ = *id;
+                menuBar_ = shellValue({"getwindowgeometry", window_}, "HEIGHT").toInt() -
+                           controls::FullClientHeightPx;
+                return ::testing::AssertionSuccess();
+            }
+        return ::testing::AssertionFailure() << "no window \"Echo Warden\": " << output();
     }
     // Exit, and the program ends by itself with code 0.
-    Result exitProgram() {
+    ::testing::AssertionResult exitProgram() {
         if (click(controls::cmdExit) && waitUntil([&] { return !program_->running(); }, 20s) &&
             program_->exitStatus() == QProcess::NormalExit && program_->exitCode() == 0)
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "Exit did not end it cleanly: " << output();
     }
-
     // A host that never answers, or nullopt (the reason printed) where none can be made here;
     // the program then runs in that network's client side.
     std::optional<std::string> silentHost() {
@@ -79,17 +73,26 @@ protected:
         return host ? std::optional(host->ipv4) : std::nullopt;
     }
 
+    // A value of xdotool's --shell output, e.g. HEIGHT of getwindowgeometry.
+    QString shellValue(const QStringList& command, const QString& name) {
+        QStringList args = command;
+        args.insert(1, "--shell");
+        const QStringList v = x_.xdo(args).value_or(QStringList());
+        return v.filter(QRegularExpression("^" + name + "=")).value(0).section('=', 1);
+    }
     // Clicks the middle of a control, once no help pop-up left from the last place covers it.
     bool click(const DesignRect& r) {
-        const QPoint at((r.left + r.width / 2) / controls::TwipsPerPixel,
-                        (r.top + r.height / 2) / controls::TwipsPerPixel + menuBar_);
-        return x_.moveTo(window_, at) &&
-               waitUntil([&] { return x_.windowUnderPointer() == window_; }, 4s) && x_.clickHere();
+        const int x = (r.left + r.width / 2) / controls::TwipsPerPixel;
+        const int y = (r.top + r.height / 2) / controls::TwipsPerPixel + menuBar_;
+        return x_.xdo({"mousemove", "--window", window_, QString::number(x), QString::number(y)}) &&
+               waitUntil([&] { return shellValue({"getmouselocation"}, "WINDOW") == window_; },
+                         4s) &&
+               x_.xdo({"click", "1"});
     }
     // Waits for a message box of this title and answers it with a key; true when it went.
     bool answerBox(const QString& title, const QString& key) {
         const auto box = x_.findWindow(title, WindowLimit);
-        return box && x_.focus(*box) && x_.key(key) &&
+        return box && x_.xdo({"windowfocus", *box}) && x_.xdo({"key", key}) &&
                waitUntil([&] { return !x_.findWindow(title); }, WindowLimit);
     }
 
@@ -106,9 +109,6 @@ protected:
         return waitUntil([&] { return loggedEntries() >= wanted; }, 60s);
     }
     std::string output() const { return readFile(box_.programOutput()); }
-    Settings storedSettings() const {
-        return readSettings(box_.settingsFile()).value_or(Settings{{"<unreadable>", ""}});
-    }
 
     Sandbox box_;
     XServer x_;

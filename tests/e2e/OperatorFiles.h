@@ -10,79 +10,66 @@
 #include <optional>
 #include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace ew::e2e {
-
-namespace fs = std::filesystem;
 
 using Settings = std::map<std::string, std::string>;
 
 struct LogEntry {
     bool reply = false; // else a failure
-    std::string time;
-    std::string address;
+    std::string time, address;
     long roundTripMs = -1;
 };
 struct LogRun {
     std::string header; // empty for lines that follow no header (a recreated file)
-    bool loggingTotal = false;
     std::vector<LogEntry> entries;
 };
 struct ParsedLog {
     std::vector<LogRun> runs;
-    std::string problem; // empty when every line was well formed
+    std::string problem; // the first line that is not well formed, and why
 };
 
 // Splits the log into runs, checking every line's form. A run begins with an empty line and
 // the header line; a file may begin with header-less lines only when allowHeaderless is set.
 inline ParsedLog parseLog(const std::string& bytes, bool allowHeaderless = false) {
     static const std::string time = "([0-9]{1,2}:[0-9]{2}:[0-9]{2}(?: ?[AaPp]\\.?[Mm]\\.?)?)";
-    static const std::regex header("Started log on +(.+?) +at +" + time +
-                                   " +Logging (Total|Failed) pings");
-    static const std::regex reply("\x1a " + time + " Reply from (.*), Time:([0-9]+) ms");
-    static const std::regex failure("\xe2\x80\xa0 " + time +
-                                    " Ping to  (.*) --== F A I L E D ==-- ");
+    static const std::regex header("Started log on +.+? +at +" + time + " +Logging Total pings"),
+        reply("\x1a " + time + " Reply from (.*), Time:([0-9]+) ms"),
+        failure("\xe2\x80\xa0 " + time + " Ping to  (.*) --== F A I L E D ==-- ");
     ParsedLog log;
-    if (!bytes.empty() && !bytes.ends_with("\r\n"))
-        return {{}, "the last line does not end in CR LF"};
-    bool expectHeader = false;
+    std::string line = "-";
     for (std::size_t pos = 0, end = 0; pos < bytes.size() && log.problem.empty(); pos = end + 2) {
+        const bool headerNext = line.empty();
         end = bytes.find("\r\n", pos);
-        const std::string line = bytes.substr(pos, end - pos);
+        line = bytes.substr(pos, end - pos);
         std::smatch m;
-        if (line.find_first_of("\r\n") != std::string::npos)
-            log.problem = "a lone CR or LF inside";
-        else if (std::exchange(expectHeader, false)) {
-            if (std::regex_match(line, m, header))
-                log.runs.push_back({line, m[3] == "Total", {}});
-            else
-                log.problem = "an empty line not followed by the header line";
-        } else if (line.empty())
-            expectHeader = true;
-        else if (!std::regex_match(line, m, reply) && !std::regex_match(line, m, failure))
+        if (end == std::string::npos || line.find_first_of("\r\n") != std::string::npos)
+            log.problem = "not a whole line ending in CR LF";
+        else if (headerNext && std::regex_match(line, header))
+            log.runs.push_back({line, {}});
+        else if (headerNext || (line.empty() && end + 2 == bytes.size()))
+            log.problem = "an empty line not followed by a header line";
+        else if (!line.empty() && !std::regex_match(line, m, reply) &&
+                 !std::regex_match(line, m, failure))
             log.problem = "neither a header nor a result line";
-        else if (log.runs.empty() && !allowHeaderless)
+        else if (!line.empty() && log.runs.empty() && !allowHeaderless)
             log.problem = "a result line before any header";
-        else {
+        else if (!line.empty()) {
             if (log.runs.empty())
                 log.runs.emplace_back();
-            const bool isReply = line.starts_with('\x1a');
+            const bool isReply = line[0] == '\x1a';
             log.runs.back().entries.push_back(
                 {isReply, m[1], m[2], isReply ? std::stol(m[3]) : -1});
         }
         if (!log.problem.empty())
             log.problem = "line \"" + line + "\": " + log.problem;
     }
-    if (expectHeader && log.problem.empty())
-        log.problem = "the file ends with an empty line and no header";
     return log;
 }
 
-// The stored keys of the program's section, read as another program would; nullopt when the
-// file is not a well-formed INI file.
-inline std::optional<Settings> readSettings(const fs::path& file) {
+// The keys of the program's section; nullopt when the file is not a well-formed INI file.
+inline std::optional<Settings> readSettings(const std::filesystem::path& file) {
     QSettings ini(QString::fromStdString(file.string()), QSettings::IniFormat);
     ini.beginGroup("EchoWarden");
     Settings values;
@@ -91,7 +78,7 @@ inline std::optional<Settings> readSettings(const fs::path& file) {
     return ini.status() == QSettings::NoError ? std::optional(values) : std::nullopt;
 }
 
-inline void writeSettings(const fs::path& file, const Settings& values) {
+inline void writeSettings(const std::filesystem::path& file, const Settings& values) {
     QSettings ini(QString::fromStdString(file.string()), QSettings::IniFormat);
     for (const auto& [key, value] : values)
         ini.setValue(QString::fromStdString("EchoWarden/" + key), QString::fromStdString(value));

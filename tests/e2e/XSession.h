@@ -6,17 +6,14 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSize>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <sched.h>
 #include <sstream>
@@ -34,8 +31,7 @@ constexpr int ToolLimitMs = 10000;
 
 // Polls cond until it holds or the time is up (at least one look); true when it held.
 template <typename Cond> bool waitUntil(Cond cond, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    for (; !cond(); std::this_thread::sleep_for(50ms))
+    for (const auto deadline = Clock::now() + limit; !cond(); std::this_thread::sleep_for(50ms))
         if (Clock::now() >= deadline)
             return false;
     return true;
@@ -47,89 +43,52 @@ inline std::string readFile(const fs::path& path) {
     return s.str();
 }
 
-inline QString qpath(const fs::path& p) {
-    return QString::fromStdString(p.string());
-}
-
-// A started process, ended for sure when this goes, so a failing test leaves nothing running.
-class Process : public QProcess {
-public:
-    ~Process() override { end(false); }
+// A started process, killed when this goes, so that a failing test leaves nothing running.
+struct Process : QProcess {
+    ~Process() override { kill(); }
     // Whether it still runs (QProcess learns of an ending only when asked).
     bool running() { return state() == Running && !waitForFinished(0); }
-    void end(bool politely) {
-        if (running() && politely)
-            terminate();
-        if (running() && !(politely && waitForFinished(ToolLimitMs)))
+    void kill() {
+        if (running())
             ::kill(pid_t(processId()), SIGKILL), waitForFinished(ToolLimitMs);
     }
 };
 
-// Xvfb on the first free display, named on its standard output once it takes clients; and the
-// operator, working the windows on it through xdotool as a person at the screen would.
+// Xvfb on the first free display, which it names once it takes clients; and the operator's
+// hands on it, working the windows through xdotool as a person at the screen would.
 class XServer {
 public:
-    ~XServer() { stop(); }
-    bool start(const fs::path& logDir, std::string* why) {
-        for (const char* tool : {"Xvfb", "xdotool"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                return *why = std::string(tool) + " is missing (scripts/install-deps.sh)", false;
-        xvfb_.setStandardErrorFile(qpath(logDir / "xvfb.log"));
+    bool start(const fs::path& logDir) {
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+            QStandardPaths::findExecutable("xdotool").isEmpty())
+            return false;
+        xvfb_.setStandardErrorFile(QString::fromStdString((logDir / "xvfb.log").string()));
         xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         waitUntil([&] { return xvfb_.waitForReadyRead(50) || !xvfb_.running(); }, 10s);
         env_.insert("DISPLAY", ":" + QString::fromLatin1(xvfb_.readLine()).trimmed());
         env_.remove("XAUTHORITY");
-        *why = "Xvfb did not start (see xvfb.log)";
         return xvfb_.running();
     }
-    void stop() { xvfb_.end(true); }
     const QProcessEnvironment& environment() const { return env_; }
 
     // The first visible window whose whole title is title: now, or within limit.
     std::optional<QString> findWindow(const QString& title, std::chrono::milliseconds limit = 0s) {
         QStringList found;
-        waitUntil(
-            [&] {
-                return !(found = xdo({"search", "--onlyvisible", "--name", "^" + title + "$"}))
-                            .isEmpty();
-            },
-            limit);
+        const QStringList search{"search", "--onlyvisible", "--name", "^" + title + "$"};
+        waitUntil([&] { return !(found = xdo(search).value_or(found)).isEmpty(); }, limit);
         return found.isEmpty() ? std::nullopt : std::optional(found.first());
     }
-    // With its menu bar, without the frame.
-    QSize size(const QString& window) {
-        const QStringList v = xdo({"getwindowgeometry", "--shell", window});
-        return {v.filter("WIDTH=").value(0).mid(6).toInt(),
-                v.filter("HEIGHT=").value(0).mid(7).toInt()};
-    }
-    QString windowUnderPointer() {
-        return xdo({"getmouselocation", "--shell"}).filter("WINDOW=").value(0).mid(7);
-    }
-    bool moveTo(const QString& window, QPoint at) {
-        return run(
-            {"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y())});
-    }
-    bool clickHere() { return run({"click", "1"}); }
-    bool focus(const QString& window) { return run({"windowfocus", window}); }
-    // One key or combination in xdotool's names ("Return", "ctrl+a", "n").
-    bool key(const QString& keys) { return run({"key", "--delay", "30", keys}); }
-    bool type(const QString& text) { return run({"type", "--delay", "20", text}); }
-
-private:
-    bool run(const QStringList& args) { return xdo(args, true).value(0) == "ok"; }
-    // xdotool's output in words, or {"ok"} for a silent success when asked.
-    QStringList xdo(const QStringList& args, bool status = false) {
+    // xdotool's output in words, or nullopt when it failed.
+    std::optional<QStringList> xdo(const QStringList& args) {
         Process p;
         p.setProcessEnvironment(env_);
         p.start("xdotool", args);
-        if (!p.waitForFinished(ToolLimitMs) || p.exitStatus() != QProcess::NormalExit ||
-            p.exitCode())
-            return {};
-        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        return status ? QStringList{"ok"}
-                      : out.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+        if (!p.waitForFinished(ToolLimitMs) || p.exitCode())
+            return std::nullopt;
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
     }
 
+private:
     Process xvfb_;
     QProcessEnvironment env_ = QProcessEnvironment::systemEnvironment();
 };
@@ -144,7 +103,6 @@ struct Sandbox {
         if (ec)
             fs::copy_file(EW_BINARY, program(), fs::copy_options::overwrite_existing);
     }
-    bool valid() const { return dir.isValid() && fs::exists(program()); }
     fs::path root() const { return dir.path().toStdString(); }
     fs::path config() const { return root() / "config"; }
     fs::path home() const { return root() / "home"; }
@@ -169,19 +127,20 @@ inline bool startProgram(Process& p, const Sandbox& box, const XServer& x,
                                       {"QT_QPA_PLATFORM", "xcb"},
                                       {"LC_ALL", "C.UTF-8"},
                                       {"ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1"}})
-        env.insert(name, qpath(value));
+        env.insert(name, QString::fromStdString(value.string()));
     env.remove("DBUS_SESSION_BUS_ADDRESS");
     p.setProcessEnvironment(env);
-    p.setWorkingDirectory(qpath(box.work()));
-    p.setStandardOutputFile(qpath(box.programOutput()), QIODevice::Append);
-    p.setStandardErrorFile(qpath(box.programOutput()), QIODevice::Append);
+    p.setWorkingDirectory(QString::fromStdString(box.work().string()));
+    p.setStandardOutputFile(QString::fromStdString(box.programOutput().string()),
+                            QIODevice::Append);
+    p.setStandardErrorFile(QString::fromStdString(box.programOutput().string()), QIODevice::Append);
     const int ns = netns.empty() ? -1 : ::open(netns.c_str(), O_RDONLY | O_CLOEXEC);
     // Between fork and exec: the system call alone, which moves the child only.
     p.setChildProcessModifier([ns] {
         if (ns >= 0 && ::setns(ns, CLONE_NEWNET) != 0)
             ::_exit(127);
     });
-    p.start(qpath(box.program()), {});
+    p.start(QString::fromStdString(box.program().string()), {});
     const bool started = p.waitForStarted(ToolLimitMs);
     if (ns >= 0)
         ::close(ns);

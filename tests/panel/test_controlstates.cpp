@@ -49,10 +49,12 @@ TEST_F(MainWindowTest, ToggleControlsLocksTheTableAndNothingElse) {
     const auto enabled = [&](const char* name) {
         return object(name)->property("enabled").toBool();
     };
-    for (const char* name : Locked)
-        object(name)->setProperty("enabled", true);
     for (const bool loggingAll : {false, true}) {
         setCheckValue(*ui().chkLogTotal, loggingAll);
+        for (const char* name : Locked)
+            object(name)->setProperty("enabled", true);
+        for (const char* name : Untouched)
+            object(name)->setProperty("enabled", true);
         ui().txtPathError->show();
         window->controlStates().ToggleControls();
         for (const char* name : Locked)

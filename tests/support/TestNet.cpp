@@ -52,7 +52,8 @@ std::unique_ptr<NetNamespace> NetNamespace::create(std::string* whyNot) {
     // unshare() moves only the calling thread: a throw-away thread makes the namespace and the
     // descriptor keeps it alive.
     std::thread([&] {
-        if (unshare(CLONE_NEWNET) != 0 || (fd = open("/proc/thread-self/ns/net", O_RDONLY)) < 0)
+        if (unshare(CLONE_NEWNET) != 0 ||
+            (fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) < 0)
             err = errno;
     }).join();
     std::unique_ptr<NetNamespace> ns(err ? nullptr : new NetNamespace(fd));
