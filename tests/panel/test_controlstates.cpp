@@ -2,32 +2,8 @@
 #include "panel/ControlStates.h"
 #include "support/MainWindowFixture.h"
 
-#include <QScreen>
-
 namespace ew::test {
 namespace {
-
-// Hiding the panel shortens the window to the row of its button and places it half-way down
-// the screen (a third, full); the Save button goes with the panel.
-TEST_F(MainWindowTest, SettingsPanelHidesAndShows) {
-    load();
-    const int full = window->height();
-    const auto placedAt = [&](int divisor) {
-        const QRect screen = window->screen()->geometry(), frame = window->frameGeometry();
-        return frame.topLeft() == QPoint(screen.x() + (screen.width() - frame.width()) / 2,
-                                         screen.y() + (screen.height() - frame.height()) / divisor);
-    };
-    ui().cmdSettings->click();
-    EXPECT_TRUE(ui().cmdSave->isHidden());
-    EXPECT_LT(window->height(), full);
-    EXPECT_TRUE(placedAt(2));
-    EXPECT_LE(ui().cmdSettings->geometry().bottom(), ui().StatusBar1->geometry().top());
-    EXPECT_GE(ui().txtIPAddress->geometry().top(), ui().StatusBar1->geometry().top());
-    ui().cmdSettings->click();
-    EXPECT_FALSE(ui().cmdSave->isHidden());
-    EXPECT_EQ(window->height(), full);
-    EXPECT_TRUE(placedAt(3));
-}
 
 // What the path notice locks; the rest stays usable, so the operator can correct the path,
 // set it, or exit.
