@@ -16,23 +16,16 @@
 namespace ew::test {
 namespace {
 
-// The host wiring lives in the scripts folder of this source tree.
-const std::string ScriptsDir =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts";
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// Runs a program under timeout(1) (killed after 10 s), with its output and errors collected.
-// ctest may run us with a PATH lacking the sbin directories where ip lives.
-bool runProgram(const std::vector<std::string>& argv, std::string* output) {
-    std::string command = "export PATH=\"$PATH:/usr/sbin:/usr/bin:/sbin:/bin\"; timeout -s KILL 10";
-    for (const std::string& a : argv)
-        command += ' ' + quoted(a);
+// Runs a program under timeout(1), killed after 10 s, with its output and errors collected and
+// the sbin folders on the path.
+bool runProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
+    std::string command = "PATH=$PATH:/usr/sbin:/sbin exec timeout -s KILL 10";
+    for (const std::string& a : argv) {
+        command += " '";
+        for (char c : a)
+            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += "'";
+    }
     FILE* p = popen((command + " </dev/null 2>&1").c_str(), "re");
     std::string collected = p ? "" : std::strerror(errno);
     char buf[512];
@@ -42,6 +35,19 @@ bool runProgram(const std::vector<std::string>& argv, std::string* output) {
     if (output)
         *output = collected;
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The scripts folder of this source tree: named by the build, or else found above the program
+// (a build folder inside the tree).
+std::string scriptsDir() {
+#ifdef EW_SOURCE_DIR
+    return EW_SOURCE_DIR "/scripts";
+#else
+    std::filesystem::path dir = std::filesystem::canonical("/proc/self/exe");
+    while (dir.has_relative_path() && !std::filesystem::exists(dir / "scripts/testnet-host.sh"))
+        dir = dir.parent_path();
+    return dir / "scripts";
+#endif
 }
 
 } // namespace
@@ -57,13 +63,11 @@ std::unique_ptr<NetNamespace> NetNamespace::create(std::string* whyNot) {
             err = errno;
     }).join();
     std::unique_ptr<NetNamespace> ns(err ? nullptr : new NetNamespace(fd));
-    std::string out;
+    std::string out = std::strerror(err);
     if (ns && ns->exec({"ip", "link", "set", "lo", "up"}, &out))
         return ns;
     if (whyNot)
-        *whyNot = err ? "cannot create a network namespace (needs root or CAP_SYS_ADMIN): " +
-                            std::string(std::strerror(err))
-                      : "cannot use a network namespace (needs ip, nsenter, timeout): " + out;
+        *whyNot = "cannot make a network namespace (needs root, ip, nsenter): " + out;
     return nullptr;
 }
 
@@ -77,15 +81,10 @@ std::string NetNamespace::path() const {
 
 void NetNamespace::run(const std::function<void()>& fn) const {
     int err = 0;
-    std::thread([&] {
-        if (setns(fd_, CLONE_NEWNET) != 0)
-            err = errno;
-        else
-            fn();
-    }).join();
+    std::thread([&] { setns(fd_, CLONE_NEWNET) == 0 ? fn() : void(err = errno); }).join();
     if (err != 0)
-        throw std::runtime_error("cannot enter the test namespace: " +
-                                 std::string(std::strerror(err)));
+        throw std::runtime_error(std::string("cannot enter the test namespace: ") +
+                                 std::strerror(err));
 }
 
 bool NetNamespace::exec(const std::vector<std::string>& argv, std::string* output) const {
@@ -101,18 +100,14 @@ bool NetNamespace::setSysctl(const std::string& key, const std::string& value) c
 std::string NetNamespace::sysctl(const std::string& key) const {
     std::string value;
     exec({"sysctl", "-n", key}, &value);
-    while (!value.empty() && value.back() == '\n')
-        value.pop_back();
-    return value;
+    return value.substr(0, value.find('\n'));
 }
 
-TestNet::TestNet() {
-    client_ = NetNamespace::create(&whyNot_);
-    std::string out;
+TestNet::TestNet() : client_(NetNamespace::create(&whyNot_)) {
     if (client_ &&
-        !(client_->exec({"ip", "route", "add", "unreachable", "10.77.250.0/24"}, &out) &&
-          client_->exec({"ip", "-6", "route", "add", "unreachable", "fd42:77:250::/64"}, &out))) {
-        whyNot_ = "cannot set up routes in the test namespace: " + out;
+        !(client_->exec({"ip", "route", "add", "unreachable", "10.77.250.0/24"}) &&
+          client_->exec({"ip", "-6", "route", "add", "unreachable", "fd42:77:250::/64"}))) {
+        whyNot_ = "cannot set up routes in the test namespace";
         client_.reset();
     }
 }
@@ -127,7 +122,8 @@ bool TestNet::allowPingSockets(bool allow) {
            client_->setSysctl("net.ipv4.ping_group_range", allow ? "0 2147483647" : "1 0");
 }
 
-// Host N, wired by the script, which may start a responder and name its process id.
+// Host N, wired by the script in this source tree's scripts folder, which names the process
+// id of the responder it starts on its last line.
 std::optional<TestHost> TestNet::addHost(const std::string& mode,
                                          const std::vector<std::string>& responder) {
     std::unique_ptr<NetNamespace> host = client_ ? NetNamespace::create(&whyNot_) : nullptr;
@@ -135,17 +131,16 @@ std::optional<TestHost> TestNet::addHost(const std::string& mode,
         return std::nullopt;
     const std::string n = std::to_string(hosts_.size() + 1);
     std::vector<std::string> argv{
-        "sh", ScriptsDir + "/testnet-host.sh", client_->path(), host->path(), n, mode};
+        "sh", scriptsDir() + "/testnet-host.sh", client_->path(), host->path(), n, mode};
     argv.insert(argv.end(), responder.begin(), responder.end());
     std::string out;
     if (!runProgram(argv, &out)) {
         whyNot_ = "cannot wire up a test host: " + out;
         return std::nullopt;
     }
-    // The responder's process id is the script's last line.
     const std::size_t lastLine = out.find_last_of('\n', out.size() < 2 ? 0 : out.size() - 2);
     if (const int pid = std::atoi(out.c_str() + (lastLine == std::string::npos ? 0 : lastLine + 1));
-        mode == "responder" && pid > 0)
+        mode != "answering" && mode != "silent" && pid > 0)
         responders_.push_back(pid);
     hosts_.push_back(std::move(host));
     return TestHost{"10.77." + n + ".2", "fd42:77:" + n + "::2"};
@@ -164,9 +159,7 @@ std::optional<TestHost> TestNet::addDelayedHost(std::chrono::milliseconds delay)
 }
 
 std::optional<TestHost> TestNet::addImpostorHost() {
-    const std::string n = std::to_string(hosts_.size() + 1);
-    return addHost("responder",
-                   {"-d", "0", "-4", "10.77." + n + ".3", "-6", "fd42:77:" + n + "::3"});
+    return addHost("impostor", {"-d", "0"});
 }
 
 } // namespace ew::test
