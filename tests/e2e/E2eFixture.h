@@ -1,8 +1,8 @@
 #pragma once
 
-// The fixture of the end-to-end tests: a sandbox, a private X server and the operator, the
-// program started on them (inside a private network when a test asks for one) and worked
-// through its main window; its output and files are kept under <build>/e2e-artifacts/<test>/.
+// The fixture of the end-to-end tests: a sandbox folder, a private X server and the operator,
+// the program started on them (inside a private network when a test asks for one) and worked
+// through its main window; its output and files stay in <build>/e2e-artifacts/<test>/.
 
 #include "e2e/OperatorFiles.h"
 #include "e2e/XSession.h"
@@ -28,18 +28,20 @@ constexpr int FullClientHeightPx = 6990 / TwipsPerPixel;
 class E2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!x_.start(box_.root()))
+        if (!x_.start(box_.filePath("xvfb.log")))
             GTEST_SKIP() << "no X server for the end-to-end tests (Xvfb, xdotool)";
     }
     void TearDown() override {
         program_.reset();
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        const fs::path kept = fs::path(EW_BINARY).parent_path() / "e2e-artifacts" /
-                              (std::string(test->test_suite_name()) + "." + test->name());
-        std::error_code ec;
-        fs::create_directories(kept, ec);
-        for (const fs::path& f : {box_.programOutput(), box_.settingsFile(), box_.defaultLog()})
-            fs::copy_file(f, kept / f.filename(), fs::copy_options::overwrite_existing, ec);
+        const QDir kept(QFileInfo(EW_BINARY).dir().filePath(
+            QStringLiteral("e2e-artifacts/%1.%2").arg(test->test_suite_name(), test->name())));
+        kept.mkpath(".");
+        for (const char* file : {"output.txt", "xvfb.log", "Ping.Log", "config/8R1/8R1.ini"}) {
+            const QString copy = kept.filePath(QFileInfo(file).fileName());
+            QFile::remove(copy);
+            QFile::copy(box_.filePath(file), copy);
+        }
     }
 
     // Starts the program (in the private network's client side when one was made) and waits
@@ -47,7 +49,7 @@ protected:
     ::testing::AssertionResult startProgram() {
         program_ = std::make_unique<Process>();
         const std::string netns = net_ && net_->usable() ? net_->client().path() : "";
-        if (e2e::startProgram(*program_, box_, x_, netns))
+        if (e2e::startProgram(*program_, QDir(box_.path()), x_, netns))
             if (const auto id = x_.findWindow("Echo Warden", 30s)) {
                 window_ = *id;
                 menuBar_ = shellValue({"getwindowgeometry", window_}, "HEIGHT").toInt() -
@@ -74,11 +76,10 @@ protected:
     }
 
     // A value of xdotool's --shell output, e.g. HEIGHT of getwindowgeometry.
-    QString shellValue(const QStringList& command, const QString& name) {
-        QStringList args = command;
-        args.insert(1, "--shell");
-        const QStringList v = x_.xdo(args).value_or(QStringList());
-        return v.filter(QRegularExpression("^" + name + "=")).value(0).section('=', 1);
+    QString shellValue(QStringList command, const QString& name) {
+        command.insert(1, "--shell");
+        const QStringList values = x_.xdo(command).value_or(QStringList());
+        return values.filter(QRegularExpression("^" + name + "=")).value(0).section('=', 1);
     }
     // Clicks the middle of a control, once no help pop-up left from the last place covers it.
     bool click(const DesignRect& r) {
@@ -96,21 +97,23 @@ protected:
                waitUntil([&] { return !x_.findWindow(title); }, WindowLimit);
     }
 
-    // Result lines in the default log so far, counting complete lines only.
-    std::size_t loggedEntries() const {
-        const std::string bytes = readFile(box_.defaultLog());
-        std::size_t n = 0;
-        for (const LogRun& r : parseLog(bytes.substr(0, bytes.rfind("\r\n") + 2), true).runs)
-            n += r.entries.size();
-        return n;
-    }
+    std::string log() const { return readFile(box_.filePath("Ping.Log")).toStdString(); }
+    // Waits for more result lines in the log, counting complete lines only.
     bool logGrows(std::size_t more) {
-        const std::size_t wanted = loggedEntries() + more;
-        return waitUntil([&] { return loggedEntries() >= wanted; }, 60s);
+        const auto entries = [&] {
+            const std::string bytes = log();
+            std::size_t n = 0;
+            for (const auto& run : parseLog(bytes.substr(0, bytes.rfind("\r\n") + 2), true).runs)
+                n += run.size();
+            return n;
+        };
+        const std::size_t wanted = entries() + more;
+        return waitUntil([&] { return entries() >= wanted; }, 60s);
     }
-    std::string output() const { return readFile(box_.programOutput()); }
+    std::string output() const { return readFile(box_.filePath("output.txt")).toStdString(); }
+    QString settingsFile() const { return box_.filePath("config/8R1/8R1.ini"); }
 
-    Sandbox box_;
+    QTemporaryDir box_;
     XServer x_;
     std::unique_ptr<test::TestNet> net_;
     std::unique_ptr<Process> program_;

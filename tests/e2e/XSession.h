@@ -1,9 +1,10 @@
 #pragma once
 
 // The processes of an end-to-end test: a private X server (Xvfb), the operator's hands on it
-// (xdotool), and the real echowarden in a sandbox: its own home, configuration and working
-// folders, and a hard link of the program, so that the default log beside it lands there too.
+// (xdotool), and the real echowarden in a sandbox folder: its home, configuration, working
+// folder and a hard link of the program, so that the default log beside it lands there too.
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -12,16 +13,13 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sched.h>
-#include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace ew::e2e {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -37,10 +35,9 @@ template <typename Cond> bool waitUntil(Cond cond, std::chrono::milliseconds lim
     return true;
 }
 
-inline std::string readFile(const fs::path& path) {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // A started process, killed when this goes, so that a failing test leaves nothing running.
@@ -58,18 +55,19 @@ struct Process : QProcess {
 // hands on it, working the windows through xdotool as a person at the screen would.
 class XServer {
 public:
-    bool start(const fs::path& logDir) {
+    bool start(const QString& logFile) {
         if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
             QStandardPaths::findExecutable("xdotool").isEmpty())
             return false;
-        xvfb_.setStandardErrorFile(QString::fromStdString((logDir / "xvfb.log").string()));
+        xvfb_.setStandardErrorFile(logFile);
         xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         waitUntil([&] { return xvfb_.waitForReadyRead(50) || !xvfb_.running(); }, 10s);
         env_.insert("DISPLAY", ":" + QString::fromLatin1(xvfb_.readLine()).trimmed());
         env_.remove("XAUTHORITY");
+        env_.remove("DBUS_SESSION_BUS_ADDRESS");
         return xvfb_.running();
     }
-    const QProcessEnvironment& environment() const { return env_; }
+    QProcessEnvironment environment() const { return env_; }
 
     // The first visible window whose whole title is title: now, or within limit.
     std::optional<QString> findWindow(const QString& title, std::chrono::milliseconds limit = 0s) {
@@ -85,7 +83,8 @@ public:
         p.start("xdotool", args);
         if (!p.waitForFinished(ToolLimitMs) || p.exitCode())
             return std::nullopt;
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+        return QString::fromLocal8Bit(p.readAllStandardOutput())
+            .split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
     }
 
 private:
@@ -93,54 +92,31 @@ private:
     QProcessEnvironment env_ = QProcessEnvironment::systemEnvironment();
 };
 
-struct Sandbox {
-    Sandbox() {
-        for (const fs::path& d : {config(), home(), work(), appDir()})
-            fs::create_directories(d);
-        fs::permissions(home(), fs::perms::owner_all); // it is the runtime folder too
-        std::error_code ec;
-        fs::create_hard_link(EW_BINARY, program(), ec);
-        if (ec)
-            fs::copy_file(EW_BINARY, program(), fs::copy_options::overwrite_existing);
-    }
-    fs::path root() const { return dir.path().toStdString(); }
-    fs::path config() const { return root() / "config"; }
-    fs::path home() const { return root() / "home"; }
-    fs::path work() const { return root() / "work"; }
-    fs::path appDir() const { return root() / "app"; }
-    fs::path program() const { return appDir() / "echowarden"; }
-    fs::path settingsFile() const { return config() / "8R1" / "8R1.ini"; }
-    fs::path defaultLog() const { return appDir() / "Ping.Log"; }
-    fs::path programOutput() const { return root() / "program-output.txt"; }
-
-    QTemporaryDir dir;
-};
-
-// Starts the program on the X server, inside the network namespace at netns when given.
-inline bool startProgram(Process& p, const Sandbox& box, const XServer& x,
-                         const std::string& netns) {
+// Starts the program, linked into the sandbox folder, on the X server and inside the network
+// namespace at netns when given; its configuration goes to config/, its output to output.txt.
+inline bool startProgram(Process& p, const QDir& box, const XServer& x, const std::string& netns) {
+    // A hard link: the program finds its own folder through it.
+    if (::link(EW_BINARY, box.filePath("echowarden").toLocal8Bit().constData()) != 0)
+        QFile::copy(EW_BINARY, box.filePath("echowarden"));
     QProcessEnvironment env = x.environment();
     // A fixed locale gives fixed date and time texts and a UTF-8 log.
-    for (const auto& [name, value] : {std::pair<QString, fs::path>{"XDG_CONFIG_HOME", box.config()},
-                                      {"HOME", box.home()},
-                                      {"XDG_RUNTIME_DIR", box.home()},
+    for (const auto& [name, value] : {std::pair{"XDG_CONFIG_HOME", box.filePath("config")},
+                                      {"HOME", box.path()},
+                                      {"XDG_RUNTIME_DIR", box.path()},
                                       {"QT_QPA_PLATFORM", "xcb"},
-                                      {"LC_ALL", "C.UTF-8"},
-                                      {"ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1"}})
-        env.insert(name, QString::fromStdString(value.string()));
-    env.remove("DBUS_SESSION_BUS_ADDRESS");
+                                      {"LC_ALL", "C.UTF-8"}})
+        env.insert(name, value);
     p.setProcessEnvironment(env);
-    p.setWorkingDirectory(QString::fromStdString(box.work().string()));
-    p.setStandardOutputFile(QString::fromStdString(box.programOutput().string()),
-                            QIODevice::Append);
-    p.setStandardErrorFile(QString::fromStdString(box.programOutput().string()), QIODevice::Append);
+    p.setWorkingDirectory(box.path());
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardOutputFile(box.filePath("output.txt"), QIODevice::Append);
     const int ns = netns.empty() ? -1 : ::open(netns.c_str(), O_RDONLY | O_CLOEXEC);
     // Between fork and exec: the system call alone, which moves the child only.
     p.setChildProcessModifier([ns] {
         if (ns >= 0 && ::setns(ns, CLONE_NEWNET) != 0)
             ::_exit(127);
     });
-    p.start(QString::fromStdString(box.program().string()), {});
+    p.start(box.filePath("echowarden"), {});
     const bool started = p.waitForStarted(ToolLimitMs);
     if (ns >= 0)
         ::close(ns);

@@ -26,9 +26,9 @@ protected:
 
 // Every entry in list order: a reply from loopback within the 1 s time-out, a failure from the
 // host that never answers.
-void expectListOrder(const LogRun& run, const std::vector<std::string>& addresses) {
-    for (std::size_t i = 0; i < run.entries.size(); ++i) {
-        const LogEntry& e = run.entries[i];
+void expectListOrder(const std::vector<LogEntry>& run, const std::vector<std::string>& addresses) {
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        const LogEntry& e = run[i];
         ASSERT_EQ(e.address, addresses[i % addresses.size()]) << "entry " << i;
         EXPECT_EQ(e.reply, e.address == Loopback) << "entry " << i;
         EXPECT_LE(e.roundTripMs, 1000) << "entry " << i;
@@ -42,7 +42,7 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     std::vector<std::string> addresses{Loopback};
     if (const auto silent = silentHost())
         addresses.push_back(*silent);
-    Settings stored{{"LogFilePath", box_.defaultLog().string()}};
+    Settings stored{{"LogFilePath", box_.filePath("Ping.Log").toStdString()}};
     std::istringstream keys(
         "UnattendedTo=0 UnattendedFrom=0 SaveSettingsOnExit=True Unattended=False "
         "PingWithBytes=32 Timeout=1 IntervalMinutes=False IntervalSeconds=True "
@@ -52,22 +52,22 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
         std::getline(keys >> std::ws, stored[key], ' ');
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
-    writeSettings(box_.settingsFile(), stored);
+    writeSettings(settingsFile(), stored);
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(logGrows(3 * addresses.size())) << output();
     ASSERT_TRUE(click(controls::cmdStopPing));
     ASSERT_TRUE(exitProgram());
 
-    const std::string first = readFile(box_.defaultLog());
-    ParsedLog log = parseLog(first);
-    ASSERT_EQ(log.problem, "");
-    ASSERT_EQ(log.runs.size(), 1u);
-    EXPECT_EQ(log.runs[0].entries.size() % addresses.size(), 0u) << "a pass was cut short";
-    expectListOrder(log.runs[0], addresses);
-    EXPECT_EQ(readSettings(box_.settingsFile()), stored);
+    const std::string first = log();
+    ParsedLog parsed = parseLog(first);
+    ASSERT_EQ(parsed.problem, "");
+    ASSERT_EQ(parsed.runs.size(), 1u);
+    EXPECT_EQ(parsed.runs[0].size() % addresses.size(), 0u) << "a pass was cut short";
+    expectListOrder(parsed.runs[0], addresses);
+    EXPECT_EQ(readSettings(settingsFile()), stored);
 
-    writeSettings(box_.settingsFile(), {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
+    writeSettings(settingsFile(), {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(x_.findWindow("Log File", WindowLimit)) << "no question about the log present";
@@ -76,12 +76,12 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     ASSERT_TRUE(logGrows(20)) << output();
     program_->kill();
 
-    const std::string bytes = readFile(box_.defaultLog());
+    const std::string bytes = log();
     ASSERT_TRUE(bytes.starts_with(first)) << "No keeps the old lines";
-    log = parseLog(bytes);
-    ASSERT_EQ(log.problem, "");
-    ASSERT_EQ(log.runs.size(), 2u);
-    expectListOrder(log.runs[1], addresses);
+    parsed = parseLog(bytes);
+    ASSERT_EQ(parsed.problem, "");
+    ASSERT_EQ(parsed.runs.size(), 2u);
+    expectListOrder(parsed.runs[1], addresses);
 }
 
 } // namespace
