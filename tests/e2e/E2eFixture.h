@@ -2,7 +2,7 @@
 
 // The fixture of the end-to-end tests: a sandbox folder, a private X server and the operator,
 // the program started on them (inside a private network when a test asks for one) and worked
-// through its main window; its output and files stay in <build>/e2e-artifacts/<test>/.
+// through its main window.
 
 #include "e2e/OperatorFiles.h"
 #include "e2e/XSession.h"
@@ -31,17 +31,12 @@ protected:
         if (!x_.start(box_.filePath("xvfb.log")))
             GTEST_SKIP() << "no X server for the end-to-end tests (Xvfb, xdotool)";
     }
+    // A failed test leaves its sandbox (the program's output, log and settings) behind.
     void TearDown() override {
         program_.reset();
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        const QDir kept(QFileInfo(EW_BINARY).dir().filePath(
-            QStringLiteral("e2e-artifacts/%1.%2").arg(test->test_suite_name(), test->name())));
-        kept.mkpath(".");
-        for (const char* file : {"output.txt", "xvfb.log", "Ping.Log", "config/8R1/8R1.ini"}) {
-            const QString copy = kept.filePath(QFileInfo(file).fileName());
-            QFile::remove(copy);
-            QFile::copy(box_.filePath(file), copy);
-        }
+        box_.setAutoRemove(!HasFailure());
+        if (HasFailure())
+            std::cout << "[ sandbox  ] " << box_.path().toStdString() << "\n";
     }
 
     // Starts the program (in the private network's client side when one was made) and waits

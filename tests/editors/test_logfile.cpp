@@ -151,16 +151,5 @@ INSTANTIATE_TEST_SUITE_P(Paths, LogWriteFailure,
                          ::testing::Values("%1/gone/x.log", "%1", "/dev/full"),
                          [](const auto& row) { return UnwritableNames[row.index]; });
 
-// Open Log shows the log that was set, never an edit not yet set, or says it is missing.
-TEST_F(LogFileTest, OpenLogShowsTheSetFileOrSaysItIsMissing) {
-    logTo(logPath);
-    ui().cmdOpenLog->click();
-    QFile(logPath).open(QIODevice::WriteOnly);
-    ui().txtLog->setText(dir.filePath(QStringLiteral("edited.log")));
-    ui().cmdOpenLog->click();
-    EXPECT_EQ(fakes.launcher.editorOpened, QStringList{logPath});
-    EXPECT_EQ(boxesTitled("Error opening log"), 1u);
-}
-
 } // namespace
 } // namespace ew::test

@@ -42,21 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
         SpinCase{"Timeout", "2.5", +1, "3.5", "4.5"}, SpinCase{"Timeout", "ab", +1, "ab", "ab"}),
     [](const auto& row) { return row.param.field + std::to_string(row.index); });
 
-// The four spinners share one last position: a move counts only one step away from it.
-TEST_F(MainWindowTest, SpinnersShareTheLastPositionSeen) {
-    load();
-    ui().txtAttempts->setText(QStringLiteral("3"));
-    state().lastScrollValue = 0;
-    click(ui().vsbTimeout, +1);
-    click(ui().vsbTimeout, +1);  // the shared position is now -2
-    click(ui().vsbAttempts, +1); // -1 - (-2) = +1: taken as the lower arrow
-    EXPECT_EQ(ui().txtAttempts->text(), QStringLiteral("2"));
-    for (int i = 0; i < 3; ++i)
-        click(ui().vsbTimeout, -1); // the shared position is now 1
-    click(ui().vsbAttempts, +1);    // -1 to -2: three steps away, no change
-    EXPECT_EQ(ui().txtAttempts->text(), QStringLiteral("2"));
-}
-
 struct ReplaceCase {
     const char *field, *typed, *shown;
 };

@@ -7,13 +7,13 @@
 #include "settings/SettingsKeys.h"
 
 #include <QApplication>
-#include <QWidget>
 #include <QDateTime>
 #include <QHash>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <optional>

@@ -97,12 +97,6 @@ bool NetNamespace::setSysctl(const std::string& key, const std::string& value) c
     return exec({"sysctl", "-qw", key + "=" + value});
 }
 
-std::string NetNamespace::sysctl(const std::string& key) const {
-    std::string value;
-    exec({"sysctl", "-n", key}, &value);
-    return value.substr(0, value.find('\n'));
-}
-
 TestNet::TestNet() : client_(NetNamespace::create(&whyNot_)) {
     if (client_ &&
         !(client_->exec({"ip", "route", "add", "unreachable", "10.77.250.0/24"}) &&

@@ -35,7 +35,6 @@ public:
     // Runs a program inside the namespace, killed after 10 s; true when it exits with 0.
     bool exec(const std::vector<std::string>& argv, std::string* output = nullptr) const;
     bool setSysctl(const std::string& key, const std::string& value) const;
-    std::string sysctl(const std::string& key) const;
 
 private:
     explicit NetNamespace(int fd) : fd_(fd) {}
