@@ -1,15 +1,10 @@
 #pragma once
 
-// Private test networks of network namespaces, so that tests can ping hosts that answer, never
-// answer, answer late or answer in another's name, without a packet leaving this machine. The
-// namespaces are anonymous, held only by file descriptors of the test process: they go with
-// it even when it crashes, and parallel test processes cannot collide. Building them needs
-// root, ip and nsenter; where that fails, usable() is false and whyNot() says why:
-//
-//     ew::test::TestNet net;
-//     EW_REQUIRE_TESTNET(net);
-//     auto quiet = net.addSilentHost();
-//     net.runInClient([&] { /* sockets opened here live in the client namespace */ });
+// Private test networks of anonymous network namespaces, held only by file descriptors of the
+// test process (they go with it even when it crashes; parallel tests cannot collide), so that
+// tests can ping hosts that answer, never answer, answer late or answer in another's name
+// without a packet leaving this machine. They need root, ip and nsenter; where that fails,
+// usable() is false and whyNot() says why (EW_REQUIRE_TESTNET skips the test).
 
 #include <chrono>
 #include <functional>
