@@ -60,7 +60,8 @@ public:
             QStandardPaths::findExecutable("xdotool").isEmpty())
             return false;
         xvfb_.setStandardErrorFile(logFile);
-        xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                             "-noreset"});
         waitUntil([&] { return xvfb_.waitForReadyRead(50) || !xvfb_.running(); }, 10s);
         env_.insert("DISPLAY", ":" + QString::fromLatin1(xvfb_.readLine()).trimmed());
         env_.remove("XAUTHORITY");
