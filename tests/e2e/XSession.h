@@ -1,10 +1,8 @@
 #pragma once
 
 // The processes of an end-to-end test: a private X server (Xvfb), the operator's hands on it
-// (xdotool), and the real echowarden in a sandbox folder: its home, configuration, working
-// folder and a hard link of the program, so that the default log beside it lands there too.
+// (xdotool), and the real echowarden in a sandbox of its own.
 
-#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -13,6 +11,8 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
 #include <sched.h>
 #include <thread>
@@ -20,6 +20,7 @@
 
 namespace ew::e2e {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -35,9 +36,26 @@ template <typename Cond> bool waitUntil(Cond cond, std::chrono::milliseconds lim
     return true;
 }
 
-inline QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+inline std::string readFile(const fs::path& path) {
+    QFile f(QString::fromStdString(path.string()));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+inline QString qpath(const fs::path& p) {
+    return QString::fromStdString(p.string());
+}
+
+// A helper program's standard output, or nullopt when it failed or hung.
+inline std::optional<QString> runTool(const QString& program, const QStringList& args,
+                                      const QProcessEnvironment& env) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(ToolLimitMs))
+        p.kill(), p.waitForFinished();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode())
+        return std::nullopt;
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
 // A started process, killed when this goes, so that a failing test leaves nothing running.
@@ -49,17 +67,23 @@ struct Process : QProcess {
         if (running())
             ::kill(pid_t(processId()), SIGKILL), waitForFinished(ToolLimitMs);
     }
+    // Waits for the program to end by itself, with exit code 0 and no crash.
+    ::testing::AssertionResult endedCleanly() {
+        if (waitUntil([&] { return !running(); }, 20s) && exitStatus() == NormalExit && !exitCode())
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "it did not end, or crashed or failed";
+    }
 };
 
 // Xvfb on the first free display, which it names once it takes clients; and the operator's
 // hands on it, working the windows through xdotool as a person at the screen would.
 class XServer {
 public:
-    bool start(const QString& logFile) {
+    bool start(const fs::path& logFile) {
         if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
             QStandardPaths::findExecutable("xdotool").isEmpty())
             return false;
-        xvfb_.setStandardErrorFile(logFile);
+        xvfb_.setStandardErrorFile(qpath(logFile));
         xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
                              "-noreset"});
         waitUntil([&] { return xvfb_.waitForReadyRead(50) || !xvfb_.running(); }, 10s);
@@ -79,13 +103,9 @@ public:
     }
     // xdotool's output in words, or nullopt when it failed.
     std::optional<QStringList> xdo(const QStringList& args) {
-        Process p;
-        p.setProcessEnvironment(env_);
-        p.start("xdotool", args);
-        if (!p.waitForFinished(ToolLimitMs) || p.exitCode())
-            return std::nullopt;
-        return QString::fromLocal8Bit(p.readAllStandardOutput())
-            .split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+        const auto out = runTool("xdotool", args, env_);
+        return out ? std::optional(out->split(QRegularExpression("\\s+"), Qt::SkipEmptyParts))
+                   : std::nullopt;
     }
 
 private:
@@ -93,31 +113,51 @@ private:
     QProcessEnvironment env_ = QProcessEnvironment::systemEnvironment();
 };
 
-// Starts the program, linked into the sandbox folder, on the X server and inside the network
-// namespace at netns when given; its configuration goes to config/, its output to output.txt.
-inline bool startProgram(Process& p, const QDir& box, const XServer& x, const std::string& netns) {
-    // A hard link: the program finds its own folder through it.
-    if (::link(EW_BINARY, box.filePath("echowarden").toLocal8Bit().constData()) != 0)
-        QFile::copy(EW_BINARY, box.filePath("echowarden"));
+// The program's own folders in a temporary one, and a hard link of it: the program finds its
+// own folder, where the default log goes, through it.
+struct Sandbox {
+    Sandbox() {
+        for (const fs::path& d : {config(), work(), appDir()})
+            fs::create_directories(d);
+        std::error_code ec;
+        fs::create_hard_link(EW_BINARY, program(), ec);
+        if (ec)
+            fs::copy_file(EW_BINARY, program(), fs::copy_options::overwrite_existing);
+    }
+    fs::path root() const { return dir.path().toStdString(); }
+    fs::path config() const { return root() / "config"; }
+    fs::path work() const { return root() / "work"; }
+    fs::path appDir() const { return root() / "app"; }
+    fs::path program() const { return appDir() / "echowarden"; }
+    fs::path settingsFile() const { return config() / "8R1" / "8R1.ini"; }
+    fs::path defaultLog() const { return appDir() / "Ping.Log"; }
+    fs::path programOutput() const { return root() / "program-output.txt"; }
+
+    QTemporaryDir dir;
+};
+
+// Starts the program on the X server, inside the network namespace at netns when given.
+inline bool startProgram(Process& p, const Sandbox& box, const XServer& x,
+                         const std::string& netns) {
     QProcessEnvironment env = x.environment();
     // A fixed locale gives fixed date and time texts and a UTF-8 log.
-    for (const auto& [name, value] : {std::pair{"XDG_CONFIG_HOME", box.filePath("config")},
-                                      {"HOME", box.path()},
-                                      {"XDG_RUNTIME_DIR", box.path()},
+    for (const auto& [name, value] : {std::pair<QString, fs::path>{"XDG_CONFIG_HOME", box.config()},
+                                      {"HOME", box.root()},
+                                      {"XDG_RUNTIME_DIR", box.root()},
                                       {"QT_QPA_PLATFORM", "xcb"},
                                       {"LC_ALL", "C.UTF-8"}})
-        env.insert(name, value);
+        env.insert(name, qpath(value));
     p.setProcessEnvironment(env);
-    p.setWorkingDirectory(box.path());
+    p.setWorkingDirectory(qpath(box.work()));
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setStandardOutputFile(box.filePath("output.txt"), QIODevice::Append);
+    p.setStandardOutputFile(qpath(box.programOutput()), QIODevice::Append);
     const int ns = netns.empty() ? -1 : ::open(netns.c_str(), O_RDONLY | O_CLOEXEC);
     // Between fork and exec: the system call alone, which moves the child only.
     p.setChildProcessModifier([ns] {
         if (ns >= 0 && ::setns(ns, CLONE_NEWNET) != 0)
             ::_exit(127);
     });
-    p.start(box.filePath("echowarden"), {});
+    p.start(qpath(box.program()), {});
     const bool started = p.waitForStarted(ToolLimitMs);
     if (ns >= 0)
         ::close(ns);

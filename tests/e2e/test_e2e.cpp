@@ -42,7 +42,7 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     std::vector<std::string> addresses{Loopback};
     if (const auto silent = silentHost())
         addresses.push_back(*silent);
-    Settings stored{{"LogFilePath", box_.filePath("Ping.Log").toStdString()}};
+    Settings stored{{"LogFilePath", box_.defaultLog().string()}};
     std::istringstream keys(
         "UnattendedTo=0 UnattendedFrom=0 SaveSettingsOnExit=True Unattended=False "
         "PingWithBytes=32 Timeout=1 IntervalMinutes=False IntervalSeconds=True "
@@ -52,22 +52,23 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
         std::getline(keys >> std::ws, stored[key], ' ');
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
-    writeSettings(settingsFile(), stored);
+    writeSettings(qpath(box_.settingsFile()), stored);
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(logGrows(3 * addresses.size())) << output();
     ASSERT_TRUE(click(controls::cmdStopPing));
     ASSERT_TRUE(exitProgram());
 
-    const std::string first = log();
+    const std::string first = readFile(box_.defaultLog());
     ParsedLog parsed = parseLog(first);
     ASSERT_EQ(parsed.problem, "");
     ASSERT_EQ(parsed.runs.size(), 1u);
     EXPECT_EQ(parsed.runs[0].size() % addresses.size(), 0u) << "a pass was cut short";
     expectListOrder(parsed.runs[0], addresses);
-    EXPECT_EQ(readSettings(settingsFile()), stored);
+    EXPECT_EQ(storedSettings(), stored);
 
-    writeSettings(settingsFile(), {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
+    writeSettings(qpath(box_.settingsFile()),
+                  {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(x_.findWindow("Log File", WindowLimit)) << "no question about the log present";
@@ -76,7 +77,7 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     ASSERT_TRUE(logGrows(20)) << output();
     program_->kill();
 
-    const std::string bytes = log();
+    const std::string bytes = readFile(box_.defaultLog());
     ASSERT_TRUE(bytes.starts_with(first)) << "No keeps the old lines";
     parsed = parseLog(bytes);
     ASSERT_EQ(parsed.problem, "");

@@ -1,5 +1,11 @@
 #include "support/Fakes.h"
 
+#include "settings/SettingsKeys.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <ostream>
+
 namespace ew::test {
 
 std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,

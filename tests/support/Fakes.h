@@ -7,17 +7,19 @@
 #include "settings/SettingsKeys.h"
 
 #include <QApplication>
+#include <QWidget>
+#include <ostream>
+
 #include <QDateTime>
 #include <QHash>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 #include <deque>
 #include <functional>
+#include <iosfwd>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
