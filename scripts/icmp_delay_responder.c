@@ -7,6 +7,9 @@
  * net.ipv6.icmp.echo_ignore_all=1); otherwise every request is answered twice.
  *
  * Usage: icmp_delay_responder [-d delay_ms] [-L lifetime_s] [-n max_replies]
+ *                             [-4 source_ipv4] [-6 source_ipv6]
+ * With -4/-6 the replies leave from that address of the namespace instead of the one asked:
+ * a stranger answering in another host's name, which a pinger must not take for the reply.
  * Bounded: exits after lifetime_s seconds (default 14400) or max_replies
  * replies (default 10000000); pending queue is capped (excess requests dropped).
  * Build: gcc -O2 -Wall -o icmp_delay_responder icmp_delay_responder.c
@@ -85,14 +88,19 @@ static void enqueue(int v6, const struct sockaddr_storage* from, socklen_t fl,
 
 int main(int argc, char** argv) {
     long delay_ms = 50, lifetime_s = 14400, max_replies = 10000000;
+    const char *source4 = NULL, *source6 = NULL;
     int opt;
-    while ((opt = getopt(argc, argv, "d:L:n:")) != -1) {
+    while ((opt = getopt(argc, argv, "d:L:n:4:6:")) != -1) {
         if (opt == 'd')
             delay_ms = strtol(optarg, NULL, 10);
         else if (opt == 'L')
             lifetime_s = strtol(optarg, NULL, 10);
         else if (opt == 'n')
             max_replies = strtol(optarg, NULL, 10);
+        else if (opt == '4')
+            source4 = optarg;
+        else if (opt == '6')
+            source6 = optarg;
         else {
             fprintf(stderr, "usage: %s [-d delay_ms] [-L lifetime_s] [-n max_replies]\n", argv[0]);
             return 2;
@@ -102,6 +110,20 @@ int main(int argc, char** argv) {
     int s6 = socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
     if (s4 < 0 || s6 < 0) {
         perror("socket");
+        return 1;
+    }
+    /* Replies leave through sockets of their own: a bound raw socket would only see the
+     * requests addressed to its address. */
+    int o4 = s4, o6 = s6;
+    struct sockaddr_in a4 = {.sin_family = AF_INET};
+    struct sockaddr_in6 a6 = {.sin6_family = AF_INET6};
+    if ((source4 && ((o4 = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)) < 0 ||
+                     inet_pton(AF_INET, source4, &a4.sin_addr) != 1 ||
+                     bind(o4, (struct sockaddr*)&a4, sizeof a4) != 0)) ||
+        (source6 && ((o6 = socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6)) < 0 ||
+                     inet_pton(AF_INET6, source6, &a6.sin6_addr) != 1 ||
+                     bind(o6, (struct sockaddr*)&a6, sizeof a6) != 0))) {
+        perror("source address");
         return 1;
     }
     struct icmp6_filter f6;
@@ -122,7 +144,7 @@ int main(int argc, char** argv) {
         /* send everything that is due (constant delay => FIFO order) */
         while (qcount && q[qhead].due_ns <= t) {
             struct pending* p = &q[qhead];
-            if (sendto(p->v6 ? s6 : s4, p->data, p->len, 0, (struct sockaddr*)&p->to, p->tolen) >=
+            if (sendto(p->v6 ? o6 : o4, p->data, p->len, 0, (struct sockaddr*)&p->to, p->tolen) >=
                 0)
                 replies++;
             qhead = (qhead + 1) % QCAP;

@@ -1,6 +1,14 @@
 #pragma once
 
+// Fakes of the platform seams: each records what the program asked of it and answers from a
+// script, so that a test can start from any outside state and see every effect.
+
 #include "platform/Platform.h"
+#include "settings/SettingsKeys.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <ostream>
 
 #include <QDateTime>
 #include <QHash>
@@ -71,38 +79,58 @@ private:
 
 class FakeClock final : public Clock {
 public:
-    FakeClock() : now_(QDate(2026, 12, 7), QTime(10, 0, 0)) {}
     QDateTime now() const override { return now_; }
     void set(const QDateTime& t) { now_ = t; }
     void setTime(const QTime& t) { now_.setTime(t); }
     void advanceSecs(qint64 s) { now_ = now_.addSecs(s); }
-    void advanceMs(qint64 ms) { now_ = now_.addMSecs(ms); }
 
 private:
-    QDateTime now_;
+    QDateTime now_{QDate(2026, 12, 7), QTime(10, 0, 0)};
 };
 
+// Values under "app/section/key"; every save also lands in writes as "key=value", in order.
 class FakeStore final : public SettingsStore {
 public:
     std::optional<QString> get(const QString& app, const QString& section,
-                               const QString& key) override;
+                               const QString& key) override {
+        return at(app + '/' + section + '/' + key);
+    }
     void save(const QString& app, const QString& section, const QString& key,
-              const QString& value) override;
-    bool flush(const QString& app, QString* reason) override;
-    QString location(const QString& app) const override;
+              const QString& value) override {
+        values.insert(app + '/' + section + '/' + key, value);
+        writes << key + '=' + value;
+    }
+    bool flush(const QString&, QString* reason) override {
+        ++flushes;
+        if (failWrites && reason)
+            *reason = QStringLiteral("the file is read-only");
+        return !failWrites;
+    }
+    QString location(const QString& app) const override {
+        return "/fake/config/" + app + '/' + app + ".ini";
+    }
+    // The program's own app and section.
+    void put(const QString& key, const QString& value) {
+        values.insert(keys::App + '/' + keys::Section + '/' + key, value);
+    }
+    std::optional<QString> value(const QString& key) const {
+        return at(keys::App + '/' + keys::Section + '/' + key);
+    }
 
-    // Values addressed as "app/section/key".
     QHash<QString, QString> values;
-    // Every save in order, as "key=value".
     QStringList writes;
     int flushes = 0;
     bool failWrites = false;
-    // Convenience for the program's own app and section.
-    void put(const QString& key, const QString& value);
-    std::optional<QString> value(const QString& key) const;
+
+private:
+    std::optional<QString> at(const QString& path) const {
+        const auto it = values.constFind(path);
+        return it == values.constEnd() ? std::nullopt : std::optional<QString>(*it);
+    }
 };
 
-// Answers message boxes from a queue (then with the default) and records each box.
+// Answers Yes/No boxes from answers (then No), records each box; whileOpen runs while a box
+// is "open" (e.g. to deliver timer ticks meanwhile).
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Box {
@@ -112,17 +140,28 @@ public:
         MsgButtons buttons;
         bool operator==(const Box&) const = default;
     };
-    MsgAnswer show(QWidget* parent, const QString& text, const QString& title, MsgIcon icon,
-                   MsgButtons buttons) override;
+    MsgAnswer show(QWidget*, const QString& text, const QString& title, MsgIcon icon,
+                   MsgButtons buttons) override {
+        shown.push_back({text, title, icon, buttons});
+        if (whileOpen)
+            whileOpen(shown.back());
+        if (buttons == MsgButtons::Ok)
+            return MsgAnswer::Ok;
+        if (answers.empty())
+            return MsgAnswer::No;
+        const MsgAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
     std::deque<MsgAnswer> answers;
-    MsgAnswer defaultYesNo = MsgAnswer::No;
-    // Runs while the box is "open" (e.g. to deliver timer ticks meanwhile).
     std::function<void(const Box&)> whileOpen;
     std::vector<Box> shown;
 };
 
-// Spells a box out in failure messages.
-void PrintTo(const FakeMessageBoxes::Box& box, std::ostream* os);
+inline void PrintTo(const FakeMessageBoxes::Box& box, std::ostream* os) {
+    *os << '"' << box.title.toStdString() << "\": \"" << box.text.toStdString() << "\" (icon "
+        << int(box.icon) << ", buttons " << int(box.buttons) << ')';
+}
 
 class FakeLauncher final : public Launcher {
 public:
@@ -130,8 +169,14 @@ public:
         QString program;
         QStringList arguments;
     };
-    bool start(const QString& program, const QStringList& arguments) override;
-    bool openInTextEditor(const QString& path) override;
+    bool start(const QString& program, const QStringList& arguments) override {
+        started.push_back({program, arguments});
+        return succeed;
+    }
+    bool openInTextEditor(const QString& path) override {
+        editorOpened << path;
+        return succeed;
+    }
     std::vector<Start> started;
     QStringList editorOpened;
     bool succeed = true;
@@ -143,20 +188,20 @@ public:
     int beeps = 0;
 };
 
-// Places the pointer over a chosen widget (or at a point) and names the active window.
+// The pointer at pos, over the widget under (when set) or the real one there.
 class FakeWindowProbe final : public WindowProbe {
 public:
     QPoint cursorPos() const override { return pos; }
-    QWidget* widgetAt(const QPoint& globalPos) const override;
+    QWidget* widgetAt(const QPoint& at) const override {
+        return under ? under->data() : QApplication::widgetAt(at);
+    }
     QWidget* activeWindow() const override { return active; }
 
     QPoint pos{100, 100};
-    // When set, widgetAt answers with this widget, else with the real widget under pos.
     std::optional<QPointer<QWidget>> under;
     QPointer<QWidget> active;
 };
 
-// All fakes in one place, and the Platform that refers to them.
 struct FakePlatform {
     FakeEcho echo;
     FakeStore store;
@@ -165,9 +210,7 @@ struct FakePlatform {
     FakeLauncher launcher;
     FakeBeeper beeper;
     FakeWindowProbe windows;
-    Platform platform() {
-        return Platform{echo, store, clock, messages, launcher, beeper, windows};
-    }
+    Platform platform() { return {echo, store, clock, messages, launcher, beeper, windows}; }
 };
 
 } // namespace ew::test

@@ -9,8 +9,7 @@
 
 namespace ew::test {
 
-// A main window on fakes, loaded as at program start (or not, for tests that prepare the
-// store first and call load() themselves).
+// A main window on fakes, not yet loaded: tests prepare the store, then call load().
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { window = makeWindow(); }
@@ -21,9 +20,8 @@ protected:
         w->setEndProgram([this] { ++endRequests; });
         return w;
     }
-    // Form_Load on the current window.
     void load() { window->Form_Load(); }
-    // A fresh window on the same fakes (a restart of the program).
+    // The program started again on the same store.
     void restart() {
         window.reset();
         window = makeWindow();
@@ -31,7 +29,6 @@ protected:
     }
     Ui::frmEchoWarden& ui() { return window->ui(); }
     ProgramState& state() { return window->state(); }
-    // The entries of the address list, in order.
     QStringList ipList() {
         QStringList out;
         for (int i = 0; i < ui().lstIPList->count(); ++i)

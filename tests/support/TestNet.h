@@ -1,18 +1,10 @@
 #pragma once
 
-// Private test networks made of network namespaces, so that tests can ping hosts that answer,
-// never answer or answer late without sending a single packet off this machine.
-//
-// The namespaces are anonymous and held only by file descriptors of the test process: they
-// vanish with the process even when it crashes, and parallel test processes cannot collide.
-// Building them needs root (CAP_SYS_ADMIN and CAP_NET_ADMIN), ip (iproute2) and nsenter
-// (util-linux); where that is missing, usable() is false and whyNot() says why, so the test
-// can skip:
-//
-//     ew::test::TestNet net;
-//     EW_REQUIRE_TESTNET(net);
-//     auto quiet = net.addSilentHost();
-//     net.runInClient([&] { /* sockets opened here live in the client namespace */ });
+// Private test networks of anonymous network namespaces, held only by file descriptors of the
+// test process (they go with it even when it crashes; parallel tests cannot collide), so that
+// tests can ping hosts that answer, never answer, answer late or answer in another's name
+// without a packet leaving this machine. They need root, ip and nsenter; where that fails,
+// usable() is false and whyNot() says why (EW_REQUIRE_TESTNET skips the test).
 
 #include <chrono>
 #include <functional>
@@ -31,22 +23,13 @@ public:
     NetNamespace(const NetNamespace&) = delete;
     NetNamespace& operator=(const NetNamespace&) = delete;
 
-    // A path naming the namespace for other programs ("ip link ... netns PATH",
-    // "nsenter --net=PATH"); valid while this object lives.
+    // Names the namespace for other programs ("nsenter --net=PATH") while this object lives.
     std::string path() const;
-
-    // Runs fn on a thread of its own that has entered the namespace, and waits for it. The
-    // thread is new each time, so nothing it caches outlives the call.
+    // Runs fn on a new thread that has entered the namespace, and waits for it.
     void run(const std::function<void()>& fn) const;
-
-    // Runs a program inside the namespace (argv[0] is looked up in PATH, then the sbin
-    // directories); true when it exits with 0. Its output and errors go to *output. Killed
-    // after 10 s.
+    // Runs a program inside the namespace, killed after 10 s; true when it exits with 0.
     bool exec(const std::vector<std::string>& argv, std::string* output = nullptr) const;
-
-    // Sets a sysctl of this namespace, e.g. ("net.ipv4.ping_group_range", "0 2147483647").
     bool setSysctl(const std::string& key, const std::string& value) const;
-    std::string sysctl(const std::string& key) const;
 
 private:
     explicit NetNamespace(int fd) : fd_(fd) {}
@@ -58,9 +41,8 @@ struct TestHost {
     std::string ipv6;
 };
 
-// A client namespace, and behind a veth pair each, hosts of three kinds:
-//   client side 10.77.N.1, fd42:77:N::1   <->   host N  10.77.N.2, fd42:77:N::2
-// Nothing has a route out. The client's ping sockets start refused, as on a default system.
+// A client namespace with no route out (its ping sockets refused, as on a default system)
+// and, behind a veth pair each, test host N at 10.77.N.2 and fd42:77:N::2.
 class TestNet {
 public:
     TestNet();
@@ -71,12 +53,12 @@ public:
     bool usable() const { return client_ != nullptr; }
     const std::string& whyNot() const { return whyNot_; }
 
-    // The kernel answers at once.
     std::optional<TestHost> addAnsweringHost();
-    // Echo requests are ignored (icmp_echo_ignore_all): every ping times out.
     std::optional<TestHost> addSilentHost();
-    // Replies come after delay, from a responder thread in the host's namespace.
     std::optional<TestHost> addDelayedHost(std::chrono::milliseconds delay);
+    // Answers at once with the request's identifier and sequence, but from another address
+    // of the host (10.77.N.3, fd42:77:N::3).
+    std::optional<TestHost> addImpostorHost();
 
     // Addresses inside the client whose route is "unreachable": sending fails at once.
     static constexpr const char* unreachableIpv4 = "10.77.250.1";
@@ -84,18 +66,17 @@ public:
 
     // Lets every group of the client open unprivileged ICMP ping sockets, or none again.
     bool allowPingSockets(bool allow = true);
-
     void runInClient(const std::function<void()>& fn) const { client_->run(fn); }
     const NetNamespace& client() const { return *client_; }
 
 private:
-    class DelayResponder;
-    std::optional<TestHost> addHost(NetNamespace** hostOut);
+    std::optional<TestHost> addHost(const std::string& mode,
+                                    const std::vector<std::string>& responder = {});
 
     std::string whyNot_;
     std::unique_ptr<NetNamespace> client_;
     std::vector<std::unique_ptr<NetNamespace>> hosts_;
-    std::vector<std::unique_ptr<DelayResponder>> responders_;
+    std::vector<int> responders_; // process ids, ended with the network
 };
 
 } // namespace ew::test

@@ -1,11 +1,15 @@
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    // Discovery and plain runs have no test environment: stay headless unless told otherwise.
+    // Discovery and plain runs have no test environment: stay headless unless told otherwise,
+    // with a private runtime folder (Qt warns in every run without one).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     QApplication app(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
