@@ -3,7 +3,7 @@
 // to 127.0.0.1 while ping floods loopback (every reply matched to its own request).
 
 #include "BenchSupport.h"
-#include "faults/LongRun.h"
+#include "LongRun.h"
 
 #include <QFile>
 #include <QTemporaryDir>

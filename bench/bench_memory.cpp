@@ -4,7 +4,7 @@
 // memory must level off instead of growing with the run.
 
 #include "BenchSupport.h"
-#include "faults/LongRun.h"
+#include "LongRun.h"
 #include "monitor/PingPass.h"
 #include "widgets/ResultsList.h"
 
