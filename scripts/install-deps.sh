@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages EchoWarden needs to build, test and be looked at.
 # Quick and silent when everything is already there: apt is only touched for missing packages.
+# Packages named on the command line are checked and installed along with these (the benchmarks'
+# set-up adds its own that way).
 set -euo pipefail
 
 PACKAGES=(
@@ -12,6 +14,7 @@ PACKAGES=(
   fonts-dejavu-core
   # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
   iputils-ping e2fsprogs
+  "$@"
 )
 
 missing=()
@@ -30,7 +33,7 @@ if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
 
-echo "install-deps: installing ${missing[*]}" >&2
+echo "$(basename "$0"): installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
