@@ -1,7 +1,7 @@
 // The window while a pass waits on hosts that never answer, seen from outside: each line shows
 // as its attempt ends, and Stop ends the run, Exit the program, within the attempt in progress.
 
-#include "e2e/E2eFixture.h"
+#include "e2e/E2e.h"
 
 #include <QFile>
 
@@ -17,10 +17,10 @@ class LiveWindow : public E2eTest {
 protected:
     // The results list as it is on the screen, as a PNG file's bytes.
     QByteArray listPicture() {
-        const QString file = qpath(box_.root() / "list.png");
+        const QString file = qpath(root() / "list.png");
         const QString crop = QStringLiteral("%1x%2+8+%3").arg(4575 / 15).arg(2010 / 15);
         runTool("import", {"-window", window_, "-crop", crop.arg(32 + menuBar_), file},
-                x_.environment());
+                env_);
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
@@ -31,7 +31,7 @@ TEST_F(LiveWindow, LinesShowAsAttemptsEndAndStopAndExitEndWithinOne) {
     if (!a || !b || !c)
         GTEST_SKIP() << "no private network with hosts that never answer here";
     const std::vector<std::string> hosts{*a, *b, *c};
-    const fs::path log = box_.root() / "live.log";
+    const fs::path log = root() / "live.log";
     ASSERT_TRUE(startProgram());
     ASSERT_NO_FATAL_FAILURE(setUpMonitoring(hosts, log));
     ASSERT_TRUE(setText(controls::txtTimeout, "2") && setText(controls::txtAttempts, "3"));

@@ -38,8 +38,8 @@ protected:
     static void SetUpTestSuite() {
         net = std::make_unique<TestNet>();
         up = net->addAnsweringHost(), silent = net->addSilentHost();
-        late = net->addDelayedHost(milliseconds(300));
-        ready = up && silent && late && net->allowPingSockets() &&
+        late = net->addDelayedHost(milliseconds(300)), impostor = net->addImpostorHost();
+        ready = up && silent && late && impostor && net->allowPingSockets() &&
                 net->client().exec({"ip", "addr", "add", "fd42:1234:5678:9abc::1", "dev", "lo"});
         // One query per lookup, and none repeated while a test runs.
         std::ofstream(conf) << "nameserver 127.0.0.1\noptions single-request timeout:30\n";
@@ -73,7 +73,7 @@ protected:
         return n;
     }
     static inline std::unique_ptr<TestNet> net;
-    static inline std::optional<ew::test::TestHost> up, silent, late;
+    static inline std::optional<ew::test::TestHost> up, silent, late, impostor;
     static inline bool ready = false;
     static inline int dns = -1;
     static inline std::string conf = testing::TempDir() + "ew-resolv-" + std::to_string(getpid());
@@ -85,7 +85,8 @@ class SocketPaths : public Echo, public ::testing::WithParamInterface<int> {
 };
 
 // White space of every kind around an address is dropped; odd sizes catch a bad checksum, big
-// ones need fragments; a late reply is not taken for a later attempt's; the reply text is cut
+// ones need fragments; a late reply is not taken for a later attempt's, nor one in the pinged
+// host's name from another of its addresses; the reply text is cut
 // to its buffer (16 bytes exactly, for the sanitizer); threads' sockets close when they end.
 TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
     const auto files = [] {
@@ -98,7 +99,8 @@ TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
             {" \t\r\n127.1\v\f", ECHO_OK}, {"::1\r\n", ECHO_OK}, {"::ffff:127.0.0.1", ECHO_OK},
             {up->ipv4, ECHO_OK}, {up->ipv6, ECHO_OK}, {"\nlocalhost\r\n", ECHO_OK},
             {silent->ipv4, ECHO_TIMEOUT}, {silent->ipv6, ECHO_TIMEOUT}, {late->ipv4, ECHO_TIMEOUT},
-            {late->ipv6, ECHO_TIMEOUT}, {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
+            {late->ipv6, ECHO_TIMEOUT}, {impostor->ipv4, ECHO_TIMEOUT},
+            {impostor->ipv6, ECHO_TIMEOUT}, {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
             {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
         // clang-format on
         for (const auto& [text, expected] : cases)

@@ -1,11 +1,6 @@
 #include "support/Fakes.h"
 
-#include "settings/SettingsKeys.h"
-
-#include <QApplication>
 #include <QThread>
-#include <QWidget>
-#include <ostream>
 
 namespace ew::test {
 

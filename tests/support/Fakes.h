@@ -7,25 +7,17 @@
 #include "settings/SettingsKeys.h"
 
 #include <QApplication>
-#include <QWidget>
-#include <ostream>
-
 #include <QDateTime>
 #include <QHash>
-#include <QPoint>
 #include <QPointer>
-#include <QString>
-#include <QStringList>
+#include <QWidget>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <iosfwd>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
+#include <ostream>
 
 namespace ew::test {
 
@@ -101,7 +93,6 @@ public:
         writes << key + '=' + value;
     }
     bool flush(const QString&, QString* reason) override {
-        ++flushes;
         if (failWrites && reason)
             *reason = QStringLiteral("the file is read-only");
         return !failWrites;
@@ -119,7 +110,6 @@ public:
 
     QHash<QString, QString> values;
     QStringList writes;
-    int flushes = 0;
     bool failWrites = false;
 
 private:
@@ -129,8 +119,7 @@ private:
     }
 };
 
-// Answers Yes/No boxes from answers (then No), records each box; whileOpen runs while a box
-// is "open" (e.g. to deliver timer ticks meanwhile).
+// Answers Yes/No boxes from answers (then No), records each box.
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Box {
@@ -143,8 +132,6 @@ public:
     MsgAnswer show(QWidget*, const QString& text, const QString& title, MsgIcon icon,
                    MsgButtons buttons) override {
         shown.push_back({text, title, icon, buttons});
-        if (whileOpen)
-            whileOpen(shown.back());
         if (buttons == MsgButtons::Ok)
             return MsgAnswer::Ok;
         if (answers.empty())
@@ -154,7 +141,6 @@ public:
         return a;
     }
     std::deque<MsgAnswer> answers;
-    std::function<void(const Box&)> whileOpen;
     std::vector<Box> shown;
 };
 
@@ -173,12 +159,8 @@ public:
         started.push_back({program, arguments});
         return succeed;
     }
-    bool openInTextEditor(const QString& path) override {
-        editorOpened << path;
-        return succeed;
-    }
+    bool openInTextEditor(const QString&) override { return succeed; }
     std::vector<Start> started;
-    QStringList editorOpened;
     bool succeed = true;
 };
 

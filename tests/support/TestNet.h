@@ -53,12 +53,14 @@ public:
     bool usable() const { return client_ != nullptr; }
     const std::string& whyNot() const { return whyNot_; }
 
-    std::optional<TestHost> addAnsweringHost();
-    std::optional<TestHost> addSilentHost();
-    std::optional<TestHost> addDelayedHost(std::chrono::milliseconds delay);
+    std::optional<TestHost> addAnsweringHost() { return addHost("answering"); }
+    std::optional<TestHost> addSilentHost() { return addHost("silent"); }
+    std::optional<TestHost> addDelayedHost(std::chrono::milliseconds delay) {
+        return addHost("responder", {"-d", std::to_string(delay.count())});
+    }
     // Answers at once with the request's identifier and sequence, but from another address
     // of the host (10.77.N.3, fd42:77:N::3).
-    std::optional<TestHost> addImpostorHost();
+    std::optional<TestHost> addImpostorHost() { return addHost("impostor", {"-d", "0"}); }
 
     // Addresses inside the client whose route is "unreachable": sending fails at once.
     static constexpr const char* unreachableIpv4 = "10.77.250.1";
