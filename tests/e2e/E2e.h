@@ -95,15 +95,13 @@ struct ParsedLog {
 };
 
 // Splits the log into runs, checking every line's form: a run begins with an empty line and
-// the header line; a file may begin with header-less lines only when allowHeaderless is set.
-inline ParsedLog parseLog(const std::string& bytes, bool allowHeaderless = false) {
+// the header line.
+inline ParsedLog parseLog(const std::string& bytes) {
     static const std::string time = "([0-9]{1,2}:[0-9]{2}:[0-9]{2}(?: ?[AaPp]\\.?[Mm]\\.?)?)";
     static const std::regex header("Started log on +.+? +at +" + time + " +Logging Total pings"),
         reply("\x1a " + time + " Reply from (.*), Time:([0-9]+) ms"),
         failure("\xe2\x80\xa0 " + time + " Ping to  (.*) --== F A I L E D ==-- ");
     ParsedLog log;
-    if (allowHeaderless)
-        log.runs.emplace_back();
     std::string line = "-";
     for (std::size_t pos = 0, end = 0; pos < bytes.size() && log.problem.empty(); pos = end + 2) {
         const bool headerNext = line.empty();
@@ -131,15 +129,6 @@ inline ParsedLog parseLog(const std::string& bytes, bool allowHeaderless = false
     return log;
 }
 
-// The keys of the program's section; nullopt when the file is not a well-formed INI file.
-inline std::optional<Settings> readSettings(const QString& file) {
-    QSettings ini(file, QSettings::IniFormat);
-    ini.beginGroup("EchoWarden");
-    Settings values;
-    for (const QString& key : ini.childKeys())
-        values[key.toStdString()] = ini.value(key).toString().toStdString();
-    return ini.status() == QSettings::NoError ? std::optional(values) : std::nullopt;
-}
 inline void writeSettings(const QString& file, const Settings& values) {
     QSettings ini(file, QSettings::IniFormat);
     for (const auto& [key, value] : values)
@@ -317,21 +306,26 @@ protected:
                waitUntil([&] { return !findWindow(title); }, WindowLimit);
     }
 
-    // Result lines in the log so far (all runs), counting complete lines only.
+    // Result lines in the log so far (all runs), counting complete lines only: their first
+    // characters begin no other line.
     static std::size_t loggedEntries(const fs::path& log) {
+        static const std::regex entry("(\x1a|\xe2\x80\xa0) [^\r\n]*\r\n");
         const std::string bytes = readFile(log);
-        std::size_t n = 0;
-        for (const auto& run : parseLog(bytes.substr(0, bytes.rfind("\r\n") + 2), true).runs)
-            n += run.size();
-        return n;
+        return std::distance(std::sregex_iterator(bytes.begin(), bytes.end(), entry), {});
     }
     bool logGrows(std::size_t more) {
         const std::size_t wanted = loggedEntries(defaultLog()) + more;
         return waitUntil([&] { return loggedEntries(defaultLog()) >= wanted; }, 60s);
     }
     std::string output() const { return readFile(root() / "program-output.txt"); }
+    // The keys of the program's section, or one that says the file is no well-formed INI file.
     Settings storedSettings() const {
-        return readSettings(settingsFile()).value_or(Settings{{"<unreadable>", ""}});
+        QSettings ini(settingsFile(), QSettings::IniFormat);
+        ini.beginGroup("EchoWarden");
+        Settings values;
+        for (const QString& key : ini.childKeys())
+            values[key.toStdString()] = ini.value(key).toString().toStdString();
+        return ini.status() == QSettings::NoError ? values : Settings{{"<unreadable>", ""}};
     }
 
     QTemporaryDir dir_;

@@ -67,8 +67,7 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     expectListOrder(parsed.runs[0], addresses);
     EXPECT_EQ(storedSettings(), stored);
 
-    writeSettings(settingsFile(),
-                  {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
+    writeSettings(settingsFile(), {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(findWindow("Log File", WindowLimit)) << "no question about the log present";

@@ -19,8 +19,7 @@ protected:
     QByteArray listPicture() {
         const QString file = qpath(root() / "list.png");
         const QString crop = QStringLiteral("%1x%2+8+%3").arg(4575 / 15).arg(2010 / 15);
-        runTool("import", {"-window", window_, "-crop", crop.arg(32 + menuBar_), file},
-                env_);
+        runTool("import", {"-window", window_, "-crop", crop.arg(32 + menuBar_), file}, env_);
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }

@@ -48,8 +48,10 @@ public:
     void interrupt() override;
     int interrupts() const { return interrupts_.load(); }
 
-    void reply(std::int32_t ms, int times = 1);
-    void fail(int times = 1, std::int16_t code = 1);
+    void reply(std::int32_t ms, int times = 1) { script.insert(script.end(), times, {0, ms}); }
+    void fail(int times = 1, std::int16_t code = 1) {
+        script.insert(script.end(), times, {code, 0});
+    }
     // Answer for calls beyond the script; replies in 1 ms by default.
     Outcome defaultOutcome{0, 1};
     // Runs during each call, on the window's thread (e.g. to advance a fake clock).
