@@ -197,13 +197,11 @@ protected:
         program_ = std::make_unique<Process>();
         QProcessEnvironment env = env_;
         // A fixed locale gives fixed date and time texts and a UTF-8 log.
-        for (const auto& [name, value] :
-             {std::pair<QString, fs::path>{"XDG_CONFIG_HOME", root() / "config"},
-              {"HOME", root()},
-              {"XDG_RUNTIME_DIR", root()},
-              {"QT_QPA_PLATFORM", "xcb"},
-              {"LC_ALL", "C.UTF-8"}})
-            env.insert(name, qpath(value));
+        env.insert("XDG_CONFIG_HOME", qpath(root() / "config"));
+        env.insert("HOME", qpath(root()));
+        env.insert("XDG_RUNTIME_DIR", qpath(root()));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("LC_ALL", "C.UTF-8");
         program_->setProcessEnvironment(env);
         program_->setWorkingDirectory(qpath(root() / "work"));
         program_->setProcessChannelMode(QProcess::MergedChannels);

@@ -42,14 +42,13 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     std::vector<std::string> addresses{Loopback};
     if (const auto silent = silentHost())
         addresses.push_back(*silent);
-    Settings stored{{"LogFilePath", defaultLog().string()}};
-    std::istringstream keys(
-        "UnattendedTo=0 UnattendedFrom=0 SaveSettingsOnExit=True Unattended=False "
-        "PingWithBytes=32 Timeout=1 IntervalMinutes=False IntervalSeconds=True "
-        "Interval=1 Beep=1 Attempts=1 EnableLoggingTotal=1 EnableLoggingFailed=1 "
-        "IntervalTenths=False");
-    for (std::string key; std::getline(keys, key, '=');)
-        std::getline(keys >> std::ws, stored[key], ' ');
+    // clang-format off
+    Settings stored{{"LogFilePath", defaultLog().string()}, {"UnattendedTo", "0"},
+        {"UnattendedFrom", "0"}, {"SaveSettingsOnExit", "True"}, {"Unattended", "False"},
+        {"PingWithBytes", "32"}, {"Timeout", "1"}, {"IntervalMinutes", "False"},
+        {"IntervalSeconds", "True"}, {"Interval", "1"}, {"Beep", "1"}, {"Attempts", "1"},
+        {"EnableLoggingTotal", "1"}, {"EnableLoggingFailed", "1"}, {"IntervalTenths", "False"}};
+    // clang-format on
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
     writeSettings(settingsFile(), stored);

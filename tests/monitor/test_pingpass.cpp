@@ -36,7 +36,7 @@ TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
 TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
     addAddress(QStringLiteral("h"));
     setAttempts(2);
-    logTo(false, false);
+    ui().txtLog->setText(logPath());
     const QStringList all = {replyText(at(10, 0, 0), QStringLiteral("h"), 4),
                              failureText(at(10, 0, 0), QStringLiteral("h"))};
     const struct {

@@ -5,7 +5,6 @@
 namespace ew::test {
 
 struct FakeEcho::Handover {
-    Call call;
     std::mutex mutex;
     std::condition_variable changed;
     bool taken = false;       // the window's thread is answering
@@ -41,7 +40,6 @@ std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,
         o = answer(call);
     } else {
         auto h = std::make_shared<Handover>();
-        h->call = call;
         {
             const std::lock_guard lock(mutex_);
             if (interrupts_.load() != asked)
@@ -52,14 +50,14 @@ std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,
         // gone, and then touches the fake no more.
         QMetaObject::invokeMethod(
             app,
-            [this, h] {
+            [this, h, call] {
                 {
                     const std::lock_guard lock(h->mutex);
                     if (h->interrupted)
                         return;
                     h->taken = true;
                 }
-                const Outcome answered = answer(h->call);
+                const Outcome answered = answer(call);
                 const std::lock_guard lock(h->mutex);
                 h->outcome = answered;
                 h->changed.notify_all();

@@ -49,9 +49,7 @@ public:
     int interrupts() const { return interrupts_.load(); }
 
     void reply(std::int32_t ms, int times = 1) { script.insert(script.end(), times, {0, ms}); }
-    void fail(int times = 1, std::int16_t code = 1) {
-        script.insert(script.end(), times, {code, 0});
-    }
+    void fail(int times = 1) { script.insert(script.end(), times, {1, 0}); }
     // Answer for calls beyond the script; replies in 1 ms by default.
     Outcome defaultOutcome{0, 1};
     // Runs during each call, on the window's thread (e.g. to advance a fake clock).
@@ -75,7 +73,6 @@ class FakeClock final : public Clock {
 public:
     QDateTime now() const override { return now_; }
     void set(const QDateTime& t) { now_ = t; }
-    void setTime(const QTime& t) { now_.setTime(t); }
     void advanceSecs(qint64 s) { now_ = now_.addSecs(s); }
 
 private:

@@ -108,13 +108,9 @@ protected:
     int passesSoFar() const { return static_cast<int>(fakes.echo.calls.size()); }
     static QString at(int h, int m, int s) { return timeOfDayText(QTime(h, m, s)); }
 
-    // Logging into a file of a fresh temporary folder; its result lines (CR LF ends).
+    // Logging (once a box asks for it) into a file of a fresh temporary folder; its result
+    // lines (CR LF ends).
     QString logPath() const { return logDir.filePath(QStringLiteral("ping.log")); }
-    void logTo(bool total, bool failed) {
-        ui().txtLog->setText(logPath());
-        setCheckValue(*ui().chkLogTotal, total ? 1 : 0);
-        setCheckValue(*ui().chkLogFailed, failed ? 1 : 0);
-    }
     QStringList loggedResults() const {
         QFile f(logPath());
         const auto lines = QString::fromUtf8(f.open(QIODevice::ReadOnly) ? f.readAll() : "");

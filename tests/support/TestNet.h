@@ -4,7 +4,7 @@
 // test process (they go with it even when it crashes; parallel tests cannot collide), so that
 // tests can ping hosts that answer, never answer, answer late or answer in another's name
 // without a packet leaving this machine. They need root, ip and nsenter; where that fails,
-// usable() is false and whyNot() says why (EW_REQUIRE_TESTNET skips the test).
+// usable() is false and whyNot() says why.
 
 #include <chrono>
 #include <functional>
@@ -82,8 +82,3 @@ private:
 };
 
 } // namespace ew::test
-
-// Skips the current gtest test when no private network can be built here.
-#define EW_REQUIRE_TESTNET(net)                                                                    \
-    if (!(net).usable())                                                                           \
-    GTEST_SKIP() << (net).whyNot()
