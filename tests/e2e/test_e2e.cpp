@@ -35,9 +35,10 @@ void expectListOrder(const std::vector<LogEntry>& run, const std::vector<std::st
     }
 }
 
-// A run every second logs whole passes under one header, and Exit stores every key back as
-// read; the next run asks about the log present while ticks fall due, No appends, and a kill
-// while it logs ten passes a second leaves only whole lines.
+// A run every second logs its passes in list order under one header (Stop drops the attempt
+// in progress: the last pass may end short), and Exit stores every key back as read; the next
+// run asks about the log present while ticks fall due, No appends, and a kill while it logs
+// ten passes a second leaves only whole lines.
 TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     std::vector<std::string> addresses{Loopback};
     if (const auto silent = silentHost())
@@ -62,7 +63,6 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     ParsedLog parsed = parseLog(first);
     ASSERT_EQ(parsed.problem, "");
     ASSERT_EQ(parsed.runs.size(), 1u);
-    EXPECT_EQ(parsed.runs[0].size() % addresses.size(), 0u) << "a pass was cut short";
     expectListOrder(parsed.runs[0], addresses);
     EXPECT_EQ(storedSettings(), stored);
 
