@@ -7,6 +7,7 @@
 
 #include "support/TestNet.h"
 
+#include <QFile>
 #include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,14 +15,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <regex>
 #include <sched.h>
 #include <thread>

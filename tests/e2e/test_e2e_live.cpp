@@ -3,8 +3,6 @@
 
 #include "e2e/E2e.h"
 
-#include <QFile>
-
 namespace ew::e2e {
 namespace {
 
