@@ -47,8 +47,6 @@ class TestNet {
 public:
     TestNet();
     ~TestNet();
-    TestNet(const TestNet&) = delete;
-    TestNet& operator=(const TestNet&) = delete;
 
     bool usable() const { return client_ != nullptr; }
     const std::string& whyNot() const { return whyNot_; }

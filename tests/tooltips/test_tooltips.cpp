@@ -80,8 +80,7 @@ TEST_F(ToolTipsTest, ScreenEdges) {
     EXPECT_EQ(popup().y(), y + 18); // the edge test is on the pointer: it just fits
 }
 
-// A loaded window polls once a second; moving over the address box only switches the polling
-// on: the tip waits for the next poll.
+// Loaded, it polls once a second; a move over the address box only switches the polling on.
 TEST_F(ToolTipsTest, OnlyAnEnabledAddressBoxReloadsItAtItsDesignPaceAndItPolls) {
     EXPECT_EQ(tips().timerInterval(), 1000);
     fakes.windows.under = QPointer<QWidget>(ui().cmdExit);
