@@ -4,7 +4,7 @@
 // shows: real echoes (loopback and a host that never answers), the files as another program
 // reads them, and the program killed while it logs.
 
-#include "e2e/E2eFixture.h"
+#include "e2e/E2e.h"
 #include "platform/echo/echoping.h"
 
 namespace ew::e2e {
@@ -35,50 +35,47 @@ void expectListOrder(const std::vector<LogEntry>& run, const std::vector<std::st
     }
 }
 
-// A run every second logs its passes in list order under one header, and Exit stores every key as
-// read; the next run asks about the log present while ticks fall due, No appends, and a kill
-// while it logs ten passes a second leaves only whole lines.
+// A run every second logs its passes in list order under one header (Stop drops the attempt
+// in progress: the last pass may end short), and Exit stores every key back as read; the next
+// run asks about the log present while ticks fall due, No appends, and a kill while it logs
+// ten passes a second leaves only whole lines.
 TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     std::vector<std::string> addresses{Loopback};
     if (const auto silent = silentHost())
         addresses.push_back(*silent);
-    Settings stored{{"LogFilePath", box_.defaultLog().string()}};
-    std::istringstream keys(
-        "UnattendedTo=0 UnattendedFrom=0 SaveSettingsOnExit=True Unattended=False "
-        "PingWithBytes=32 Timeout=1 IntervalMinutes=False IntervalSeconds=True "
-        "Interval=1 Beep=1 Attempts=1 EnableLoggingTotal=1 EnableLoggingFailed=1 "
-        "IntervalTenths=False");
-    for (std::string key; std::getline(keys, key, '=');)
-        std::getline(keys >> std::ws, stored[key], ' ');
+    // clang-format off
+    Settings stored{{"LogFilePath", defaultLog().string()}, {"UnattendedTo", "0"},
+        {"UnattendedFrom", "0"}, {"SaveSettingsOnExit", "True"}, {"Unattended", "False"},
+        {"PingWithBytes", "32"}, {"Timeout", "1"}, {"IntervalMinutes", "False"},
+        {"IntervalSeconds", "True"}, {"Interval", "1"}, {"Beep", "1"}, {"Attempts", "1"},
+        {"EnableLoggingTotal", "1"}, {"EnableLoggingFailed", "1"}, {"IntervalTenths", "False"}};
+    // clang-format on
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
-    writeSettings(qpath(box_.settingsFile()), stored);
+    writeSettings(settingsFile(), stored);
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(logGrows(3 * addresses.size())) << output();
     ASSERT_TRUE(click(controls::cmdStopPing));
     ASSERT_TRUE(exitProgram());
 
-    const std::string first = readFile(box_.defaultLog());
+    const std::string first = readFile(defaultLog());
     ParsedLog parsed = parseLog(first);
     ASSERT_EQ(parsed.problem, "");
     ASSERT_EQ(parsed.runs.size(), 1u);
-    // Stop drops the attempt in progress, so the last pass may be cut short; its lines still
-    // come in list order.
     expectListOrder(parsed.runs[0], addresses);
     EXPECT_EQ(storedSettings(), stored);
 
-    writeSettings(qpath(box_.settingsFile()),
-                  {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
+    writeSettings(settingsFile(), {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
-    ASSERT_TRUE(x_.findWindow("Log File", WindowLimit)) << "no question about the log present";
+    ASSERT_TRUE(findWindow("Log File", WindowLimit)) << "no question about the log present";
     std::this_thread::sleep_for(2s);
     ASSERT_TRUE(answerBox("Log File", "n")) << "the question stayed, or came twice";
     ASSERT_TRUE(logGrows(20)) << output();
     program_->kill();
 
-    const std::string bytes = readFile(box_.defaultLog());
+    const std::string bytes = readFile(defaultLog());
     ASSERT_TRUE(bytes.starts_with(first)) << "No keeps the old lines";
     parsed = parseLog(bytes);
     ASSERT_EQ(parsed.problem, "");

@@ -1,4 +1,4 @@
-#include "support/MonitorTestUtil.h"
+#include "support/MainWindowFixture.h"
 
 #include <QTest>
 #include <QTimer>

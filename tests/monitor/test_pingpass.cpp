@@ -1,16 +1,17 @@
-#include "support/MonitorTestUtil.h"
+#include "support/MainWindowFixture.h"
 
 namespace ew::test {
 namespace {
 
 using PingPassTest = PassTest;
 
-// Also: a list above its bound is emptied before an address, and counters go past 16 bits.
+// Also: a list is emptied before an address once above its bound (not at it), and counters go
+// past 16 bits.
 TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
     const QString a = QStringLiteral("  127.0.0.1 "); // blanks go out and show unchanged
     addAddress(a);
     addAddress(QStringLiteral("b"));
-    for (int i = 0; i <= PingPass::MaxResultLines; ++i)
+    for (int i = 1; i < PingPass::MaxResultLines; ++i)
         ui().lstPingResults->addLine(QStringLiteral("old"));
     setCheckValue(*ui().chkBeep, 1);
     fakes.echo.reply(7);
@@ -22,21 +23,24 @@ TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
     };
     state().failedCount = INT16_MAX;
     pass();
-    EXPECT_EQ(results(), QStringList({replyText(at(10, 0, 1), a, 7),
-                                      failureText(at(10, 0, 2), QStringLiteral("b")),
-                                      failureText(at(10, 0, 3), QStringLiteral("b"))}));
+    EXPECT_EQ(
+        results().mid(PingPass::MaxResultLines - 1),
+        QStringList({replyText(at(10, 0, 1), a, 7), failureText(at(10, 0, 2), QStringLiteral("b")),
+                     failureText(at(10, 0, 3), QStringLiteral("b"))}));
     EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 3"));
     EXPECT_EQ(ui().StatusBar1->panelText(2), QStringLiteral("Failed: 32769"));
     EXPECT_EQ(fakes.beeper.beeps, 2);
-    EXPECT_EQ(ui().lstPingResults->currentRow(), 2);
+    EXPECT_EQ(ui().lstPingResults->currentRow(), PingPass::MaxResultLines + 1);
     EXPECT_EQ(fakes.echo.calls.at(0).address, "  127.0.0.1 ");
+    pass(); // above the bound now: emptied before the first address
+    EXPECT_EQ(results().size(), 3);
 }
 
 // A check box counts as checked only with the value 1: a greyed box neither beeps nor logs.
 TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
     addAddress(QStringLiteral("h"));
     setAttempts(2);
-    logTo(false, false);
+    ui().txtLog->setText(logPath());
     const QStringList all = {replyText(at(10, 0, 0), QStringLiteral("h"), 4),
                              failureText(at(10, 0, 0), QStringLiteral("h"))};
     const struct {
@@ -50,10 +54,11 @@ TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
         setCheckValue(*ui().chkLogFailed, b.logFailed);
         setCheckValue(*ui().chkBeep, b.beep);
         QFile::remove(logPath());
-        state().logLineCount = fakes.beeper.beeps = 0;
+        fakes.beeper.beeps = 0;
         fakes.echo.reply(4);
         fakes.echo.fail(1);
-        pass();
+        monitor().cmdStartPing_Click(); // each run counts its own lines
+        monitor().cmdStopPing_Click();
         EXPECT_EQ(loggedResults(), all.mid(all.size() - b.logged));
         EXPECT_EQ(state().logLineCount, b.logged);
         EXPECT_EQ(fakes.beeper.beeps, b.beeps);

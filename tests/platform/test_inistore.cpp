@@ -2,7 +2,6 @@
 #include "settings/Settings.h"
 #include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
-#include "support/SettingsTestUtil.h"
 
 #include <QDir>
 #include <QTemporaryDir>

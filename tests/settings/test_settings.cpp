@@ -2,7 +2,6 @@
 #include "settings/SettingsCodec.h"
 #include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
-#include "support/SettingsTestUtil.h"
 
 #include <QTemporaryFile>
 #include <QTest>

@@ -1,17 +1,10 @@
 #include "support/Fakes.h"
 
-#include "settings/SettingsKeys.h"
-
-#include <QApplication>
 #include <QThread>
-#include <QWidget>
-#include <ostream>
 
 namespace ew::test {
 
 struct FakeEcho::Handover {
-    FakeEcho* echo;
-    Call call;
     std::mutex mutex;
     std::condition_variable changed;
     bool taken = false;       // the window's thread is answering
@@ -47,26 +40,24 @@ std::int16_t FakeEcho::ping(const std::string& address, std::int16_t packetSize,
         o = answer(call);
     } else {
         auto h = std::make_shared<Handover>();
-        h->echo = this;
-        h->call = call;
         {
             const std::lock_guard lock(mutex_);
             if (interrupts_.load() != asked)
                 return Interrupted;
             pending_ = h;
         }
-        // The lambda owns the handover, never the fake alone: it may run after the call gave
-        // up, when the fake is gone.
+        // The lambda owns the handover: it may run after the call gave up, when the fake is
+        // gone, and then touches the fake no more.
         QMetaObject::invokeMethod(
             app,
-            [h] {
+            [this, h, call] {
                 {
                     const std::lock_guard lock(h->mutex);
                     if (h->interrupted)
                         return;
                     h->taken = true;
                 }
-                const Outcome answered = h->echo->answer(h->call);
+                const Outcome answered = answer(call);
                 const std::lock_guard lock(h->mutex);
                 h->outcome = answered;
                 h->changed.notify_all();
@@ -98,16 +89,6 @@ void FakeEcho::interrupt() {
         h->changed.notify_all();
     }
     interrupted_.notify_all();
-}
-
-void FakeEcho::reply(std::int32_t ms, int times) {
-    for (int i = 0; i < times; ++i)
-        script.push_back({0, ms});
-}
-
-void FakeEcho::fail(int times, std::int16_t code) {
-    for (int i = 0; i < times; ++i)
-        script.push_back({code, 0});
 }
 
 } // namespace ew::test

@@ -7,25 +7,17 @@
 #include "settings/SettingsKeys.h"
 
 #include <QApplication>
-#include <QWidget>
-#include <ostream>
-
 #include <QDateTime>
 #include <QHash>
-#include <QPoint>
 #include <QPointer>
-#include <QString>
-#include <QStringList>
+#include <QWidget>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <iosfwd>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
+#include <ostream>
 
 namespace ew::test {
 
@@ -56,8 +48,8 @@ public:
     void interrupt() override;
     int interrupts() const { return interrupts_.load(); }
 
-    void reply(std::int32_t ms, int times = 1);
-    void fail(int times = 1, std::int16_t code = 1);
+    void reply(std::int32_t ms, int times = 1) { script.insert(script.end(), times, {0, ms}); }
+    void fail(int times = 1) { script.insert(script.end(), times, {1, 0}); }
     // Answer for calls beyond the script; replies in 1 ms by default.
     Outcome defaultOutcome{0, 1};
     // Runs during each call, on the window's thread (e.g. to advance a fake clock).
@@ -81,7 +73,6 @@ class FakeClock final : public Clock {
 public:
     QDateTime now() const override { return now_; }
     void set(const QDateTime& t) { now_ = t; }
-    void setTime(const QTime& t) { now_.setTime(t); }
     void advanceSecs(qint64 s) { now_ = now_.addSecs(s); }
 
 private:
@@ -101,7 +92,6 @@ public:
         writes << key + '=' + value;
     }
     bool flush(const QString&, QString* reason) override {
-        ++flushes;
         if (failWrites && reason)
             *reason = QStringLiteral("the file is read-only");
         return !failWrites;
@@ -119,7 +109,6 @@ public:
 
     QHash<QString, QString> values;
     QStringList writes;
-    int flushes = 0;
     bool failWrites = false;
 
 private:
@@ -129,8 +118,7 @@ private:
     }
 };
 
-// Answers Yes/No boxes from answers (then No), records each box; whileOpen runs while a box
-// is "open" (e.g. to deliver timer ticks meanwhile).
+// Answers Yes/No boxes from answers (then No), records each box.
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Box {
@@ -143,8 +131,6 @@ public:
     MsgAnswer show(QWidget*, const QString& text, const QString& title, MsgIcon icon,
                    MsgButtons buttons) override {
         shown.push_back({text, title, icon, buttons});
-        if (whileOpen)
-            whileOpen(shown.back());
         if (buttons == MsgButtons::Ok)
             return MsgAnswer::Ok;
         if (answers.empty())
@@ -154,7 +140,6 @@ public:
         return a;
     }
     std::deque<MsgAnswer> answers;
-    std::function<void(const Box&)> whileOpen;
     std::vector<Box> shown;
 };
 
@@ -173,12 +158,8 @@ public:
         started.push_back({program, arguments});
         return succeed;
     }
-    bool openInTextEditor(const QString& path) override {
-        editorOpened << path;
-        return succeed;
-    }
+    bool openInTextEditor(const QString&) override { return succeed; }
     std::vector<Start> started;
-    QStringList editorOpened;
     bool succeed = true;
 };
 

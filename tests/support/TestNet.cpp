@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sched.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -35,19 +34,6 @@ bool runProgram(const std::vector<std::string>& argv, std::string* output = null
     if (output)
         *output = collected;
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// The scripts folder of this source tree: named by the build, or else found above the program
-// (a build folder inside the tree).
-std::string scriptsDir() {
-#ifdef EW_SOURCE_DIR
-    return EW_SOURCE_DIR "/scripts";
-#else
-    std::filesystem::path dir = std::filesystem::canonical("/proc/self/exe");
-    while (dir.has_relative_path() && !std::filesystem::exists(dir / "scripts/testnet-host.sh"))
-        dir = dir.parent_path();
-    return dir / "scripts";
-#endif
 }
 
 } // namespace
@@ -125,7 +111,7 @@ std::optional<TestHost> TestNet::addHost(const std::string& mode,
         return std::nullopt;
     const std::string n = std::to_string(hosts_.size() + 1);
     std::vector<std::string> argv{
-        "sh", scriptsDir() + "/testnet-host.sh", client_->path(), host->path(), n, mode};
+        "sh", EW_SOURCE_DIR "/scripts/testnet-host.sh", client_->path(), host->path(), n, mode};
     argv.insert(argv.end(), responder.begin(), responder.end());
     std::string out;
     if (!runProgram(argv, &out)) {
@@ -138,22 +124,6 @@ std::optional<TestHost> TestNet::addHost(const std::string& mode,
         responders_.push_back(pid);
     hosts_.push_back(std::move(host));
     return TestHost{"10.77." + n + ".2", "fd42:77:" + n + "::2"};
-}
-
-std::optional<TestHost> TestNet::addAnsweringHost() {
-    return addHost("answering");
-}
-
-std::optional<TestHost> TestNet::addSilentHost() {
-    return addHost("silent");
-}
-
-std::optional<TestHost> TestNet::addDelayedHost(std::chrono::milliseconds delay) {
-    return addHost("responder", {"-d", std::to_string(delay.count())});
-}
-
-std::optional<TestHost> TestNet::addImpostorHost() {
-    return addHost("impostor", {"-d", "0"});
 }
 
 } // namespace ew::test

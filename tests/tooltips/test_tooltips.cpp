@@ -80,7 +80,10 @@ TEST_F(ToolTipsTest, ScreenEdges) {
     EXPECT_EQ(popup().y(), y + 18); // the edge test is on the pointer: it just fits
 }
 
+// Loaded, it polls once a second; a move over the address box only switches the polling on.
 TEST_F(ToolTipsTest, OnlyAnEnabledAddressBoxReloadsItAtItsDesignPaceAndItPolls) {
+    EXPECT_EQ(tips().timerInterval(), 1000);
+    fakes.windows.under = QPointer<QWidget>(ui().cmdExit);
     for (const bool enabled : {false, true}) {
         tips().unload();
         ui().txtIPAddress->setEnabled(enabled);
@@ -88,9 +91,9 @@ TEST_F(ToolTipsTest, OnlyAnEnabledAddressBoxReloadsItAtItsDesignPaceAndItPolls) 
                          Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(ui().txtIPAddress, &move);
         EXPECT_EQ(tips().timerEnabled(), enabled);
+        EXPECT_FALSE(tips().popupVisible());
     }
     EXPECT_EQ(tips().timerInterval(), 3000);
-    fakes.windows.under = QPointer<QWidget>(ui().cmdExit);
     tips().setTimerInterval(10);
     QTRY_VERIFY_WITH_TIMEOUT(tips().popupVisible(), 10000);
 }
