@@ -87,6 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "23:59:30 1; 00:00:59+1 1 5000; 00:01:00+1 2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Logging to a path that failed its check: Start says so, shows the notice in place of the
+// results and starts nothing.
+TEST_F(MonitorTest, StartIsRefusedWhileLoggingToAnInvalidPath) {
+    ui().chkLogFailed->setChecked(true);
+    state().logPathInvalid = true;
+    monitor().cmdStartPing_Click();
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Invalid directory"));
+    EXPECT_TRUE(ui().lstPingResults->isHidden() && !ui().txtPathError->isHidden());
+    EXPECT_TRUE(passesSoFar() == 0 && !monitor().timer1().isActive());
+    EXPECT_FALSE(ui().cmdStopPing->isEnabled());
+}
+
 struct Live {
     const char* name;
     Unit unit;
