@@ -2,6 +2,7 @@
 
 #include "core/Convert.h"
 #include "core/ProgramState.h"
+#include "core/ResultMarks.h"
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
 #include "monitor/EchoWorker.h"
@@ -29,10 +30,6 @@ constexpr double MsPerSecond = 1000.0;
 
 const QString PingsCaption = QStringLiteral("Pings: ");
 const QString FailedCaption = QStringLiteral("Failed: ");
-
-// A reply line starts with the arrow-like control character 26, a failure line with a dagger.
-constexpr char16_t ReplyMark = 0x001A;
-constexpr char16_t FailureMark = 0x2020;
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "widgets/ResultsList.h"
 
+#include "core/ResultMarks.h"
+
 #include "widgets/ResultsListAccessible.h"
 #include "widgets/RowScrollBar.h"
 
@@ -26,7 +28,6 @@ constexpr int HorizontalStep = 20;
 // The reply mark opens every reply line. The font the list was designed with drew it as a
 // right arrow; ours would show a box, so the arrow is drawn in its place. The text itself
 // keeps the mark: copies, saved files and the log must match each other.
-constexpr char16_t ReplyMark = 0x001A;
 constexpr char16_t RightArrow = 0x2192;
 } // namespace
 
