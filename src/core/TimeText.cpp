@@ -23,6 +23,10 @@ QString timeOfDayText(const QTime& time) {
     return QLocale::system().toString(time, timeOfDayFormat());
 }
 
+QString shortTimeText(const QTime& time) {
+    return QLocale::system().toString(time, QLocale::ShortFormat);
+}
+
 QString shortDateText(const QDate& date) {
     return QLocale::system().toString(date, QLocale::ShortFormat);
 }

@@ -84,6 +84,7 @@ ToolTips::ToolTips(Ui::frmEchoWarden& ui, QWidget& mainWindow, WindowProbe& wind
     // switched it off); a disabled box gets no mouse events, so it does so only while enabled.
     ui_.txtIPAddress->setMouseTracking(true);
     ui_.txtIPAddress->installEventFilter(this);
+    main_.installEventFilter(this);
 }
 
 ToolTips::~ToolTips() {
@@ -99,6 +100,7 @@ void ToolTips::load() {
         return;
     popup_ = new frmToolTips(&main_);
     lastUnderPointer_ = nullptr;
+    resting_ = false;
     popup_->Form_Load();
     connect(popup_->Timer2, &QTimer::timeout, this, &ToolTips::Timer2_Timer);
     // Enabled at design: a window loaded on its own polls after its design interval.
@@ -112,6 +114,7 @@ void ToolTips::unload() {
 
 void ToolTips::setTimerEnabled(bool enabled) {
     load();
+    resting_ = false;
     if (!enabled)
         popup_->Timer2->stop();
     else if (!popup_->Timer2->isActive())
@@ -121,7 +124,7 @@ void ToolTips::setTimerEnabled(bool enabled) {
 }
 
 bool ToolTips::timerEnabled() const {
-    return popup_ && popup_->Timer2->isActive();
+    return popup_ && (popup_->Timer2->isActive() || resting_);
 }
 
 void ToolTips::setTimerInterval(int ms) {
@@ -165,8 +168,13 @@ QWidget* ToolTips::windowUnder(QWidget* widget) const {
 }
 
 void ToolTips::Timer2_Timer() {
-    if (!popup_ || windows_.activeWindow() != &main_)
+    if (!popup_)
         return;
+    if (windows_.activeWindow() != &main_) {
+        popup_->Timer2->stop();
+        resting_ = true;
+        return;
+    }
     // A resting pointer is the common case, once a second for as long as the window is open:
     // the same widget as last time ends the poll before anything is looked up or changed.
     QWidget* const raw = windows_.widgetAt(windows_.cursorPos());
@@ -230,6 +238,10 @@ void ToolTips::txtIPAddress_MouseMove() {
 }
 
 bool ToolTips::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &main_ && event->type() == QEvent::WindowActivate && popup_ && resting_) {
+        resting_ = false;
+        popup_->Timer2->start();
+    }
     if (watched == ui_.txtIPAddress && event->type() == QEvent::MouseMove &&
         ui_.txtIPAddress->isEnabled())
         txtIPAddress_MouseMove();

@@ -64,6 +64,10 @@ private:
     std::vector<QPointer<QWidget>> listed_;
     // The widget the last poll found under the pointer, before it was mapped to a window.
     QPointer<QWidget> lastUnderPointer_;
+    // A poll does nothing while another window is active, so the polling rests until the main
+    // window is activated again: Timer2 stays enabled as far as the program is concerned, but
+    // the program is not woken every second while the operator works elsewhere.
+    bool resting_ = false;
 };
 
 } // namespace ew

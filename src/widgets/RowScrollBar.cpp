@@ -5,6 +5,12 @@
 
 namespace ew {
 
+RowScrollBar::RowScrollBar(Qt::Orientation orientation, QWidget* parent)
+    : QScrollBar(orientation, parent) {
+    // Opaque: a repaint of the bar starts at the bar, not at the widgets behind it.
+    setAutoFillBackground(true);
+}
+
 void RowScrollBar::sliderChange(SliderChange change) {
     if (change == SliderRangeChange || change == SliderValueChange) {
         QStyleOptionSlider opt;
@@ -14,10 +20,17 @@ void RowScrollBar::sliderChange(SliderChange change) {
         // The arrows look disabled at either end. A new range comes before the value that
         // follows it, so only a new value is judged by its ends.
         const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
-        if (slider == shownSlider_ && (change == SliderRangeChange || ends == shownEnds_))
+        const bool sameEnds = change == SliderRangeChange || ends == shownEnds_;
+        if (slider == shownSlider_ && sameEnds)
             return;
+        const QRect before = shownSlider_;
         shownSlider_ = slider;
-        shownEnds_ = ends;
+        if (change == SliderValueChange)
+            shownEnds_ = ends;
+        if (sameEnds && before.isValid()) {
+            update(before.united(slider));
+            return;
+        }
     }
     QScrollBar::sliderChange(change);
 }

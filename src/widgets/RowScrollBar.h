@@ -6,11 +6,13 @@
 namespace ew {
 
 // A scroll bar that repaints only when what it shows changes. Every appended line moves the
-// range and the value, but at thousands of lines the slider moves by a pixel only now and then.
+// range and the value, but at thousands of lines the slider moves by a pixel only now and then;
+// when it moves, only the strip that the slider covered or covers repaints, and the bar draws
+// every pixel of it itself, so nothing behind it is painted again.
 class RowScrollBar : public QScrollBar {
     Q_OBJECT
 public:
-    using QScrollBar::QScrollBar;
+    explicit RowScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr);
 
 protected:
     void sliderChange(SliderChange change) override;

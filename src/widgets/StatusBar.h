@@ -16,7 +16,8 @@ class StatusPanel;
 // current date and time and keep themselves current.
 //
 // A panel repaints only when its text changes, and only itself: the pass writes panels 1 and 2
-// on every attempt, and the clock ticks every second while the window sits idle.
+// on every attempt. The time panel shows hours and minutes, as a desktop clock does, so the
+// clock wakes the program once a minute, just after the minute changes, and not every second.
 class StatusBar : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +34,8 @@ public:
     // Starts the date and time panels on the given clock.
     void setClock(const Clock* clock);
     void refreshDateTime();
+    // How long until the clock looks again, in ms (while a clock is set).
+    int msToNextRefresh() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

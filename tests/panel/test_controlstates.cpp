@@ -17,6 +17,20 @@ const char* const Locked[] = {
 const char* const Untouched[] = {"cmdExit",       "txtLog",  "cmdSetLog",   "optMilSeconds",
                                  "mnuUnattended", "mnuExit", "lblNumBytes", "StatusBar1"};
 
+// The time panel shows hours and minutes and looks again just after the minute changes.
+TEST_F(MainWindowTest, TheClockPanelsFollowTheMinute) {
+    StatusBar& bar = *ui().StatusBar1;
+    for (const QTime at : {QTime(23, 59, 59, 500), QTime(0, 0, 0, 20)}) {
+        fakes.clock.set(QDateTime(QDate(2026, 12, at.hour() ? 7 : 8), at));
+        bar.refreshDateTime();
+        EXPECT_EQ(bar.panelText(3), shortDateText(fakes.clock.now().date()));
+        EXPECT_EQ(bar.panelText(4), shortTimeText(at));
+        const int expected = 60000 - at.second() * 1000 - at.msec() + 20;
+        EXPECT_LE(bar.msToNextRefresh(), expected);
+        EXPECT_GE(bar.msToNextRefresh(), expected - 100);
+    }
+}
+
 // Locking disables the table and nothing else; unlocking enables it again but for Stop, which
 // stays as it was, and the failed-pings box while every ping is logged.
 TEST_F(MainWindowTest, ToggleControlsLocksTheTableAndNothingElse) {

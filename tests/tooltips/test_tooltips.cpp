@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 namespace ew::test {
 namespace {
@@ -66,6 +67,17 @@ TEST_F(ToolTipsTest, ARestingPointerOrAnotherActiveWindowChangesNothing) {
     }
     pollOver(popup().Label1); // the pop-up itself hides it and keeps polling quickly
     EXPECT_FALSE(tips().popupVisible());
+    EXPECT_EQ(tips().timerInterval(), 5);
+
+    // While another window is active the polling rests, without a tick, until the main window
+    // is activated again; as far as the program is concerned it stays switched on.
+    fakes.windows.active = nullptr;
+    tips().Timer2_Timer();
+    EXPECT_FALSE(popup().Timer2->isActive());
+    EXPECT_TRUE(tips().timerEnabled());
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(window.get(), &activate);
+    EXPECT_TRUE(popup().Timer2->isActive());
     EXPECT_EQ(tips().timerInterval(), 5);
 }
 
