@@ -329,9 +329,16 @@ int main() {
         notMeasured("the real program's figures", why);
         return 0;
     }
-    startFigures(b);
-    idleFigures(b);
-    monitoringFigures(b);
-    passRateFigure(b);
+    // EW_BENCH_ONLY=start|idle|monitoring|rate takes one group, for a quick look while working.
+    const QByteArray only = qgetenv("EW_BENCH_ONLY");
+    const auto wanted = [&](const char* group) { return only.isEmpty() || only == group; };
+    if (wanted("start"))
+        startFigures(b);
+    if (wanted("idle"))
+        idleFigures(b);
+    if (wanted("monitoring"))
+        monitoringFigures(b);
+    if (wanted("rate"))
+        passRateFigure(b);
     return exitStatus();
 }
