@@ -23,8 +23,23 @@ QString timeOfDayText(const QTime& time) {
     return QLocale::system().toString(time, timeOfDayFormat());
 }
 
+QString shortTimeFormat() {
+    static const QString format = [] {
+        QString f = QLocale::system().timeFormat(QLocale::ShortFormat);
+        // Some locales (C among them) put seconds into the short format: a clock that changes
+        // once a minute drops them, with the separator before them, and any time-zone name.
+        static const QRegularExpression drop(QStringLiteral("[^A-Za-z]*(s+|z+)|\\s*t+"));
+        f.remove(drop);
+        f = f.trimmed();
+        if (!f.contains(QLatin1Char('m')))
+            f = QStringLiteral("HH:mm");
+        return f;
+    }();
+    return format;
+}
+
 QString shortTimeText(const QTime& time) {
-    return QLocale::system().toString(time, QLocale::ShortFormat);
+    return QLocale::system().toString(time, shortTimeFormat());
 }
 
 QString shortDateText(const QDate& date) {
