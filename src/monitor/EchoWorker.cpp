@@ -15,8 +15,9 @@ using SteadyClock = std::chrono::steady_clock;
 // program ended is interrupted again after this long.
 constexpr auto InterruptRetry = std::chrono::milliseconds(20);
 // An attempt that ends within this long (an answering host nearby) is waited for without
-// running the event loop: no repaint per line and no loop round per attempt, and the window
-// is never held for longer than a fraction of a frame.
+// running the event loop, on the window's thread itself: no repaint per line, no loop round
+// and no other thread woken per attempt, and the window is never held for longer than a
+// fraction of a frame.
 constexpr auto QuickAttempt = std::chrono::milliseconds(2);
 // Within that wait, queued calls to this thread (the only events that an echo may need to be
 // handled before it can answer) are delivered this often.
@@ -38,6 +39,8 @@ EchoWorker::EchoWorker(Echo& echo) : echo_(echo), thread_([this] { run(); }) {}
 EchoWorker::~EchoWorker() {
     std::unique_lock lock(mutex_);
     quit_ = true;
+    if (queued_ && queued_->rest)
+        echo_.abandon();
     queued_.reset();
     jobReady_.notify_one();
     while (busy_) {
@@ -54,17 +57,35 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
                                              std::int32_t& roundTripMs, std::int16_t timeoutMs) {
     cancelled_ = false;
     const std::uint64_t id = ++lastId_;
-    {
-        // An attempt cancelled before the worker took it up is replaced, never made.
-        const std::lock_guard lock(mutex_);
-        queued_ = Job{id, address, packetSize, timeoutMs, roundTripMs};
+    std::unique_lock handover(mutex_);
+    // Only this thread hands work over, so the worker stays idle while the attempt begins here.
+    // An earlier attempt that was cancelled may still be ending there, on the same socket: then
+    // this one is made there, after it.
+    bool rest = false;
+    if (!busy_ && !queued_) {
+        handover.unlock();
+        if (const auto done = echo_.start(address, packetSize, roundTripMs, timeoutMs,
+                                          std::chrono::duration_cast<std::chrono::microseconds>(
+                                              QuickAttempt)))
+            return done;
+        rest = true;
+        handover.lock();
     }
+    // An attempt cancelled before the worker took it up is replaced, never made (or, begun
+    // here, given up).
+    if (queued_ && queued_->rest)
+        echo_.abandon();
+    queued_ = Job{id, address, packetSize, timeoutMs, roundTripMs, rest};
+    handover.unlock();
     postedId_.store(id, std::memory_order_release);
     jobReady_.notify_one();
 
-    if (const auto quick = waitQuickly(id)) {
-        roundTripMs = quick->second;
-        return quick->first;
+    // The first half already had the short while in which a reply is waited for unseen.
+    if (!rest) {
+        if (const auto quick = waitQuickly(id)) {
+            roundTripMs = quick->second;
+            return quick->first;
+        }
     }
 
     QEventLoop loop;
@@ -138,7 +159,8 @@ void EchoWorker::run() {
         lock.unlock();
 
         const std::int16_t result =
-            echo_.ping(job.address, job.packetSize, job.roundTripMs, job.timeoutMs);
+            job.rest ? echo_.finish(job.roundTripMs)
+                     : echo_.ping(job.address, job.packetSize, job.roundTripMs, job.timeoutMs);
 
         lock.lock();
         busy_ = false;

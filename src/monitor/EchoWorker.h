@@ -16,10 +16,13 @@ namespace ew {
 
 class Echo;
 
-// Makes the blocking echo calls of a pass on a thread of their own, one at a time, while the
-// window's thread runs its event loop: the window repaints, its clock keeps time and Stop and
-// Exit get through however long a host takes not to answer. No widget is touched off the
-// window's thread: the worker only calls the echo.
+// Makes the echo calls of a pass, one at a time, so that the window's thread never waits long:
+// an attempt begins on the window's thread, and one that has not ended within a short while
+// (a host that is slow, silent, or a name to look up) is waited out on a thread of its own
+// while the window's thread runs its event loop: the window repaints, its clock keeps time and
+// Stop and Exit get through however long a host takes not to answer. A nearby host's attempt
+// thus wakes no other thread. No widget is touched off the window's thread: the worker only
+// calls the echo.
 class EchoWorker : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +48,7 @@ private:
         std::int16_t packetSize;
         std::int16_t timeoutMs;
         std::int32_t roundTripMs;
+        bool rest; // the second half of an attempt the window's thread began
     };
 
     void run();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace ew {
@@ -15,6 +18,26 @@ public:
                               std::int32_t& roundTripMs, std::int16_t timeoutMs) = 0;
     // Called from another thread: makes a ping() in progress return a failure at once.
     virtual void interrupt() {}
+
+    // One attempt in two halves, for the window's thread, which must not wait long: start()
+    // gives the outcome when the attempt ends within quick; otherwise nullopt, and finish(),
+    // called next from any thread, makes the rest of the same attempt and gives its outcome.
+    // By default nothing ends in the first half and finish() makes the whole attempt.
+    virtual std::optional<std::int16_t> start(const std::string& address,
+                                              std::int16_t packetSize, std::int32_t& roundTripMs,
+                                              std::int16_t timeoutMs,
+                                              std::chrono::microseconds quick);
+    virtual std::int16_t finish(std::int32_t& roundTripMs);
+    // Gives up a begun attempt instead of finishing it (Stop came before its second half).
+    virtual void abandon();
+
+private:
+    struct Begun {
+        std::string address;
+        std::int16_t packetSize;
+        std::int16_t timeoutMs;
+    };
+    std::optional<Begun> begun_;
 };
 
 // The real echo: calls the C component in echo/.
@@ -23,6 +46,15 @@ public:
     std::int16_t ping(const std::string& address, std::int16_t packetSize,
                       std::int32_t& roundTripMs, std::int16_t timeoutMs) override;
     void interrupt() override;
+    std::optional<std::int16_t> start(const std::string& address, std::int16_t packetSize,
+                                      std::int32_t& roundTripMs, std::int16_t timeoutMs,
+                                      std::chrono::microseconds quick) override;
+    std::int16_t finish(std::int32_t& roundTripMs) override;
+    void abandon() override;
+
+private:
+    struct Call;
+    std::shared_ptr<Call> call_;
 };
 
 } // namespace ew

@@ -19,4 +19,56 @@ void IcmpEcho::interrupt() {
     ::echo_interrupt();
 }
 
+std::optional<std::int16_t> Echo::start(const std::string& address, std::int16_t packetSize,
+                                        std::int32_t& /*roundTripMs*/, std::int16_t timeoutMs,
+                                        std::chrono::microseconds /*quick*/) {
+    begun_ = Begun{address, packetSize, timeoutMs};
+    return std::nullopt;
+}
+
+std::int16_t Echo::finish(std::int32_t& roundTripMs) {
+    const Begun b = *begun_;
+    begun_.reset();
+    return ping(b.address, b.packetSize, roundTripMs, b.timeoutMs);
+}
+
+void Echo::abandon() {
+    begun_.reset();
+}
+
+struct IcmpEcho::Call {
+    echo_call call{};
+    // The callee may write the replying address here; nothing of ours reads it back.
+    char reply[ECHO_REPLY_BUFFER] = "                ";
+};
+
+std::optional<std::int16_t> IcmpEcho::start(const std::string& address, std::int16_t packetSize,
+                                            std::int32_t& roundTripMs, std::int16_t timeoutMs,
+                                            std::chrono::microseconds quick) {
+    if (!call_)
+        call_ = std::make_shared<Call>();
+    std::int32_t rtt = 0;
+    const std::int16_t result =
+        ::echo_start(&call_->call, address.c_str(), call_->reply, packetSize, &rtt, timeoutMs,
+                     static_cast<std::int32_t>(quick.count()));
+    if (result == ECHO_PENDING)
+        return std::nullopt;
+    if (result == ECHO_OK)
+        roundTripMs = rtt;
+    return result;
+}
+
+std::int16_t IcmpEcho::finish(std::int32_t& roundTripMs) {
+    std::int32_t rtt = 0;
+    const std::int16_t result = ::echo_finish(&call_->call, call_->reply, &rtt);
+    if (result == ECHO_OK)
+        roundTripMs = rtt;
+    return result;
+}
+
+void IcmpEcho::abandon() {
+    if (call_)
+        ::echo_abandon(&call_->call);
+}
+
 } // namespace ew

@@ -59,6 +59,15 @@ public:
     bool recordCalls = true;
     std::atomic<int> delayMs{0};
 
+    // Without a delay the answer is at once, where the attempt begins.
+    std::optional<std::int16_t> start(const std::string& address, std::int16_t packetSize,
+                                      std::int32_t& roundTripMs, std::int16_t timeoutMs,
+                                      std::chrono::microseconds quick) override {
+        if (delayMs.load() == 0)
+            return ping(address, packetSize, roundTripMs, timeoutMs);
+        return Echo::start(address, packetSize, roundTripMs, timeoutMs, quick);
+    }
+
 private:
     struct Handover;
     Outcome answer(const Call& call);

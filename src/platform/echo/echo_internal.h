@@ -62,6 +62,9 @@ int echo_trimmed_host(const char* address, char host[MAX_HOST_TEXT + 1]);
 int echo_host_addresses(const char* host, int64_t deadline, unsigned since,
                         struct sockaddr_storage addr[HOST_ADDRESSES],
                         socklen_t len[HOST_ADDRESSES]);
+/* 1 and the address when host is an address literal, 0 when it is a name (which may need a
+ * lookup), -1 when it only looks like an address; never waits. */
+int echo_literal_address(const char* host, struct sockaddr_storage* addr, socklen_t* len);
 void echo_names_after_fork(void); /* in the child, with the lock held */
 
 #endif /* ECHO_INTERNAL_H */

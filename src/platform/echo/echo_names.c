@@ -229,6 +229,17 @@ int echo_host_addresses(const char* host, int64_t deadline, unsigned since,
     }
 }
 
+int echo_literal_address(const char* host, struct sockaddr_storage* addr, socklen_t* len) {
+    switch (parse_literal(host, addr, len)) {
+    case LITERAL:
+        return 1;
+    case BAD_LITERAL:
+        return -1;
+    default:
+        return 0;
+    }
+}
+
 void echo_names_after_fork(void) {
     for (int i = 0; i < LOOKUP_SLOTS; ++i)
         if (lookups[i].state == LOOKUP_PENDING)

@@ -175,13 +175,10 @@ static int await_reply(struct echo_socket* s, int family, const struct sockaddr*
     }
 }
 
-static int send_and_await(struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
-                          char* reply, int size, int32_t* roundTripMs, int64_t deadline,
-                          unsigned since) {
+/* Sends one request on s; its sequence number and the moment it left are written back. */
+static int send_request(struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
+                        int size, uint16_t* sequence_out, int64_t* sent_at) {
     int family = to->sa_family;
-    if (echo_interrupted(since))
-        return ECHO_INTERRUPTED;
-
     uint16_t sequence =
         (uint16_t)atomic_fetch_add_explicit(&next_sequence, 1u, memory_order_relaxed);
     unsigned char header[ICMP_HEADER_SIZE] = {
@@ -208,7 +205,8 @@ static int send_and_await(struct echo_socket* s, const struct sockaddr* to, sock
     msg.msg_iov = iov;
     msg.msg_iovlen = size > 0 ? 2 : 1;
 
-    int64_t sent_at = echo_now_ns();
+    *sequence_out = sequence;
+    *sent_at = echo_now_ns();
     ssize_t sent;
     do
         sent = sendmsg(s->fd, &msg, 0);
@@ -218,7 +216,21 @@ static int send_and_await(struct echo_socket* s, const struct sockaddr* to, sock
             s->fd = -1; /* someone else closed it; it is no longer ours to close */
         return ECHO_SEND_ERROR;
     }
-    return await_reply(s, family, to, sequence, sent_at, deadline, since, reply, roundTripMs);
+    return ECHO_OK;
+}
+
+static int send_and_await(struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
+                          char* reply, int size, int32_t* roundTripMs, int64_t deadline,
+                          unsigned since) {
+    if (echo_interrupted(since))
+        return ECHO_INTERRUPTED;
+    uint16_t sequence;
+    int64_t sent_at;
+    int result = send_request(s, to, to_len, size, &sequence, &sent_at);
+    if (result != ECHO_OK)
+        return result;
+    return await_reply(s, to->sa_family, to, sequence, sent_at, deadline, since, reply,
+                       roundTripMs);
 }
 
 static int attempt(const struct sockaddr* to, socklen_t to_len, char* reply, int size,
@@ -268,4 +280,92 @@ int16_t ping(const char* address, char* reply, int16_t packetSize, int32_t* roun
     int result = ping_host(host, reply, packetSize, roundTripMs, deadline, since);
     echo_leave_call(t);
     return (int16_t)result;
+}
+
+enum { CALL_DONE = 0, CALL_NOT_SENT = 1, CALL_SENT = 2 };
+_Static_assert(ECHO_CALL_HOST == MAX_HOST_TEXT + 1, "a call holds any trimmed host text");
+
+static int start_attempt(struct echo_call* call, char* reply, int32_t* roundTripMs,
+                         int32_t quickUs) {
+    switch (echo_literal_address(call->host, &call->to, &call->to_len)) {
+    case -1:
+        return ECHO_UNRESOLVED;
+    case 0:
+        call->state = CALL_NOT_SENT; /* a name may need its lookup: all of it is for later */
+        return ECHO_PENDING;
+    }
+    const struct sockaddr* to = (const struct sockaddr*)&call->to;
+    struct echo_socket* s;
+    /* A shared socket that another thread has is not waited for here, but in the second half. */
+    int result = echo_get_socket(to->sa_family, echo_now_ns(), call->since, &s);
+    if (result == ECHO_TIMEOUT) {
+        call->state = CALL_NOT_SENT;
+        return ECHO_PENDING;
+    }
+    if (result != ECHO_OK)
+        return result;
+    result = send_request(s, to, call->to_len, call->packet_size, &call->sequence, &call->sent_at);
+    if (result == ECHO_OK) {
+        int64_t quick = call->sent_at + (int64_t)quickUs * 1000;
+        result = await_reply(s, to->sa_family, to, call->sequence, call->sent_at,
+                             quick < call->deadline ? quick : call->deadline, call->since, reply,
+                             roundTripMs);
+        if (result == ECHO_TIMEOUT && echo_now_ns() < call->deadline) {
+            /* The socket stays taken until the second half has the reply or gives up. */
+            call->socket = s;
+            call->state = CALL_SENT;
+            return ECHO_PENDING;
+        }
+    }
+    echo_put_socket(s);
+    return result;
+}
+
+int16_t echo_start(struct echo_call* call, const char* address, char* reply, int16_t packetSize,
+                   int32_t* roundTripMs, int16_t timeoutMs, int32_t quickUs) {
+    if (!call)
+        return ECHO_INVALID_ARGUMENT;
+    call->state = CALL_DONE;
+    if (!address || !roundTripMs || packetSize < 0 || timeoutMs <= 0 || quickUs < 0)
+        return ECHO_INVALID_ARGUMENT;
+    echo_init();
+    call->deadline = echo_now_ns() + timeoutMs * NS_PER_MS;
+    call->packet_size = packetSize;
+    if (!echo_trimmed_host(address, call->host))
+        return ECHO_UNRESOLVED;
+    struct echo_thread* t = echo_thread_state();
+    call->since = echo_enter_call(t);
+    int result = start_attempt(call, reply, roundTripMs, quickUs);
+    echo_leave_call(t);
+    return (int16_t)result;
+}
+
+int16_t echo_finish(struct echo_call* call, char* reply, int32_t* roundTripMs) {
+    if (!call || !roundTripMs || call->state == CALL_DONE)
+        return ECHO_INVALID_ARGUMENT;
+    /* This thread joins the waiting list, so that echo_interrupt() wakes it; the attempt keeps
+     * the generation it began in, so an interruption since then ends it at once. */
+    struct echo_thread* t = echo_thread_state();
+    echo_enter_call(t);
+    int result;
+    if (call->state == CALL_SENT) {
+        struct echo_socket* s = call->socket;
+        const struct sockaddr* to = (const struct sockaddr*)&call->to;
+        result = await_reply(s, to->sa_family, to, call->sequence, call->sent_at, call->deadline,
+                             call->since, reply, roundTripMs);
+        echo_put_socket(s);
+    } else {
+        result = ping_host(call->host, reply, call->packet_size, roundTripMs, call->deadline,
+                           call->since);
+    }
+    echo_leave_call(t);
+    call->state = CALL_DONE;
+    return (int16_t)result;
+}
+
+void echo_abandon(struct echo_call* call) {
+    if (call && call->state == CALL_SENT)
+        echo_put_socket(call->socket);
+    if (call)
+        call->state = CALL_DONE;
 }

@@ -11,6 +11,7 @@
 #define ECHOPING_H
 
 #include <stdint.h>
+#include <sys/socket.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,6 +27,7 @@ enum echo_result {
     ECHO_RECV_ERROR = 5,       /* waiting for or reading the reply failed */
     ECHO_INVALID_ARGUMENT = 6, /* null address or roundTripMs, packetSize < 0, timeoutMs <= 0 */
     ECHO_INTERRUPTED = 7,      /* echo_interrupt() was called while this call waited */
+    ECHO_PENDING = 8,          /* echo_start() only: finish the attempt with echo_finish() */
 };
 
 /* The size of the reply buffer the caller hands to ping(): 16 characters and a NUL. ping()
@@ -39,6 +41,33 @@ enum echo_result {
  * characters. reserved must be 0 and is ignored. */
 int16_t ping(const char* address, char* reply, int16_t packetSize, int32_t* roundTripMs,
              int16_t timeoutMs, uint32_t reserved);
+
+/* One attempt in two halves, for a thread that must not wait long (a window's): echo_start()
+ * sends the request and waits at most quickUs for the reply. When the attempt ends within that
+ * (a nearby host, or a failure known at once) it returns the outcome as ping() would. Otherwise
+ * it returns ECHO_PENDING, and echo_finish(), called once from any thread, waits out the rest of
+ * the same attempt (the same request, the same time-out) and returns its outcome. A host name
+ * that may need a lookup is not even sent before echo_finish(). The call's fields are the echo
+ * component's own; echo_interrupt() ends the second half as it ends a ping(). */
+#define ECHO_CALL_HOST 1025
+struct echo_call {
+    int state;
+    int16_t packet_size;
+    uint16_t sequence;
+    unsigned since;
+    int64_t deadline;
+    int64_t sent_at;
+    void* socket;
+    struct sockaddr_storage to;
+    socklen_t to_len;
+    char host[ECHO_CALL_HOST];
+};
+int16_t echo_start(struct echo_call* call, const char* address, char* reply, int16_t packetSize,
+                   int32_t* roundTripMs, int16_t timeoutMs, int32_t quickUs);
+int16_t echo_finish(struct echo_call* call, char* reply, int32_t* roundTripMs);
+/* Gives up a pending attempt instead of finishing it (its reply, should one come, is never
+ * taken for another attempt's). */
+void echo_abandon(struct echo_call* call);
 
 /* Which kind of socket ping() may use. AUTO prefers the unprivileged ICMP ping socket
  * (allowed by net.ipv4.ping_group_range) and falls back to a raw socket (root or
