@@ -202,7 +202,7 @@ void ResultsList::paintEvent(QPaintEvent* event) {
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
-        painter.drawText(QPoint(x, rect.y() + baseline), displayText(lines_.at(row)));
+        glyphs_.draw(painter, QPointF(x, rect.y() + baseline), displayText(lines_.at(row)));
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/GlyphLine.h"
+
 #include <QAbstractScrollArea>
 #include <QHash>
 #include <QStringList>
@@ -108,6 +110,7 @@ private:
     // ones of these rows included, so it marks them again at their new places.
     QVarLengthArray<int, 4> pendingRows_;
     bool pendingOverflow_ = false;
+    GlyphLine glyphs_;
     QMenu* menu_ = nullptr;
     SaveFileNameAsker askSaveFileName_;
     MessageBoxes* messages_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/TimeText.h"
 #include "platform/Clock.h"
+#include "widgets/GlyphLine.h"
 
 #include <QFrame>
 #include <QPaintEvent>
@@ -38,15 +39,17 @@ protected:
         painter.setClipRect(area);
         // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
         const QFontMetrics metrics = fontMetrics();
-        painter.drawText(
-            QPoint(area.left() + Indent,
-                   area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent()),
-            text_);
+        glyphs_.draw(painter,
+                     QPointF(area.left() + Indent,
+                             area.top() + (area.height() - metrics.height()) / 2 +
+                                 metrics.ascent()),
+                     text_);
     }
 
 private:
     static constexpr int Indent = 3;
     QString text_;
+    GlyphLine glyphs_;
 };
 
 namespace {

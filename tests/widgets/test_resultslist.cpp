@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QMenu>
+#include <QPainter>
 #include <QTest>
 
 namespace ew::test {
@@ -95,6 +96,42 @@ TEST_F(ResultsListTest, CopyCopyAllAndSaveAsKeepTheLinesExactly) {
     EXPECT_EQ(saved.readAll(), reply.toLatin1() + "\r\nsecond\r\n");
     ASSERT_EQ(fakes.messages.shown.size(), 1u) << "a cancelled save says nothing";
     EXPECT_TRUE(fakes.messages.shown[0].text.contains(QStringLiteral("no/dir")));
+}
+
+} // namespace
+} // namespace ew::test
+
+namespace ew::test {
+namespace {
+
+// The quick glyph path draws what drawText draws, and leaves to it what it cannot draw alone.
+TEST(GlyphLineTest, DrawsWhatDrawTextDraws) {
+    QFont font = QApplication::font();
+    font.setStretch(QFont::SemiCondensed);
+    const std::pair<QString, bool> lines[] = {
+        {QStringLiteral("\u2192 10:00:00 Reply from 127.0.0.1, Time:12 ms"), true},
+        {QStringLiteral("X 10:00:00 Ping to  fileserver.office --== F A I L E D ==-- "), false},
+        {QStringLiteral("AV To Ty fd42:1234::1 WAVE \u00e7a"), true},
+        {QStringLiteral("\u0441\u0435\u0440\u0432\u0435\u0440"), false},
+        {QStringLiteral("e\u0301t\u00e9"), false}};
+    for (const auto& [line, quickly] : lines) {
+        SCOPED_TRACE(line.toStdString());
+        QImage quick(600, 30, QImage::Format_ARGB32_Premultiplied), plain = quick;
+        for (QImage* image : {&quick, &plain}) {
+            image->fill(Qt::white);
+            QPainter painter(image);
+            painter.setFont(font);
+            if (image == &quick)
+                EXPECT_EQ(GlyphLine().draw(painter, QPointF(3, 20), line), quickly);
+            else
+                painter.drawText(QPointF(3, 20), line);
+        }
+        int differing = 0;
+        for (int y = 0; y < quick.height(); ++y)
+            for (int x = 0; x < quick.width(); ++x)
+                differing += quick.pixel(x, y) != plain.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
 }
 
 } // namespace
