@@ -64,9 +64,9 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
     bool rest = false;
     if (!busy_ && !queued_) {
         handover.unlock();
-        if (const auto done = echo_.start(address, packetSize, roundTripMs, timeoutMs,
-                                          std::chrono::duration_cast<std::chrono::microseconds>(
-                                              QuickAttempt)))
+        if (const auto done =
+                echo_.start(address, packetSize, roundTripMs, timeoutMs,
+                            std::chrono::duration_cast<std::chrono::microseconds>(QuickAttempt)))
             return done;
         rest = true;
         handover.lock();

@@ -23,9 +23,8 @@ public:
     // gives the outcome when the attempt ends within quick; otherwise nullopt, and finish(),
     // called next from any thread, makes the rest of the same attempt and gives its outcome.
     // By default nothing ends in the first half and finish() makes the whole attempt.
-    virtual std::optional<std::int16_t> start(const std::string& address,
-                                              std::int16_t packetSize, std::int32_t& roundTripMs,
-                                              std::int16_t timeoutMs,
+    virtual std::optional<std::int16_t> start(const std::string& address, std::int16_t packetSize,
+                                              std::int32_t& roundTripMs, std::int16_t timeoutMs,
                                               std::chrono::microseconds quick);
     virtual std::int16_t finish(std::int32_t& roundTripMs);
     // Gives up a begun attempt instead of finishing it (Stop came before its second half).

@@ -39,11 +39,11 @@ protected:
         painter.setClipRect(area);
         // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
         const QFontMetrics metrics = fontMetrics();
-        glyphs_.draw(painter,
-                     QPointF(area.left() + Indent,
-                             area.top() + (area.height() - metrics.height()) / 2 +
-                                 metrics.ascent()),
-                     text_);
+        glyphs_.draw(
+            painter,
+            QPointF(area.left() + Indent,
+                    area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent()),
+            text_);
     }
 
 private:

@@ -163,8 +163,7 @@ TEST_F(Echo, InterruptEndsEveryWaitingCallAndNoLaterOne) {
         std::vector<std::future<Outcome>> waiting;
         for (const std::string& address : {silent->ipv4, silent->ipv6, std::string("slow.test")})
             for (const bool halves : {false, true})
-                waiting.push_back(
-                    std::async(std::launch::async, echo, address, 30000, 32, halves));
+                waiting.push_back(std::async(std::launch::async, echo, address, 30000, 32, halves));
         std::this_thread::sleep_for(milliseconds(300));
         echo_interrupt();
         for (auto& w : waiting)
