@@ -5,17 +5,25 @@
 
 namespace ew {
 
+namespace {
+
+// The system locale's time format of the given length, each match of drop made one blank, or
+// fallback when the field needed is gone.
+QString localeTimeFormat(QLocale::FormatType type, const QRegularExpression& drop, QChar needed,
+                         const QString& fallback) {
+    QString f = QLocale::system().timeFormat(type);
+    f.replace(drop, QStringLiteral(" "));
+    f = f.simplified();
+    return f.contains(needed) ? f : fallback;
+}
+
+} // namespace
+
 QString timeOfDayFormat() {
-    static const QString format = [] {
-        QString f = QLocale::system().timeFormat(QLocale::LongFormat);
-        // Drop the time-zone name and the blanks around it.
-        static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-        f.replace(zone, QStringLiteral(" "));
-        f = f.trimmed();
-        if (!f.contains(QLatin1Char('s')))
-            f = QStringLiteral("HH:mm:ss");
-        return f;
-    }();
+    // Without the time-zone name.
+    static const QString format =
+        localeTimeFormat(QLocale::LongFormat, QRegularExpression(QStringLiteral("\\s*t+\\s*")),
+                         QLatin1Char('s'), QStringLiteral("HH:mm:ss"));
     return format;
 }
 
@@ -24,17 +32,11 @@ QString timeOfDayText(const QTime& time) {
 }
 
 QString shortTimeFormat() {
-    static const QString format = [] {
-        QString f = QLocale::system().timeFormat(QLocale::ShortFormat);
-        // Some locales (C among them) put seconds into the short format: a clock that changes
-        // once a minute drops them, with the separator before them, and any time-zone name.
-        static const QRegularExpression drop(QStringLiteral("[^A-Za-z]*(s+|z+)|\\s*t+"));
-        f.remove(drop);
-        f = f.trimmed();
-        if (!f.contains(QLatin1Char('m')))
-            f = QStringLiteral("HH:mm");
-        return f;
-    }();
+    // Some locales (C among them) put seconds into the short format: a clock that changes once
+    // a minute drops them, with the separator before them, and any time-zone name.
+    static const QString format = localeTimeFormat(
+        QLocale::ShortFormat, QRegularExpression(QStringLiteral("[^A-Za-z]*(s+|z+)|\\s*t+")),
+        QLatin1Char('m'), QStringLiteral("HH:mm"));
     return format;
 }
 

@@ -39,9 +39,7 @@ EchoWorker::EchoWorker(Echo& echo) : echo_(echo), thread_([this] { run(); }) {}
 EchoWorker::~EchoWorker() {
     std::unique_lock lock(mutex_);
     quit_ = true;
-    if (queued_ && queued_->rest)
-        echo_.abandon();
-    queued_.reset();
+    dropQueued();
     jobReady_.notify_one();
     while (busy_) {
         lock.unlock();
@@ -73,8 +71,7 @@ std::optional<std::int16_t> EchoWorker::ping(const std::string& address, std::in
     }
     // An attempt cancelled before the worker took it up is replaced, never made (or, begun
     // here, given up).
-    if (queued_ && queued_->rest)
-        echo_.abandon();
+    dropQueued();
     queued_ = Job{id, address, packetSize, timeoutMs, roundTripMs, rest};
     handover.unlock();
     postedId_.store(id, std::memory_order_release);
@@ -130,6 +127,13 @@ std::optional<std::pair<std::int16_t, std::int32_t>> EchoWorker::waitQuickly(std
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         lock.lock();
     }
+}
+
+void EchoWorker::dropQueued() {
+    // The second half of an attempt begun on the window's thread holds a socket: give it back.
+    if (queued_ && queued_->rest)
+        echo_.abandon();
+    queued_.reset();
 }
 
 void EchoWorker::cancel() {

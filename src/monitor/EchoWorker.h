@@ -55,6 +55,8 @@ private:
     // The outcome (result, round trip) when the attempt ends within a short while.
     std::optional<std::pair<std::int16_t, std::int32_t>> waitQuickly(std::uint64_t id);
     void wakeWaiter();
+    // With mutex_ held: a job the worker has not taken up is not made.
+    void dropQueued();
 
     Echo& echo_;
     std::mutex mutex_;

@@ -42,6 +42,8 @@ private:
 // The real echo: calls the C component in echo/.
 class IcmpEcho final : public Echo {
 public:
+    IcmpEcho();
+    ~IcmpEcho() override;
     std::int16_t ping(const std::string& address, std::int16_t packetSize,
                       std::int32_t& roundTripMs, std::int16_t timeoutMs) override;
     void interrupt() override;
@@ -53,7 +55,7 @@ public:
 
 private:
     struct Call;
-    std::shared_ptr<Call> call_;
+    std::unique_ptr<Call> call_;
 };
 
 } // namespace ew

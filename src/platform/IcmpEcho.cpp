@@ -19,34 +19,19 @@ void IcmpEcho::interrupt() {
     ::echo_interrupt();
 }
 
-std::optional<std::int16_t> Echo::start(const std::string& address, std::int16_t packetSize,
-                                        std::int32_t& /*roundTripMs*/, std::int16_t timeoutMs,
-                                        std::chrono::microseconds /*quick*/) {
-    begun_ = Begun{address, packetSize, timeoutMs};
-    return std::nullopt;
-}
-
-std::int16_t Echo::finish(std::int32_t& roundTripMs) {
-    const Begun b = *begun_;
-    begun_.reset();
-    return ping(b.address, b.packetSize, roundTripMs, b.timeoutMs);
-}
-
-void Echo::abandon() {
-    begun_.reset();
-}
-
 struct IcmpEcho::Call {
     echo_call call{};
     // The callee may write the replying address here; nothing of ours reads it back.
     char reply[ECHO_REPLY_BUFFER] = "                ";
 };
 
+IcmpEcho::IcmpEcho() : call_(std::make_unique<Call>()) {}
+
+IcmpEcho::~IcmpEcho() = default;
+
 std::optional<std::int16_t> IcmpEcho::start(const std::string& address, std::int16_t packetSize,
                                             std::int32_t& roundTripMs, std::int16_t timeoutMs,
                                             std::chrono::microseconds quick) {
-    if (!call_)
-        call_ = std::make_shared<Call>();
     std::int32_t rtt = 0;
     const std::int16_t result =
         ::echo_start(&call_->call, address.c_str(), call_->reply, packetSize, &rtt, timeoutMs,
@@ -67,8 +52,7 @@ std::int16_t IcmpEcho::finish(std::int32_t& roundTripMs) {
 }
 
 void IcmpEcho::abandon() {
-    if (call_)
-        ::echo_abandon(&call_->call);
+    ::echo_abandon(&call_->call);
 }
 
 } // namespace ew
