@@ -81,6 +81,7 @@ void Monitor::cmdStartPing_Click() {
     timer1_->start();
     tickDue_ = false;
     state_.stateFlag = StateFlag::NoTimer;
+    Q_EMIT monitoringStarted();
     Timer1_Timer();
 }
 
@@ -97,6 +98,7 @@ void Monitor::cmdStopPing_Click() {
     state_.askOverwrite = AskOverwrite::Yes;
     ui_.txtLog->setEnabled(true);
     ui_.cmdOpenLog->setEnabled(true);
+    Q_EMIT monitoringStopped();
 }
 
 void Monitor::Timer1_Timer() {
@@ -165,6 +167,7 @@ void Monitor::shutdown() {
     ended_ = true;
     pass_.abandon();
     timer1_->stop();
+    Q_EMIT monitoringStopped();
 }
 
 // N as a whole number from 1 up; anything else (no number, zero, negative, beyond 16 bits)

@@ -55,6 +55,11 @@ public:
     static int secondsBetween(const QTime& from, const QTime& to);
     static int minuteChangesBetween(const QTime& from, const QTime& to);
 
+Q_SIGNALS:
+    // Ping started monitoring (a refused start sends nothing); Stop or the program's end ended it.
+    void monitoringStarted();
+    void monitoringStopped();
+
 private:
     void runPass();
     void lateTick();

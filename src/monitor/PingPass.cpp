@@ -123,9 +123,14 @@ void PingPass::PingAddresses() {
         // Emptied before an address, so a run of any length keeps a bounded list.
         if (ui_.lstPingResults->count() > MaxResultLines)
             ui_.lstPingResults->clear();
-        if (!pingAddress(ui_.lstIPList->item(i)->text(), size, timeout, roundTripMs))
+        QListWidgetItem* item = ui_.lstIPList->item(i);
+        if (!item->data(EntryIdRole).isValid())
+            item->setData(EntryIdRole, QVariant::fromValue<qulonglong>(++lastEntryId_));
+        entryId_ = item->data(EntryIdRole).toULongLong();
+        if (!pingAddress(item->text(), size, timeout, roundTripMs))
             return;
     }
+    Q_EMIT passEnded();
 }
 
 bool PingPass::pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
@@ -159,6 +164,9 @@ bool PingPass::pingAddress(const QString& address, std::int16_t packetSize, std:
         ++pingCount_;
         ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pingCount_));
         ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
+        Q_EMIT attemptReported(Attempt{entryId_, address, result == 0,
+                                       std::chrono::milliseconds(result == 0 ? roundTripMs : 0),
+                                       clock_.now()});
     }
     return !ending();
 }

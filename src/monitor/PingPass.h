@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Attempt.h"
+
 #include <QObject>
 #include <cstdint>
 #include <memory>
@@ -67,6 +69,12 @@ public:
                              std::int32_t roundTripMs);
     static QString failureLine(const QString& timeOfDay, const QString& address);
 
+Q_SIGNALS:
+    // Each attempt, in the order of the lines, right after its line, counts, beep and log line.
+    void attemptReported(const ew::Attempt& attempt);
+    // A pass reported its last line (not sent when Stop or Exit cut it short).
+    void passEnded();
+
 private:
     // False when the pass ended during the attempts.
     bool pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
@@ -84,6 +92,8 @@ private:
     std::unique_ptr<PassInputGuard> guard_;
     std::int64_t pingCount_ = 0;
     bool pinging_ = false;
+    std::uint64_t lastEntryId_ = 0;
+    std::uint64_t entryId_ = 0;
     bool stopped_ = false;
     bool abandoned_ = false;
 };
