@@ -11,9 +11,9 @@
 #include "tooltips/ToolTips.h"
 #include "ui_frmEchoWarden.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <limits>
+#include <utility>
 
 namespace ew {
 
@@ -29,18 +29,6 @@ const QString InvalidPathText = QStringLiteral("The log file path is invalid.") 
                                 QStringLiteral("Please enter a valid path.");
 const QString InvalidPathTitle = QStringLiteral("Invalid directory");
 
-// Clears the pass-running mark however the pass ends.
-class PassScope {
-public:
-    explicit PassScope(bool& running) : running_(running) { running_ = true; }
-    ~PassScope() { running_ = false; }
-    PassScope(const PassScope&) = delete;
-    PassScope& operator=(const PassScope&) = delete;
-
-private:
-    bool& running_;
-};
-
 } // namespace
 
 Monitor::Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, PingPass& pass,
@@ -53,6 +41,7 @@ Monitor::Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, Pi
     timer1_->setTimerType(Qt::PreciseTimer);
     timer1_->setInterval(Timer1DesignIntervalMs);
     connect(timer1_, &QTimer::timeout, this, &Monitor::Timer1_Timer);
+    connect(&pass_, &PingPass::passEnded, this, &Monitor::passEnded);
     connect(ui_.cmdStartPing, &QPushButton::clicked, this, &Monitor::cmdStartPing_Click);
     connect(ui_.cmdStopPing, &QPushButton::clicked, this, &Monitor::cmdStopPing_Click);
 }
@@ -85,11 +74,11 @@ void Monitor::cmdStartPing_Click() {
     Timer1_Timer();
 }
 
-// Also while a pass runs (its window takes this click): the pass ends within the attempt in
-// progress and neither a further attempt nor a tick that fell due meanwhile follows.
+// Also while a pass runs: its attempts in flight are dropped, and neither a further attempt nor
+// a tick that fell due meanwhile follows.
 void Monitor::cmdStopPing_Click() {
-    ++stops_;
     tickDue_ = false;
+    afterPass_ = AfterPass::Nothing;
     pass_.stop();
     tips_.setTimerEnabled(true);
     timer1_->stop();
@@ -101,15 +90,19 @@ void Monitor::cmdStopPing_Click() {
     Q_EMIT monitoringStopped();
 }
 
+// A pass is a run of events: the tick starts it, and what the tick does after the pass (the
+// count of a long interval, the reference time) follows when the pass ends, in afterPass.
 void Monitor::Timer1_Timer() {
-    // A tick that arrives while a pass runs (during the overwrite question of ApplyLogPath or
-    // between its attempts) would start a pass under the running one. It is not run now;
-    // runPass delivers a tick that fell due once the pass has ended, as a window whose thread
-    // was busy would.
-    if (passRunning_ || ended_)
+    // A tick that falls due while a pass runs (or while its overwrite question is open) would
+    // start a pass under the running one. It comes right after the pass instead, at most one,
+    // as it would for a window whose thread was busy.
+    if (pass_.running()) {
+        tickDue_ = true;
         return;
-    const std::uint64_t stops = stops_;
-    const auto goesOn = [&] { return !ended_ && stops_ == stops; };
+    }
+    if (ended_)
+        return;
+    tickDue_ = false;
 
     if (ui_.optMilSeconds->isChecked()) {
         // Left running, the precise timer keeps its schedule from tick to tick; setting the
@@ -119,7 +112,7 @@ void Monitor::Timer1_Timer() {
         if (timer1_->interval() != ms)
             setTimer1Interval(ms);
         state_.stateFlag = StateFlag::Timer;
-        runPass();
+        runPass(AfterPass::Nothing);
         return;
     }
 
@@ -129,22 +122,23 @@ void Monitor::Timer1_Timer() {
         return;
     }
 
-    bool passed = false;
     if (state_.stateFlag != StateFlag::Timer) {
-        runPass();
-        passed = true;
-    }
-    if (!goesOn())
+        runPass(AfterPass::CountInterval);
         return;
+    }
+    countInterval(false);
+}
 
+// The rest of a tick, once its first pass (if any) has ended.
+void Monitor::countInterval(bool passed) {
     const int n = interval();
     if (ui_.optSeconds->isChecked()) {
         if (n <= LongestTickedSeconds) {
             setTimer1Interval(n * MsPerSecond);
             state_.stateFlag = StateFlag::NoTimer;
         } else if (sinceLastPass(secondsBetween) >= n) {
-            runPass();
-            passed = true;
+            runPass(AfterPass::NoteTime);
+            return;
         } else {
             setTimer1Interval(RecheckIntervalMs);
             state_.stateFlag = StateFlag::Timer;
@@ -152,14 +146,13 @@ void Monitor::Timer1_Timer() {
     }
     if (ui_.optMinutes->isChecked()) {
         if (sinceLastPass(minuteChangesBetween) >= n) {
-            runPass();
-            passed = true;
-        } else {
-            setTimer1Interval(RecheckIntervalMs);
-            state_.stateFlag = StateFlag::Timer;
+            runPass(AfterPass::NoteTime);
+            return;
         }
+        setTimer1Interval(RecheckIntervalMs);
+        state_.stateFlag = StateFlag::Timer;
     }
-    if (passed && goesOn())
+    if (passed)
         state_.lastPassTime = timeOfDayText(timeOfDayNow());
 }
 
@@ -190,24 +183,27 @@ int Monitor::minuteChangesBetween(const QTime& from, const QTime& to) {
     return changes < 0 ? changes + MinutesPerDay : changes;
 }
 
-void Monitor::runPass() {
-    {
-        const PassScope scope(passRunning_);
-        const int toNextTickMs = timer1_->isActive() ? timer1_->remainingTime() : -1;
-        QElapsedTimer took;
-        took.start();
-        pass_.PingAddresses();
-        if (toNextTickMs >= 0 && took.elapsed() >= toNextTickMs && timer1_->isActive())
-            tickDue_ = true;
-    }
-    if (tickDue_)
+void Monitor::runPass(AfterPass then) {
+    afterPass_ = then;
+    pass_.PingAddresses();
+}
+
+void Monitor::passEnded() {
+    const AfterPass then = std::exchange(afterPass_, AfterPass::Nothing);
+    if (ended_ || !timer1_->isActive())
+        return;
+    if (then == AfterPass::CountInterval)
+        countInterval(true);
+    else if (then == AfterPass::NoteTime)
+        state_.lastPassTime = timeOfDayText(timeOfDayNow());
+    // The tick that fell due during the pass, once the event loop is back; the next one comes
+    // an interval after it.
+    if (tickDue_ && !pass_.running())
         QMetaObject::invokeMethod(this, &Monitor::lateTick, Qt::QueuedConnection);
 }
 
-// The tick that fell due during a pass, once the event loop is back; the next one comes an
-// interval after it.
 void Monitor::lateTick() {
-    if (!tickDue_ || passRunning_ || ended_ || !timer1_->isActive())
+    if (!tickDue_ || pass_.running() || ended_ || !timer1_->isActive())
         return;
     tickDue_ = false;
     timer1_->start();

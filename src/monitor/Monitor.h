@@ -61,7 +61,12 @@ Q_SIGNALS:
     void monitoringStopped();
 
 private:
-    void runPass();
+    // What a tick does once the pass it started has ended.
+    enum class AfterPass { Nothing, CountInterval, NoteTime };
+
+    void runPass(AfterPass then);
+    void passEnded();
+    void countInterval(bool passed);
     void lateTick();
     void setTimer1Interval(int ms);
     bool insideUnattendedRange() const;
@@ -78,13 +83,9 @@ private:
     Clock& clock_;
     MessageBoxes& messages_;
     QTimer* timer1_;
-    // True while a pass runs: the event loop runs under it (its message box, its attempts), and a
-    // tick that arrives meanwhile starts no second pass.
-    bool passRunning_ = false;
-    // A tick fell due during the last pass and has not been delivered yet.
+    AfterPass afterPass_ = AfterPass::Nothing;
+    // A tick fell due during the running pass and has not been delivered yet.
     bool tickDue_ = false;
-    // Counts Stop clicks, so that a tick whose pass was stopped goes no further.
-    std::uint64_t stops_ = 0;
     bool ended_ = false;
 };
 

@@ -5,8 +5,6 @@
 #include "core/ResultMarks.h"
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
-#include "monitor/EchoWorker.h"
-#include "monitor/PassInputGuard.h"
 #include "panel/ControlStates.h"
 #include "platform/Beeper.h"
 #include "platform/Clock.h"
@@ -15,7 +13,7 @@
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
 
-#include <QScopeGuard>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -35,23 +33,16 @@ const QString FailedCaption = QStringLiteral("Failed: ");
 
 PingPass::PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls,
                    LogFile& log, Echo& echo, Clock& clock, Beeper& beeper)
-    : ui_(ui), state_(state), controls_(controls), log_(log), clock_(clock), beeper_(beeper),
-      worker_(std::make_unique<EchoWorker>(echo)), guard_(std::make_unique<PassInputGuard>(ui)) {
+    : ui_(ui), state_(state), controls_(controls), log_(log), echo_(echo), clock_(clock),
+      beeper_(beeper), pacer_(new QTimer(this)) {
+    pacer_->setSingleShot(true);
+    pacer_->setTimerType(Qt::PreciseTimer);
+    connect(pacer_, &QTimer::timeout, this, &PingPass::pace);
     connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &PingPass::chkBeep_Click);
 }
 
-PingPass::~PingPass() = default;
-
-void PingPass::stop() {
-    if (!pinging_)
-        return;
-    stopped_ = true;
-    worker_->cancel();
-}
-
-void PingPass::abandon() {
-    abandoned_ = true;
-    worker_->cancel();
+PingPass::~PingPass() {
+    endRun();
 }
 
 QString PingPass::replyLine(const QString& timeOfDay, const QString& address,
@@ -66,29 +57,27 @@ QString PingPass::failureLine(const QString& timeOfDay, const QString& address) 
            address + QStringLiteral(" --== F A I L E D ==-- ");
 }
 
-// A packet size that is no number pings with the box's own default; one beyond what the echo
-// call carries is clamped to the nearest size it can send (a stored 65500 sends 32767 bytes, a
-// negative size none), as the operator asked for "as big" or "as small" as can be.
-std::int16_t PingPass::packetSize() const {
+// A packet size that is no number pings with the box's own default; one beyond what the
+// stored setting can hold is clamped to the nearest size it can (a stored 65500 sends 32767
+// bytes, a negative size none), as the operator asked for "as big" or "as small" as can be.
+int PingPass::packetSize() const {
     const auto size = toNumber(ui_.txtNumBytes->text());
     if (!size)
         return FallbackPacketSize;
-    return static_cast<std::int16_t>(std::clamp(std::nearbyint(*size), 0.0, double{MaxPacketSize}));
+    return static_cast<int>(std::clamp(std::nearbyint(*size), 0.0, double{MaxPacketSize}));
 }
 
 // Seconds, fractions allowed. A time-out that is no number or not above zero falls back to the
-// box's default (no reply could ever arrive within it); one beyond what 16 bits of
-// milliseconds hold is clamped to the longest the echo call can carry.
-std::int16_t PingPass::timeoutMs() const {
+// box's default (no reply could ever arrive within it); a longer one than 16 bits of
+// milliseconds hold is clamped to the longest they can.
+int PingPass::timeoutMs() const {
     const auto secs = toNumber(ui_.txtTimeout->text());
     if (!secs)
         return FallbackTimeoutMs;
     const double ms = std::nearbyint(*secs * MsPerSecond);
     if (ms < 1)
         return FallbackTimeoutMs;
-    if (ms > MaxTimeoutMs)
-        return MaxTimeoutMs;
-    return static_cast<std::int16_t>(ms);
+    return ms > MaxTimeoutMs ? MaxTimeoutMs : static_cast<int>(ms);
 }
 
 // Attempts that are no number (or do not fit) fall back to the box's default; zero or fewer
@@ -99,76 +88,172 @@ int PingPass::attempts() const {
 }
 
 void PingPass::PingAddresses() {
-    const std::int16_t size = packetSize();
-    const std::int16_t timeout = timeoutMs();
-    stopped_ = false;
+    endRun();
+    running_ = true;
+    advancing_ = false;
+    const std::uint64_t generation = ++generation_;
     log_.ApplyLogPath();
-    // ApplyLogPath may have waited for the operator; the program may have ended meanwhile.
-    if (ending())
+    // ApplyLogPath may have waited for the operator, who may have stopped or ended meanwhile.
+    if (ending() || generation != generation_)
         return;
 
-    // From here on the window's event loop runs under the pass; it takes only Stop and Exit.
-    // (The overwrite question of ApplyLogPath above is a modal box of its own.)
-    pinging_ = true;
-    guard_->engage();
-    const auto done = qScopeGuard([this] {
-        guard_->release();
-        pinging_ = false;
-    });
-
-    // One round-trip variable per pass: a reply always writes it before it is read.
-    std::int32_t roundTripMs = 0;
-    const int entries = ui_.lstIPList->count();
-    for (int i = 0; i < entries && i < ui_.lstIPList->count() && !ending(); ++i) {
-        // Emptied before an address, so a run of any length keeps a bounded list.
-        if (ui_.lstPingResults->count() > MaxResultLines)
-            ui_.lstPingResults->clear();
+    packetSize_ = packetSize();
+    timeoutMs_ = timeoutMs();
+    attempts_ = std::max(attempts(), 0);
+    beep_ = isChecked(*ui_.chkBeep);
+    logTotal_ = isChecked(*ui_.chkLogTotal);
+    logFailed_ = isChecked(*ui_.chkLogFailed);
+    atOnce_ = ui_.mnuPingAtOnce->isChecked();
+    const int count = ui_.lstIPList->count();
+    entries_.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
         QListWidgetItem* item = ui_.lstIPList->item(i);
         if (!item->data(EntryIdRole).isValid())
             item->setData(EntryIdRole, QVariant::fromValue<qulonglong>(++lastEntryId_));
-        entryId_ = item->data(EntryIdRole).toULongLong();
-        if (!pingAddress(item->text(), size, timeout, roundTripMs))
-            return;
+        Entry& e = entries_[static_cast<std::size_t>(i)];
+        e.text = item->text();
+        e.id = item->data(EntryIdRole).toULongLong();
     }
-    Q_EMIT passEnded();
+    if (atOnce_ && attempts_ > 0) {
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            waiting_.push_back(i);
+        pace();
+    }
+    advance();
 }
 
-bool PingPass::pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
-                           std::int32_t& roundTripMs) {
-    // The entry goes out exactly as listed, blanks included.
-    const std::string target = address.toLocal8Bit().toStdString();
-    const int count = attempts();
-    for (int attempt = 1; attempt <= count && !ending(); ++attempt) {
-        const auto outcome = worker_->ping(target, packetSize, roundTripMs, timeoutMs);
-        // Stopped or ended during the attempt: its outcome is not reported.
-        if (!outcome || ending())
-            return false;
-        const std::int16_t result = *outcome;
-        const QString now = timeOfDayText(clock_.now().time());
-        if (result == 0) {
-            const QString line = replyLine(now, address, roundTripMs);
-            ui_.lstPingResults->addLine(line);
-            if (isChecked(*ui_.chkLogTotal))
-                logLine(line);
-        } else {
-            if (isChecked(*ui_.chkBeep))
-                beeper_.beep();
-            const QString line = failureLine(now, address);
-            ui_.lstPingResults->addLine(line);
-            ++state_.failedCount;
-            ui_.StatusBar1->setPanelText(FailedPanel,
-                                         FailedCaption + QString::number(state_.failedCount));
-            if (isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed))
-                logLine(line);
-        }
-        ++pingCount_;
-        ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pingCount_));
-        ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
-        Q_EMIT attemptReported(Attempt{entryId_, address, result == 0,
-                                       std::chrono::milliseconds(result == 0 ? roundTripMs : 0),
-                                       clock_.now()});
+// Drops whatever the pass still has in flight.
+void PingPass::endRun() {
+    for (const Entry& e : entries_)
+        if (e.inFlight)
+            echo_.cancel(e.inFlight);
+    entries_.clear();
+    waiting_.clear();
+    pacer_->stop();
+    cursor_ = 0;
+}
+
+void PingPass::stop() {
+    if (!running_)
+        return;
+    running_ = false;
+    ++generation_;
+    endRun();
+}
+
+void PingPass::abandon() {
+    abandoned_ = true;
+    stop();
+}
+
+void PingPass::send(std::size_t entry) {
+    Entry& e = entries_[entry];
+    ++e.sent;
+    const std::uint64_t generation = generation_;
+    e.inFlight = echo_.start(e.text, packetSize_, timeoutMs_,
+                             [this, entry, generation](const EchoOutcome& outcome) {
+                                 if (generation == generation_)
+                                     ended(entry, outcome);
+                             });
+}
+
+// At once: the next waiting entry's request goes out when its turn has come.
+void PingPass::pace() {
+    if (waiting_.empty() || ending())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto due = lastSend_ + SendSpacing;
+    if (now < due) {
+        pacer_->start(
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+        return;
     }
-    return !ending();
+    const std::size_t entry = waiting_.front();
+    waiting_.pop_front();
+    lastSend_ = now;
+    send(entry);
+    if (!waiting_.empty())
+        pacer_->start(static_cast<int>(SendSpacing.count()));
+}
+
+void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
+    Entry& e = entries_[entry];
+    e.inFlight = 0;
+    // The time of day on the line is when its own attempt ended, whenever the line shows.
+    e.ended.push_back({outcome.result == 0, outcome.roundTrip, clock_.now()});
+    if (atOnce_ && e.sent < attempts_) {
+        waiting_.push_back(entry);
+        pace();
+    }
+    advance();
+}
+
+// Shows every line that has ended and all of whose predecessors have, in list order, and one
+// after another sends the next attempt once the last one is shown.
+void PingPass::advance() {
+    // A message box of the log holds the pass: the call that opened it goes on once it is
+    // answered, and lines that end meanwhile wait for it.
+    if (advancing_)
+        return;
+    advancing_ = true;
+    const std::uint64_t generation = generation_;
+    while (!ending() && cursor_ < entries_.size()) {
+        Entry& e = entries_[cursor_];
+        if (!e.begun) {
+            e.begun = true;
+            // Emptied before an entry's lines, so a run of any length keeps a bounded list.
+            if (ui_.lstPingResults->count() > MaxResultLines)
+                ui_.lstPingResults->clear();
+        }
+        if (!e.ended.empty()) {
+            const Ended outcome = e.ended.front();
+            e.ended.pop_front();
+            ++e.reported;
+            // Copies: a box that the report opens may see the pass stopped and its entries gone.
+            report(e.text, e.id, outcome);
+            if (generation != generation_)
+                return; // a newer pass took over while a box of this one was open
+            continue;
+        }
+        if (e.reported >= attempts_) {
+            ++cursor_;
+            continue;
+        }
+        if (!atOnce_ && !e.inFlight)
+            send(cursor_);
+        break;
+    }
+    advancing_ = false;
+    if (!ending() && cursor_ == entries_.size()) {
+        running_ = false;
+        entries_.clear();
+        Q_EMIT passEnded();
+    }
+}
+
+void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
+    const QString now = timeOfDayText(outcome.at.time());
+    if (outcome.reply) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(outcome.roundTrip);
+        const QString line = replyLine(now, text, static_cast<std::int32_t>(ms.count()));
+        ui_.lstPingResults->addLine(line);
+        if (logTotal_)
+            logLine(line);
+    } else {
+        if (beep_)
+            beeper_.beep();
+        const QString line = failureLine(now, text);
+        ui_.lstPingResults->addLine(line);
+        ++state_.failedCount;
+        ui_.StatusBar1->setPanelText(FailedPanel,
+                                     FailedCaption + QString::number(state_.failedCount));
+        if (logTotal_ || logFailed_)
+            logLine(line);
+    }
+    ++pingCount_;
+    ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pingCount_));
+    ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
+    Q_EMIT attemptReported(Attempt{id, text, outcome.reply, outcome.roundTrip, outcome.at});
 }
 
 void PingPass::logLine(const QString& line) {

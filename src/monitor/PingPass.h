@@ -3,9 +3,12 @@
 #include "core/Attempt.h"
 
 #include <QObject>
+#include <chrono>
 #include <cstdint>
-#include <memory>
+#include <deque>
+#include <vector>
 
+class QTimer;
 namespace Ui {
 class frmEchoWarden;
 }
@@ -16,52 +19,62 @@ struct ProgramState;
 class ControlStates;
 class LogFile;
 class Echo;
+struct EchoOutcome;
 class Clock;
 class Beeper;
-class EchoWorker;
-class PassInputGuard;
 
 // One ping pass over the address list: one result line per attempt, the counters in the
-// status bar, the beep on failure and the log lines. Seen from its caller a pass is one call
-// that returns when the pass has ended; meanwhile each echo call runs on a worker thread and
-// the window stays alive, taking only Stop and Exit (see PassInputGuard).
+// status bar, the beep on failure and the log lines. A pass is a run of events on the window's
+// thread: an attempt sends its request and returns, and its line follows when its reply or its
+// time-out comes, so the window serves the operator all along. A pass works on the entries and
+// settings it read when it began.
+//
+// One after another (the default), an entry's attempts follow each other and the next entry
+// begins when the last one has ended. At once (Settings > Ping all addresses at once), every
+// entry is sent to without waiting for the others, one request per millisecond in list order;
+// an entry's attempts still follow one another. Either way the lines, counts, beeps and log
+// lines come in list order, as a pass one after another would write them.
 class PingPass : public QObject {
     Q_OBJECT
 public:
-    // The results list is emptied before an address when it holds more than this many lines.
+    // The results list is emptied before an entry's lines when it holds more than this many.
     static constexpr int MaxResultLines = 30000;
 
     // What the pass uses when a setting box holds no usable number: the text the box itself
     // puts in place of an empty entry or "0".
-    static constexpr std::int16_t FallbackPacketSize = 16;
+    static constexpr int FallbackPacketSize = 16;
     static constexpr int FallbackTimeoutMs = 3000;
     static constexpr int FallbackAttempts = 1;
-    // The echo call carries its packet size in 16 bits and its time-out in 16 bits of
-    // milliseconds.
+    // The largest packet and time-out a pass sends with (the limits of the settings as they are
+    // stored: 16 bits of bytes, 16 bits of milliseconds).
     static constexpr int MaxPacketSize = 32767;
     static constexpr int MaxTimeoutMs = 32767;
+    // At once, requests leave at most one per this span: routers and the kernel drop larger
+    // bursts of ICMP.
+    static constexpr std::chrono::milliseconds SendSpacing{1};
 
     PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls, LogFile& log,
              Echo& echo, Clock& clock, Beeper& beeper);
     ~PingPass() override;
 
+    // Begins a pass and returns once its first requests are out (after the log's overwrite
+    // question, when that is asked). A pass with nothing to ping has ended on return.
     void PingAddresses();
     void chkBeep_Click();
 
-    // Stop: the pass ends within the attempt in progress, whose outcome is dropped (no line, no
-    // count), and makes no further attempt. Nothing when no pass runs.
+    // Stop: the attempts in flight are dropped (no line, no count) and none follows. Nothing
+    // when no pass runs.
     void stop();
-    // The program is ending: the pass ends as on Stop, also one that waits in a message box.
+    // The program is ending: as Stop, also for a pass that waits in a message box.
     void abandon();
-    // True from the first attempt of a pass to its end: the span in which the window's event
-    // loop runs under the pass.
-    bool pinging() const { return pinging_; }
+    // From the start of a pass to its last line (or its Stop).
+    bool running() const { return running_; }
 
     std::int64_t pingCount() const { return pingCount_; }
 
     // The settings as the pass reads them, each with its fallback (see the constants above).
-    std::int16_t packetSize() const;
-    std::int16_t timeoutMs() const;
+    int packetSize() const;
+    int timeoutMs() const;
     int attempts() const;
 
     // The texts of a result line.
@@ -76,26 +89,58 @@ Q_SIGNALS:
     void passEnded();
 
 private:
-    // False when the pass ended during the attempts.
-    bool pingAddress(const QString& address, std::int16_t packetSize, std::int16_t timeoutMs,
-                     std::int32_t& roundTripMs);
+    struct Ended {
+        bool reply;
+        std::chrono::nanoseconds roundTrip;
+        QDateTime at;
+    };
+    struct Entry {
+        QString text;
+        std::uint64_t id = 0;
+        int sent = 0;
+        int reported = 0;
+        bool begun = false;         // its lines have begun (the list bound was applied)
+        std::uint64_t inFlight = 0; // the echo's attempt, 0 when none
+        std::deque<Ended> ended;    // ended, not yet reported
+    };
+
+    void send(std::size_t entry);
+    void ended(std::size_t entry, const EchoOutcome& outcome);
+    void pace();
+    void advance();
+    void report(QString text, std::uint64_t id, const Ended& outcome);
     void logLine(const QString& line);
-    bool ending() const { return stopped_ || abandoned_; }
+    void endRun();
+    bool ending() const { return !running_ || abandoned_; }
 
     Ui::frmEchoWarden& ui_;
     ProgramState& state_;
     ControlStates& controls_;
     LogFile& log_;
+    Echo& echo_;
     Clock& clock_;
     Beeper& beeper_;
-    std::unique_ptr<EchoWorker> worker_;
-    std::unique_ptr<PassInputGuard> guard_;
+    QTimer* pacer_;
     std::int64_t pingCount_ = 0;
-    bool pinging_ = false;
     std::uint64_t lastEntryId_ = 0;
-    std::uint64_t entryId_ = 0;
-    bool stopped_ = false;
+    bool running_ = false;
     bool abandoned_ = false;
+    bool advancing_ = false;
+    // Counts passes, so that a pass that a message box held knows when a newer one took over.
+    std::uint64_t generation_ = 0;
+
+    // The pass in progress: what it read at its start, and where it stands.
+    std::vector<Entry> entries_;
+    int packetSize_ = 0;
+    int timeoutMs_ = 0;
+    int attempts_ = 0;
+    bool beep_ = false;
+    bool logTotal_ = false;
+    bool logFailed_ = false;
+    bool atOnce_ = false;
+    std::size_t cursor_ = 0;          // the entry whose lines come next
+    std::deque<std::size_t> waiting_; // at once: entries whose next request waits its turn
+    std::chrono::steady_clock::time_point lastSend_{};
 };
 
 } // namespace ew

@@ -1,61 +1,48 @@
 #pragma once
 
+#include <QObject>
+#include <QString>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
-#include <string>
 
 namespace ew {
 
-// One ICMP echo attempt with the six-argument call's contract: result 0 means a reply came and
-// roundTripMs holds its round-trip time; any other result is a failure (see echo/echoping.h
-// for the codes). roundTripMs is left untouched on failure.
-class Echo {
-public:
-    virtual ~Echo() = default;
-    virtual std::int16_t ping(const std::string& address, std::int16_t packetSize,
-                              std::int32_t& roundTripMs, std::int16_t timeoutMs) = 0;
-    // Called from another thread: makes a ping() in progress return a failure at once.
-    virtual void interrupt() {}
-
-    // One attempt in two halves, for the window's thread, which must not wait long: start()
-    // gives the outcome when the attempt ends within quick; otherwise nullopt, and finish(),
-    // called next from any thread, makes the rest of the same attempt and gives its outcome.
-    // By default nothing ends in the first half and finish() makes the whole attempt.
-    virtual std::optional<std::int16_t> start(const std::string& address, std::int16_t packetSize,
-                                              std::int32_t& roundTripMs, std::int16_t timeoutMs,
-                                              std::chrono::microseconds quick);
-    virtual std::int16_t finish(std::int32_t& roundTripMs);
-    // Gives up a begun attempt instead of finishing it (Stop came before its second half).
-    virtual void abandon();
-
-private:
-    struct Begun {
-        std::string address;
-        std::int16_t packetSize;
-        std::int16_t timeoutMs;
-    };
-    std::optional<Begun> begun_;
+// How one echo attempt ended: result 0 is a reply, timed by roundTrip; anything else is a
+// failure (the codes of echo/echo.h).
+struct EchoOutcome {
+    int result = 0;
+    std::chrono::nanoseconds roundTrip{0};
 };
 
-// The real echo: calls the C component in echo/.
-class IcmpEcho final : public Echo {
+// ICMP echo attempts as events on the calling thread's event loop. start() sends the request
+// (or begins the name's lookup) and returns at once; done is called once, later, from the event
+// loop: never from within start(), so a caller may start the next attempt from done without
+// the stack growing. cancel() drops an attempt: its done is never called.
+class Echo {
 public:
-    IcmpEcho();
+    using Done = std::function<void(const EchoOutcome&)>;
+    virtual ~Echo() = default;
+    virtual std::uint64_t start(const QString& address, int packetSize, int timeoutMs,
+                                Done done) = 0;
+    virtual void cancel(std::uint64_t attempt) = 0;
+};
+
+// The real echo: the sockets of the C component in echo/, watched by socket notifiers, a
+// deadline timer for the time-outs, and names looked up by QHostInfo.
+class IcmpEcho final : public QObject, public Echo {
+    Q_OBJECT
+public:
+    // mode: one of echo_socket_mode (tests force one kind of socket).
+    explicit IcmpEcho(int mode = 0);
     ~IcmpEcho() override;
-    std::int16_t ping(const std::string& address, std::int16_t packetSize,
-                      std::int32_t& roundTripMs, std::int16_t timeoutMs) override;
-    void interrupt() override;
-    std::optional<std::int16_t> start(const std::string& address, std::int16_t packetSize,
-                                      std::int32_t& roundTripMs, std::int16_t timeoutMs,
-                                      std::chrono::microseconds quick) override;
-    std::int16_t finish(std::int32_t& roundTripMs) override;
-    void abandon() override;
+    std::uint64_t start(const QString& address, int packetSize, int timeoutMs, Done done) override;
+    void cancel(std::uint64_t attempt) override;
 
 private:
-    struct Call;
-    std::unique_ptr<Call> call_;
+    struct Impl;
+    std::unique_ptr<Impl> d_;
 };
 
 } // namespace ew

@@ -1,58 +1,293 @@
 #include "platform/Echo.h"
 
-#include "echoping.h"
+#include "echo.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <netinet/in.h>
+#include <unistd.h>
+#include <unordered_map>
 
 namespace ew {
 
-std::int16_t IcmpEcho::ping(const std::string& address, std::int16_t packetSize,
-                            std::int32_t& roundTripMs, std::int16_t timeoutMs) {
-    // The callee may write the replying address here; nothing of ours reads it back.
-    char reply[ECHO_REPLY_BUFFER] = "                ";
-    std::int32_t rtt = 0;
-    const std::int16_t result = ::ping(address.c_str(), reply, packetSize, &rtt, timeoutMs, 0);
-    if (result == ECHO_OK)
-        roundTripMs = rtt;
-    return result;
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::nanoseconds;
+
+// The longest host text handed to the resolver (a DNS name has at most 253 characters; room
+// for any scoped IPv6 literal besides).
+constexpr std::size_t HostText = 1025;
+// Datagrams read per wake-up at most, so that a flood on a raw socket cannot hold the window.
+constexpr int ReadsPerWake = 512;
+// A reply that takes longer than the attempt's time-out is a late one, whenever it is read.
+constexpr int NoFailure = -1;
+
+int familyIndex(int family) {
+    return family == AF_INET6 ? 1 : 0;
 }
 
-void IcmpEcho::interrupt() {
-    ::echo_interrupt();
+// A resolver's answer as the socket call wants it; false for an address of no family we ping.
+bool toSockaddr(const QHostAddress& address, sockaddr_storage& to, socklen_t& len) {
+    std::memset(&to, 0, sizeof to);
+    bool v4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&v4); // also an IPv4-mapped IPv6 address
+    if (v4) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&to);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(ipv4);
+        len = sizeof *in;
+        return true;
+    }
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return false;
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&to);
+    in6->sin6_family = AF_INET6;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
+    in6->sin6_scope_id = address.scopeId().toUInt();
+    len = sizeof *in6;
+    return true;
 }
 
-struct IcmpEcho::Call {
-    echo_call call{};
-    // The callee may write the replying address here; nothing of ours reads it back.
-    char reply[ECHO_REPLY_BUFFER] = "                ";
+} // namespace
+
+struct IcmpEcho::Impl {
+    struct Attempt {
+        Done done;
+        int packetSize = 0;
+        nanoseconds timeout{0};
+        std::multimap<Clock::time_point, std::uint64_t>::iterator due;
+        int lookup = -1;         // the QHostInfo lookup in progress
+        int failure = NoFailure; // known at once: reported as the deadline timer comes round
+        int family = AF_UNSPEC;  // once sent
+        std::uint16_t sequence = 0;
+        std::int64_t sentNs = 0;
+        sockaddr_storage to{};
+        socklen_t toLen = 0;
+    };
+    struct Socket {
+        echo_socket s{-1, AF_UNSPEC, 0, 0, 0};
+        std::unique_ptr<QSocketNotifier> notifier;
+    };
+
+    IcmpEcho& q;
+    int mode;
+    std::unordered_map<std::uint64_t, Attempt> attempts;
+    // Requests out, by family and sequence number: where a reply is looked up.
+    std::map<std::pair<int, std::uint16_t>, std::uint64_t> sent;
+    std::multimap<Clock::time_point, std::uint64_t> deadlines;
+    QTimer timer;
+    Socket sockets[2];
+    std::uint64_t lastId = 0;
+    // Starts somewhere of its own, so that two runs of the program do not begin alike.
+    std::uint16_t nextSequence = static_cast<std::uint16_t>(getpid() * 40503u);
+
+    Impl(IcmpEcho& owner, int socketMode) : q(owner), mode(socketMode) {
+        // A coarse timer could end a time-out up to 5 % early.
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &q, [this] { expire(); });
+    }
+
+    ~Impl() {
+        for (auto& [id, a] : attempts)
+            if (a.lookup >= 0)
+                QHostInfo::abortHostLookup(a.lookup);
+        for (Socket& s : sockets) {
+            s.notifier.reset();
+            echo_close(&s.s);
+        }
+    }
+
+    void arm() {
+        if (deadlines.empty()) {
+            timer.stop();
+            return;
+        }
+        // Rounded up: a time-out never ends before its time.
+        const auto left = deadlines.begin()->first - Clock::now();
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        timer.start(static_cast<int>(std::max<decltype(ms)>(ms, 0)));
+    }
+
+    // Ends an attempt and tells its caller; done may start or cancel other attempts.
+    void finish(std::uint64_t id, const EchoOutcome& outcome) {
+        const auto it = attempts.find(id);
+        if (it == attempts.end())
+            return;
+        Done done = std::move(it->second.done);
+        forget(it);
+        done(outcome);
+    }
+
+    void forget(std::unordered_map<std::uint64_t, Attempt>::iterator it) {
+        Attempt& a = it->second;
+        const bool first = a.due == deadlines.begin();
+        deadlines.erase(a.due);
+        if (a.lookup >= 0)
+            QHostInfo::abortHostLookup(a.lookup);
+        if (a.family != AF_UNSPEC)
+            sent.erase({familyIndex(a.family), a.sequence});
+        attempts.erase(it);
+        if (first)
+            arm();
+    }
+
+    void failAtOnce(Attempt& a, int result) {
+        a.failure = result;
+        const std::uint64_t id = a.due->second;
+        deadlines.erase(a.due);
+        a.due = deadlines.emplace(Clock::now(), id);
+        arm();
+    }
+
+    Socket* socketFor(int family, int& failure) {
+        Socket& s = sockets[familyIndex(family)];
+        if (s.s.fd >= 0)
+            return &s;
+        failure = echo_open(&s.s, family, mode);
+        if (failure != ECHO_OK)
+            return nullptr;
+        s.notifier = std::make_unique<QSocketNotifier>(s.s.fd, QSocketNotifier::Read);
+        QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q,
+                         [this, family] { readReplies(family); });
+        return &s;
+    }
+
+    // ECHO_OK once the request is out.
+    int send(std::uint64_t id, Attempt& a, const sockaddr_storage& to, socklen_t len) {
+        int result = ECHO_OK;
+        Socket* s = socketFor(to.ss_family, result);
+        if (!s)
+            return result;
+        const int index = familyIndex(to.ss_family);
+        // A sequence number still waiting for its reply is not given out again.
+        std::uint16_t sequence = nextSequence++;
+        for (int tries = 0; sent.count({index, sequence}) && tries < 0x10000; ++tries)
+            sequence = nextSequence++;
+        result = echo_send(&s->s, reinterpret_cast<const sockaddr*>(&to), len, sequence,
+                           a.packetSize, &a.sentNs);
+        if (result != ECHO_OK)
+            return result;
+        a.family = to.ss_family;
+        a.sequence = sequence;
+        a.to = to;
+        a.toLen = len;
+        sent.emplace(std::pair{index, sequence}, id);
+        return ECHO_OK;
+    }
+
+    void resolved(std::uint64_t id, const QHostInfo& info) {
+        const auto it = attempts.find(id);
+        if (it == attempts.end() || it->second.lookup != info.lookupId())
+            return;
+        Attempt& a = it->second;
+        a.lookup = -1;
+        a.failure = NoFailure;
+        // Move on to the next address only when this one could not even be sent to (an IPv6
+        // address on a machine without IPv6, say); once a request is out, its outcome counts.
+        int result = ECHO_UNRESOLVED;
+        for (const QHostAddress& address : info.addresses()) {
+            sockaddr_storage to;
+            socklen_t len = 0;
+            if (!toSockaddr(address, to, len))
+                continue;
+            result = send(id, a, to, len);
+            if (result != ECHO_SEND_ERROR)
+                break;
+        }
+        if (result != ECHO_OK)
+            finish(id, {result, {}});
+    }
+
+    void readReplies(int family) {
+        Socket& s = sockets[familyIndex(family)];
+        for (int reads = 0; s.s.fd >= 0 && reads < ReadsPerWake; ++reads) {
+            echo_reply r;
+            const int got = echo_receive(&s.s, &r);
+            if (got < 0)
+                return; // nothing left (or an error that the next attempts' time-outs show)
+            if (got == 0)
+                continue;
+            const auto match = sent.find({familyIndex(family), r.sequence});
+            if (match == sent.end())
+                continue; // late, or not ours
+            const std::uint64_t id = match->second;
+            const Attempt& a = attempts.at(id);
+            if (!echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to), a.sequence))
+                continue;
+            const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - a.sentNs, 0)};
+            // Stamped by the kernel after the time-out: a failure, however soon it is read.
+            if (roundTrip > a.timeout)
+                continue;
+            finish(id, {ECHO_OK, roundTrip});
+        }
+    }
+
+    void expire() {
+        // Replies that came in before their time-out but wait to be read count as replies.
+        for (int family : {AF_INET, AF_INET6})
+            readReplies(family);
+        while (!deadlines.empty() && deadlines.begin()->first <= Clock::now()) {
+            const std::uint64_t id = deadlines.begin()->second;
+            const int failure = attempts.at(id).failure;
+            finish(id, {failure == NoFailure ? ECHO_TIMEOUT : failure, {}});
+        }
+        arm();
+    }
 };
 
-IcmpEcho::IcmpEcho() : call_(std::make_unique<Call>()) {}
+IcmpEcho::IcmpEcho(int mode) : d_(std::make_unique<Impl>(*this, mode)) {}
 
 IcmpEcho::~IcmpEcho() = default;
 
-std::optional<std::int16_t> IcmpEcho::start(const std::string& address, std::int16_t packetSize,
-                                            std::int32_t& roundTripMs, std::int16_t timeoutMs,
-                                            std::chrono::microseconds quick) {
-    std::int32_t rtt = 0;
-    const std::int16_t result =
-        ::echo_start(&call_->call, address.c_str(), call_->reply, packetSize, &rtt, timeoutMs,
-                     static_cast<std::int32_t>(quick.count()));
-    if (result == ECHO_PENDING)
-        return std::nullopt;
-    if (result == ECHO_OK)
-        roundTripMs = rtt;
-    return result;
+std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeoutMs, Done done) {
+    const std::uint64_t id = ++d_->lastId;
+    Impl::Attempt& a = d_->attempts[id];
+    a.done = std::move(done);
+    a.packetSize = packetSize;
+    a.timeout = std::chrono::milliseconds(timeoutMs);
+    const bool first =
+        d_->deadlines.empty() || Clock::now() + a.timeout < d_->deadlines.begin()->first;
+    a.due = d_->deadlines.emplace(Clock::now() + a.timeout, id);
+    if (first)
+        d_->arm();
+
+    const QByteArray text = address.toLocal8Bit();
+    char host[HostText];
+    sockaddr_storage to;
+    socklen_t len = 0;
+    switch (echo_parse_address(text.constData(), host, sizeof host, &to, &len)) {
+    case 1:
+        if (const int result = d_->send(id, a, to, len); result != ECHO_OK)
+            d_->failAtOnce(a, result);
+        break;
+    case 0:
+        // The lookup counts against the attempt's time-out, which ends it should the resolver
+        // not answer. Qt keeps a name's answer for a minute and asks once for many attempts
+        // at the same name, so a pass over one name costs the resolver one question.
+        a.failure = ECHO_UNRESOLVED; // should the time-out come first
+        a.lookup = QHostInfo::lookupHost(
+            QString::fromLocal8Bit(host), this,
+            [d = d_.get(), id](const QHostInfo& info) { d->resolved(id, info); });
+        break;
+    default:
+        d_->failAtOnce(a, ECHO_UNRESOLVED);
+    }
+    return id;
 }
 
-std::int16_t IcmpEcho::finish(std::int32_t& roundTripMs) {
-    std::int32_t rtt = 0;
-    const std::int16_t result = ::echo_finish(&call_->call, call_->reply, &rtt);
-    if (result == ECHO_OK)
-        roundTripMs = rtt;
-    return result;
-}
-
-void IcmpEcho::abandon() {
-    ::echo_abandon(&call_->call);
+void IcmpEcho::cancel(std::uint64_t attempt) {
+    const auto it = d_->attempts.find(attempt);
+    if (it != d_->attempts.end())
+        d_->forget(it);
 }
 
 } // namespace ew

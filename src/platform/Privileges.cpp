@@ -1,6 +1,6 @@
 #include "platform/Privileges.h"
 
-#include "echoping.h"
+#include "echo.h"
 
 #include <cerrno>
 #include <cstdio>

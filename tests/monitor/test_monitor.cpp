@@ -1,5 +1,8 @@
 #include "support/MainWindowFixture.h"
 
+#include "panel/ControlStates.h"
+
+#include <QClipboard>
 #include <QTest>
 #include <QTimer>
 
@@ -58,6 +61,7 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
         fakes.clock.set(QDateTime(day, QTime::fromString(f[0].left(8))));
         const int before = passesSoFar();
         &step == &steps.front() ? monitor().cmdStartPing_Click() : tick();
+        settle();
         EXPECT_EQ(passesSoFar(), f[1].toInt());
         EXPECT_TRUE(monitor().timer1().isActive() &&
                     (f.size() < 3 || monitor().timer1().interval() == f[2].toInt()))
@@ -107,46 +111,47 @@ struct Live {
     bool saveOnExit;
 };
 
-// A pass whose second attempt waits on a silent host: the window's loop runs meanwhile and
-// shows the first line; other input and a tick are refused; Stop or Exit ends the pass at
-// once, drops the attempt in progress and nothing pings again. Exit saves as when idle: by the
-// button or the menu when asked to, never by the close box.
+// A pass whose second attempt waits on a silent host: the window serves the operator meanwhile
+// (a line is selected and copied, the panel hidden, an entry added), a tick that falls due
+// waits, and Stop or Exit drops the attempt in flight at once; nothing pings again. Exit saves
+// as when idle: by the button or the menu when asked to, never by the close box.
 class DuringAPass : public MonitorTest, public ::testing::WithParamInterface<Live> {};
 
-TEST_P(DuringAPass, OnlyStopAndExitGetThroughAndEndItAtOnce) {
+TEST_P(DuringAPass, TheWindowServesAndStopOrExitEndItAtOnce) {
     const Live& l = GetParam();
     addAddress(QStringLiteral("silent"));
     unit(l.unit, QStringLiteral("1"));
     ui().mnuSSave->setChecked(l.saveOnExit);
-    ui().cmdClear->setEnabled(true);
-    fakes.echo.onCall = [this](const FakeEcho::Call&) { fakes.echo.delayMs = 60000; };
-    QStringList shown;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (results().size() != 1 || !window->pingPass().pinging())
-            return;
-        watch.stop();
-        shown = results();
-        QTest::mouseClick(ui().cmdClear, Qt::LeftButton);
-        QTest::keyClicks(ui().txtIPAddress, QStringLiteral("x"));
-        tick();
-        fakes.store.writes.clear();
-        if (auto* button = window->findChild<QPushButton*>(QString::fromLatin1(l.act)))
-            QTest::mouseClick(button, Qt::LeftButton);
-        else
-            l.act == std::string("mnuExit") ? ui().mnuExit->trigger() : (void)window->close();
-    });
-    watch.start(5);
+    fakes.echo.onCall = [this](const FakeEcho::Call& c) {
+        fakes.echo.delayMs = c.address == "silent" ? 60000 : 0;
+    };
     monitor().cmdStartPing_Click();
-    EXPECT_EQ(shown, QStringList{replyText(at(10, 0, 0), QStringLiteral("host-a"), 1)});
-    EXPECT_TRUE(ipList().size() == 2 && ui().txtIPAddress->text().isEmpty()) << "input got in";
-    EXPECT_TRUE(passesSoFar() == 2 && fakes.echo.interrupts() >= 1); // interrupted, not waited
+    ASSERT_TRUE(QTest::qWaitFor([this] { return results().size() == 1; }, 5000));
+    const QStringList shown = results();
+
+    ui().lstPingResults->setCurrentRow(0);
+    QTest::keyClick(ui().lstPingResults, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), shown[0]);
+    QTest::mouseClick(ui().cmdSettings, Qt::LeftButton);
+    EXPECT_FALSE(window->controlStates().panelShown());
+    QTest::keyClicks(ui().txtIPAddress, QStringLiteral("added"));
+    QTest::keyClick(ui().txtIPAddress, Qt::Key_Return);
+    EXPECT_EQ(ipList(), QStringList({"host-a", "silent", "added"}));
+    tick();
+    EXPECT_EQ(passesSoFar(), 2) << "a tick started a pass under the running one";
+
+    fakes.store.writes.clear();
+    if (auto* button = window->findChild<QPushButton*>(QString::fromLatin1(l.act)))
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        l.act == std::string("mnuExit") ? ui().mnuExit->trigger() : (void)window->close();
+    EXPECT_TRUE(fakes.echo.inFlight() == 0 && fakes.echo.cancels() == 1);
     EXPECT_FALSE(QTest::qWaitFor([this] { return passesSoFar() > 2; }, 400)); // no more pings
     EXPECT_EQ(results(), shown);
     EXPECT_EQ(endRequests, l.act == std::string("cmdStopPing") ? 0 : 1);
     EXPECT_FALSE(monitor().timer1().isActive());
     const bool saves = l.saveOnExit && std::string(l.act).ends_with("Exit");
-    EXPECT_EQ(fakes.store.writes.contains(QStringLiteral("IPList=host-a,silent,")), saves);
+    EXPECT_EQ(fakes.store.writes.contains(QStringLiteral("IPList=host-a,silent,added,")), saves);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,6 +163,36 @@ INSTANTIATE_TEST_SUITE_P(
                       Live{"ExitMenuSaves", Unit::Seconds, "mnuExit", true},
                       Live{"CloseBoxNeverSaves", Unit::Tenths, "closeBox", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A pass works on what it read when it began: an entry added and attempts changed during it
+// act from the next pass. Ping right after Stop starts afresh: nothing of the stopped attempt
+// shows up in the new run.
+TEST_F(MonitorTest, ChangesActFromTheNextPassAndPingAfterStopStartsAfresh) {
+    addAddress(QStringLiteral("slow"));
+    unit(Unit::Tenths, QStringLiteral("1"));
+    fakes.echo.onCall = [this](const FakeEcho::Call& c) {
+        fakes.echo.delayMs = c.address == "slow" ? 300 : 0;
+    };
+    monitor().cmdStartPing_Click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 2; }, 5000));
+    addAddress(QStringLiteral("added"));
+    setAttempts(2);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(results().size(), 2);
+    // The tick that fell due during the pass comes right after it: host-a twice, then slow.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 5; }, 5000));
+    monitor().cmdStopPing_Click();
+    monitor().cmdStartPing_Click();
+    ASSERT_TRUE(settle());
+    monitor().cmdStopPing_Click();
+    QStringList pinged;
+    for (const auto& call : fakes.echo.calls)
+        pinged << QString::fromStdString(call.address);
+    EXPECT_EQ(pinged.mid(0, 11).join(u' '),
+              QStringLiteral("host-a slow host-a host-a slow host-a host-a "
+                             "slow slow added added"));
+    EXPECT_EQ(results().size(), 2 + 2 + 6);
+}
 
 } // namespace
 } // namespace ew::test

@@ -5,35 +5,49 @@ namespace {
 
 using PingPassTest = PassTest;
 
-// Also: a list is emptied before an address once above its bound (not at it), and counters go
-// past 16 bits.
+// The bound as designed, spelled out so that a changed constant shows here.
+constexpr int ResultsBound = 30000;
+
+// Also: a list is emptied before an address once above its bound (not at it), counters go past
+// 16 bits, and settings changed during a pass act from the next one.
 TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
     const QString a = QStringLiteral("  127.0.0.1 "); // blanks go out and show unchanged
     addAddress(a);
     addAddress(QStringLiteral("b"));
-    for (int i = 1; i < PingPass::MaxResultLines; ++i)
+    for (int i = 2; i < ResultsBound; ++i)
         ui().lstPingResults->addLine(QStringLiteral("old"));
     setCheckValue(*ui().chkBeep, 1);
+    setAttempts(2);
     fakes.echo.reply(7);
     fakes.echo.fail(2);
-    // Attempts are read again for each address: b gets two.
-    fakes.echo.onCall = [this](const FakeEcho::Call& c) {
+    fakes.echo.onCall = [this](const FakeEcho::Call&) {
         fakes.clock.advanceSecs(1);
-        setAttempts(c.address == "b" ? 1 : 2);
+        setAttempts(1);
     };
     state().failedCount = INT16_MAX;
     pass();
-    EXPECT_EQ(
-        results().mid(PingPass::MaxResultLines - 1),
-        QStringList({replyText(at(10, 0, 1), a, 7), failureText(at(10, 0, 2), QStringLiteral("b")),
-                     failureText(at(10, 0, 3), QStringLiteral("b"))}));
-    EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 3"));
+    const QString b = QStringLiteral("b");
+    EXPECT_EQ(results().mid(ResultsBound - 2),
+              QStringList({replyText(at(10, 0, 1), a, 7), failureText(at(10, 0, 2), a),
+                           failureText(at(10, 0, 3), b), replyText(at(10, 0, 4), b, 1)}));
+    EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 4"));
     EXPECT_EQ(ui().StatusBar1->panelText(2), QStringLiteral("Failed: 32769"));
     EXPECT_EQ(fakes.beeper.beeps, 2);
-    EXPECT_EQ(ui().lstPingResults->currentRow(), PingPass::MaxResultLines + 1);
+    EXPECT_EQ(ui().lstPingResults->currentRow(), ResultsBound + 1);
     EXPECT_EQ(fakes.echo.calls.at(0).address, "  127.0.0.1 ");
-    pass(); // above the bound now: emptied before the first address
-    EXPECT_EQ(results().size(), 3);
+    pass(); // above the bound now: emptied before the first address; one attempt each
+    EXPECT_EQ(results().size(), 2);
+}
+
+// Instant replies come one after another from the event loop, never nested in each other.
+TEST_F(PingPassTest, APassOfAHundredThousandInstantRepliesRuns) {
+    for (const char* host : {"a", "b", "c", "d"})
+        addAddress(QString::fromLatin1(host));
+    setAttempts(25000);
+    fakes.echo.recordCalls = false;
+    pass();
+    EXPECT_EQ(window->pingPass().pingCount(), 100000);
+    EXPECT_EQ(results().size(), 50000); // the bound emptied the list before c
 }
 
 // A check box counts as checked only with the value 1: a greyed box neither beeps nor logs.
@@ -58,6 +72,7 @@ TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
         fakes.echo.reply(4);
         fakes.echo.fail(1);
         monitor().cmdStartPing_Click(); // each run counts its own lines
+        settle();
         monitor().cmdStopPing_Click();
         EXPECT_EQ(loggedResults(), all.mid(all.size() - b.logged));
         EXPECT_EQ(state().logLineCount, b.logged);

@@ -1,45 +1,55 @@
-#include "echoping.h"
+#include "echo.h"
+#include "platform/Echo.h"
 #include "support/TestNet.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
-#include <future>
+#include <set>
 #include <sys/mount.h>
 #include <thread>
 
 namespace {
 
+using ew::EchoOutcome;
 using ew::test::TestNet;
-using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 struct Outcome {
-    int result;
-    std::int32_t rtt;
-    long long ms;
+    int result = -1;
+    double rttMs = -1;
+    long long tookMs = 0;
 };
 
-// In halves, the attempt begins with a 1 ms first half here and is finished on another thread,
-// as the window hands a slow host over to its worker.
-Outcome echo(const std::string& address, std::int16_t timeoutMs = 1000, std::int16_t size = 32,
-             bool halves = false) {
-    std::int32_t rtt = -1;
-    const auto start = std::chrono::steady_clock::now();
-    int result = 0;
-    if (!halves) {
-        result = ping(address.c_str(), nullptr, size, &rtt, timeoutMs, 0);
-    } else {
-        auto call = std::make_unique<echo_call>();
-        result = echo_start(call.get(), address.c_str(), nullptr, size, &rtt, timeoutMs, 1000);
-        if (result == ECHO_PENDING)
-            result = std::async(std::launch::async, [&] {
-                         return echo_finish(call.get(), nullptr, &rtt);
-                     }).get();
-    }
-    const auto took = std::chrono::steady_clock::now() - start;
-    return {result, rtt, std::chrono::duration_cast<milliseconds>(took).count()};
+struct Try {
+    std::string address;
+    int expected;
+    int timeoutMs = 1000;
+};
+
+// Starts every attempt at once on echo and runs the calling thread's event loop until each has
+// ended (30 s at most); the outcomes in the order of the attempts.
+std::vector<Outcome> attempt(ew::Echo& echo, const std::vector<Try>& tries, int size = 32) {
+    QEventLoop loop;
+    std::vector<Outcome> out(tries.size());
+    std::size_t left = tries.size();
+    const auto begun = Clock::now();
+    for (std::size_t i = 0; i < tries.size(); ++i)
+        echo.start(QString::fromStdString(tries[i].address), size, tries[i].timeoutMs,
+                   [&, i](const EchoOutcome& o) {
+                       out[i] = {o.result, o.roundTrip.count() / 1e6, (Clock::now() - begun) / 1ms};
+                       if (--left == 0)
+                           loop.quit();
+                   });
+    QTimer::singleShot(30s, &loop, &QEventLoop::quit);
+    if (left > 0)
+        loop.exec();
+    return out;
 }
 
 // The client of a private network with hosts that answer, never answer and answer late, and
@@ -49,11 +59,12 @@ protected:
     static void SetUpTestSuite() {
         net = std::make_unique<TestNet>();
         up = net->addAnsweringHost(), silent = net->addSilentHost();
-        late = net->addDelayedHost(milliseconds(300)), impostor = net->addImpostorHost();
-        ready = up && silent && late && impostor && net->allowPingSockets() &&
-                net->client().exec({"ip", "addr", "add", "fd42:1234:5678:9abc::1", "dev", "lo"});
+        late = net->addDelayedHost(300ms), impostor = net->addImpostorHost();
+        answersIn200 = net->addDelayedHost(200ms);
+        ready = up && silent && late && impostor && answersIn200 && net->allowPingSockets();
         // One query per lookup, and none repeated while a test runs.
-        std::ofstream(conf) << "nameserver 127.0.0.1\noptions single-request timeout:30\n";
+        std::ofstream(conf) << "nameserver 127.0.0.1\noptions single-request attempts:1 "
+                               "timeout:5\n";
         net->runInClient([] {
             dns = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
             const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
@@ -68,12 +79,14 @@ protected:
         if (!ready)
             GTEST_SKIP() << net->whyNot();
     }
-    // Runs fn in the client, its thread's resolver (and its lookups') asking the silent server.
+    // Runs fn in the client, its thread's resolver (and the lookup threads it starts) asking the
+    // silent server.
     static void inClient(const std::function<void()>& fn) {
         net->runInClient([&] {
             ASSERT_EQ(unshare(CLONE_NEWNS), 0);
             ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
             ASSERT_EQ(mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr), 0);
+            const QEventLoop dispatcher; // gives this thread what socket notifiers need
             fn();
         });
     }
@@ -84,54 +97,54 @@ protected:
         return n;
     }
     static inline std::unique_ptr<TestNet> net;
-    static inline std::optional<ew::test::TestHost> up, silent, late, impostor;
+    static inline std::optional<ew::test::TestHost> up, silent, late, impostor, answersIn200;
     static inline bool ready = false;
     static inline int dns = -1;
     static inline std::string conf = testing::TempDir() + "ew-resolv-" + std::to_string(getpid());
 };
 
-class SocketPaths : public Echo, public ::testing::WithParamInterface<int> {
-    const int previous = echo_set_socket_mode(GetParam());
-    void TearDown() override { echo_set_socket_mode(previous); }
-};
+class SocketPaths : public Echo, public ::testing::WithParamInterface<int> {};
 
-// White space of every kind around an address is dropped; odd sizes catch a bad checksum, big
-// ones need fragments; a late reply is not taken for a later attempt's, nor one in the pinged
-// host's name from another of its addresses; the reply text is cut
-// to its buffer (16 bytes exactly, for the sanitizer); threads' sockets close when they end.
-// Every other attempt is made in two halves.
-TEST_P(SocketPaths, EachAddressGetsItsOutcome) {
-    const auto files = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+// All at once, each attempt gets its own outcome: white space of every kind around an address
+// is dropped; odd sizes catch a bad checksum, big ones need fragments; a reply later than the
+// time-out is a failure, and one in the pinged host's name from another of its addresses is no
+// reply. The sockets close with the echo.
+TEST_P(SocketPaths, EachAttemptGetsItsOwnOutcome) {
+    const auto sockets = [] {
+        std::set<std::string> open;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+            if (const auto link = std::filesystem::read_symlink(fd.path()).string();
+                link.starts_with("socket:"))
+                open.insert(link);
+        return open;
     };
-    const long before = files();
+    const auto before = sockets();
     inClient([] {
+        ew::IcmpEcho echo(GetParam());
         // clang-format off
-        const std::pair<std::string, int> cases[] = {
+        const std::vector<Try> tries = {
             {" \t\r\n127.1\v\f", ECHO_OK}, {"::1\r\n", ECHO_OK}, {"::ffff:127.0.0.1", ECHO_OK},
             {up->ipv4, ECHO_OK}, {up->ipv6, ECHO_OK}, {"\nlocalhost\r\n", ECHO_OK},
-            {silent->ipv4, ECHO_TIMEOUT}, {silent->ipv6, ECHO_TIMEOUT}, {late->ipv4, ECHO_TIMEOUT},
-            {late->ipv6, ECHO_TIMEOUT}, {impostor->ipv4, ECHO_TIMEOUT},
-            {impostor->ipv6, ECHO_TIMEOUT}, {TestNet::unreachableIpv4, ECHO_SEND_ERROR},
-            {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
+            {up->ipv4, ECHO_OK},
+            {silent->ipv4, ECHO_TIMEOUT, 150}, {silent->ipv6, ECHO_TIMEOUT, 150},
+            {late->ipv4, ECHO_TIMEOUT, 150}, {late->ipv6, ECHO_TIMEOUT, 150},
+            {impostor->ipv4, ECHO_TIMEOUT, 150}, {impostor->ipv6, ECHO_TIMEOUT, 150},
+            {TestNet::unreachableIpv4, ECHO_SEND_ERROR}, {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
         // clang-format on
-        bool halves = false;
-        for (const auto& [text, expected] : cases)
-            for (std::int16_t size : {0, 1, 31, 1473, 32767}) {
-                halves = !halves;
-                const Outcome o = echo(text, expected == ECHO_OK ? 3000 : 150, size, halves);
-                ASSERT_EQ(o.result, expected) << text << " size " << size;
-                EXPECT_EQ(o.rtt >= 0, expected == ECHO_OK) << o.rtt;
+        for (int size : {0, 1, 31, 1473, 32767}) {
+            const auto out = attempt(echo, tries, size);
+            for (std::size_t i = 0; i < tries.size(); ++i) {
+                const Try& t = tries[i];
+                EXPECT_EQ(out[i].result, t.expected) << t.address << " size " << size;
+                if (t.expected == ECHO_TIMEOUT) { // never early, never much late
+                    EXPECT_TRUE(out[i].tookMs >= t.timeoutMs && out[i].tookMs < t.timeoutMs + 100)
+                        << t.address << " took " << out[i].tookMs;
+                }
             }
-        for (const std::string& address : {late->ipv4, late->ipv6})
-            for (const bool inHalves : {false, true})
-                EXPECT_GE(echo(address, 600, 32, inHalves).rtt, 290) << address;
-        auto reply = std::make_unique<char[]>(16);
-        std::int32_t rtt = -7;
-        ASSERT_EQ(ping("fd42:1234:5678:9abc::1", reply.get(), 32, &rtt, 1000, 0), ECHO_OK);
-        EXPECT_STREQ(reply.get(), "fd42:1234:5678:");
+        }
     });
-    EXPECT_EQ(files(), before);
+    for (const std::string& s : sockets())
+        EXPECT_TRUE(before.count(s)) << s << " left open";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SocketPaths,
@@ -140,49 +153,46 @@ INSTANTIATE_TEST_SUITE_P(Modes, SocketPaths,
 
 // Attempts at a name that never resolves end at their time-out and share one lookup; texts
 // that are no address but look numeric (or would be one, cut short) never reach the resolver.
+// A cancelled attempt never reports.
 TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
     inClient([] {
+        ew::IcmpEcho echo;
+        std::vector<Try> odd;
         for (const char* text : {"", " \t\r\n\v\f", ":::", "1::2::3", "999.1.1.1", "1.2.3.4.5",
                                  "fe80::1%nosuchinterface0"})
-            EXPECT_EQ(echo(text, 100).result, ECHO_UNRESOLVED) << text;
-        EXPECT_EQ(echo(std::string(100 * 1024, '1'), 100).result, ECHO_UNRESOLVED);
+            odd.push_back({text, ECHO_UNRESOLVED, 100});
+        odd.push_back({std::string(100 * 1024, '1'), ECHO_UNRESOLVED, 100});
+        odd.push_back({"127.0.0.1" + std::string(2000, ' ') + "x", ECHO_UNRESOLVED, 100});
+        for (const Outcome& o : attempt(echo, odd))
+            EXPECT_TRUE(o.result == ECHO_UNRESOLVED && o.tookMs < 50) << o.result;
         EXPECT_EQ(queries(), 0);
         for (int i = 0; i < 3; ++i) {
-            const Outcome o = echo("  never.answers.test\r\n", 1000, 32, i == 1);
+            const Outcome o = attempt(echo, {{"  never.answers.test\r\n", 0, 1000}})[0];
             EXPECT_EQ(o.result, ECHO_UNRESOLVED);
-            EXPECT_TRUE(o.ms >= 990 && o.ms < 1200) << o.ms;
+            EXPECT_TRUE(o.tookMs >= 1000 && o.tookMs < 1100) << o.tookMs;
         }
         EXPECT_EQ(queries(), 1);
-        EXPECT_EQ(echo("127.0.0.1" + std::string(2000, ' ') + "x", 100).result, ECHO_UNRESOLVED);
+
+        bool reported = false;
+        echo.cancel(echo.start(QString::fromStdString(up->ipv4), 32, 100,
+                               [&](const EchoOutcome&) { reported = true; }));
+        QEventLoop wait;
+        QTimer::singleShot(300ms, &wait, &QEventLoop::quit);
+        wait.exec();
+        EXPECT_FALSE(reported);
     });
 }
 
-// Stop and Exit: every call waiting now, for a reply or a lookup, ends at once; no later one.
-TEST_F(Echo, InterruptEndsEveryWaitingCallAndNoLaterOne) {
+// The round trip is the network's: a window kept busy while the reply comes does not lengthen
+// it.
+TEST_F(Echo, TheRoundTripIsTheKernelsEvenWhileTheThreadIsBusy) {
     inClient([] {
-        std::vector<std::future<Outcome>> waiting;
-        for (const std::string& address : {silent->ipv4, silent->ipv6, std::string("slow.test")})
-            for (const bool halves : {false, true})
-                waiting.push_back(std::async(std::launch::async, echo, address, 30000, 32, halves));
-        std::this_thread::sleep_for(milliseconds(300));
-        echo_interrupt();
-        for (auto& w : waiting)
-            EXPECT_EQ(w.get().result, ECHO_INTERRUPTED); // else a time-out 30 s later
-        // An interruption between the halves ends the second one at once; a first half given
-        // up leaves the socket free for the next attempt.
-        std::int32_t rtt = 0;
-        for (const bool giveUp : {false, true}) {
-            echo_call call{};
-            ASSERT_EQ(echo_start(&call, silent->ipv4.c_str(), nullptr, 32, &rtt, 30000, 1000),
-                      ECHO_PENDING);
-            if (giveUp) {
-                echo_abandon(&call);
-                continue;
-            }
-            echo_interrupt();
-            EXPECT_EQ(echo_finish(&call, nullptr, &rtt), ECHO_INTERRUPTED);
-        }
-        EXPECT_EQ(echo(up->ipv4).result, ECHO_OK);
+        ew::IcmpEcho echo;
+        QTimer::singleShot(100ms, [] { std::this_thread::sleep_for(150ms); });
+        const Outcome o = attempt(echo, {{answersIn200->ipv4, ECHO_OK, 2000}})[0];
+        EXPECT_EQ(o.result, ECHO_OK);
+        EXPECT_NEAR(o.rttMs, 200, 5);
+        EXPECT_GE(o.tookMs, 250); // it was read after the busy spell
     });
 }
 

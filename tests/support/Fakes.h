@@ -11,71 +11,53 @@
 #include <QHash>
 #include <QPointer>
 #include <QWidget>
-#include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <ostream>
+#include <unordered_map>
 
 namespace ew::test {
 
 // Scripted echo: answers from a queue of outcomes, then with the default; records every call.
-// The pass calls it from its worker thread. With an onCall, the call is handed over to the
-// window's thread as a queued call, so onCall may touch widgets and the fake clock. A delay makes
-// each call wait before it answers, as a slow or silent host does; interrupt() ends that wait (and
-// a pending handover) at once.
+// Each answer comes from the event loop, as the real echo's does: at once, or after delayMs (a
+// slow or silent host). onCall runs as the attempt starts (e.g. to advance a fake clock).
 class FakeEcho final : public Echo {
 public:
     struct Call {
         std::string address;
-        std::int16_t packetSize;
-        std::int16_t timeoutMs;
+        int packetSize;
+        int timeoutMs;
     };
     struct Outcome {
-        std::int16_t result; // 0 = reply
+        int result; // 0 = reply
         std::int32_t roundTripMs;
     };
-    // What an interrupted call returns, as the real echo does.
-    static constexpr std::int16_t Interrupted = 7;
     // delayMs value: wait the call's own time-out, then answer (a host that never answers,
     // with fail() or a failing defaultOutcome).
     static constexpr int WaitTimeout = -1;
 
-    std::int16_t ping(const std::string& address, std::int16_t packetSize,
-                      std::int32_t& roundTripMs, std::int16_t timeoutMs) override;
-    void interrupt() override;
-    int interrupts() const { return interrupts_.load(); }
+    std::uint64_t start(const QString& address, int packetSize, int timeoutMs, Done done) override;
+    void cancel(std::uint64_t attempt) override;
+    // Attempts started and neither answered nor cancelled yet.
+    std::size_t inFlight() const { return pending_.size(); }
+    int cancels() const { return cancels_; }
 
     void reply(std::int32_t ms, int times = 1) { script.insert(script.end(), times, {0, ms}); }
     void fail(int times = 1) { script.insert(script.end(), times, {1, 0}); }
     // Answer for calls beyond the script; replies in 1 ms by default.
     Outcome defaultOutcome{0, 1};
-    // Runs during each call, on the window's thread (e.g. to advance a fake clock).
     std::function<void(const Call&)> onCall;
     std::deque<Outcome> script;
     std::vector<Call> calls;
     bool recordCalls = true;
-    std::atomic<int> delayMs{0};
-
-    // Without a delay the answer is at once, where the attempt begins.
-    std::optional<std::int16_t> start(const std::string& address, std::int16_t packetSize,
-                                      std::int32_t& roundTripMs, std::int16_t timeoutMs,
-                                      std::chrono::microseconds quick) override {
-        if (delayMs.load() == 0)
-            return ping(address, packetSize, roundTripMs, timeoutMs);
-        return Echo::start(address, packetSize, roundTripMs, timeoutMs, quick);
-    }
+    int delayMs = 0;
 
 private:
-    struct Handover;
-    Outcome answer(const Call& call);
-
-    std::mutex mutex_;
-    std::condition_variable interrupted_;
-    std::weak_ptr<Handover> pending_;
-    std::atomic<int> interrupts_{0};
+    std::unordered_map<std::uint64_t, Done> pending_;
+    std::uint64_t lastId_ = 0;
+    int cancels_ = 0;
+    QObject context_;
 };
 
 class FakeClock final : public Clock {

@@ -13,9 +13,11 @@
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -102,7 +104,20 @@ protected:
 
     void addAddress(const QString& address) { ui().lstIPList->addItem(address); }
     void setAttempts(int n) { ui().txtAttempts->setText(QString::number(n)); }
-    void pass() { window->pingPass().PingAddresses(); }
+    void pass() {
+        window->pingPass().PingAddresses();
+        settle();
+    }
+    // Runs the event loop until the pass in progress has ended (or limitMs has passed).
+    bool settle(int limitMs = 20000) {
+        QTimer wake; // the loop below looks at the pass at least this often
+        wake.start(20);
+        QElapsedTimer t;
+        t.start();
+        while (window->pingPass().running() && t.elapsed() < limitMs)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return !window->pingPass().running();
+    }
     QStringList results() { return ui().lstPingResults->lines(); }
     Monitor& monitor() { return window->monitor(); }
     int passesSoFar() const { return static_cast<int>(fakes.echo.calls.size()); }

@@ -1,0 +1,369 @@
+/* echo.c - ICMP echo requests and their replies (see echo.h).
+ *
+ * Matching: the caller gives every request its own sequence number, so a reply that arrives
+ * late for an earlier attempt has the wrong number and is skipped. The identifier is ours on a
+ * raw socket (which sees every echo reply on the machine, so a filter keeps others' out); on a
+ * ping socket the kernel puts in its own and hands the socket only the replies that carry it.
+ * Either way the reply must come from the address pinged: a ping socket that is not connected
+ * takes echo replies from anyone.
+ */
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+
+#include "echo.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <linux/filter.h>
+#include <netdb.h>
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+/* From linux/icmp.h, which cannot be included next to the libc headers. */
+#ifndef ICMP_FILTER
+#define ICMP_FILTER 1
+#endif
+
+#define ICMP4_ECHO_REPLY 0
+#define ICMP4_ECHO_REQUEST 8
+#define ICMP_HEADER_SIZE 8
+#define MAX_PAYLOAD 65507
+#define NS_PER_S 1000000000LL
+/* Room for the largest IPv4 header and the ICMP header; the payload is never looked at, so
+ * longer replies are simply cut when read. */
+#define RECV_BUFFER 128
+
+static unsigned char payload[MAX_PAYLOAD];
+static int payload_filled;
+static int hint_shown;
+static unsigned raw_sockets_opened;
+/* The raw sockets opened at start, before the capability was dropped: [0] IPv4, [1] IPv6. */
+static struct echo_socket handed[2] = {{-1, AF_INET, 1, 0, 1}, {-1, AF_INET6, 1, 0, 1}};
+
+int64_t echo_clock_ns(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
+}
+
+static uint32_t add_words(const unsigned char* p, size_t n, uint32_t sum) {
+    size_t i = 0;
+    for (; i + 1 < n; i += 2)
+        sum += (uint32_t)p[i] << 8 | p[i + 1];
+    if (i < n)
+        sum += (uint32_t)p[i] << 8;
+    return sum;
+}
+
+static uint16_t icmp_checksum(const unsigned char* header, size_t size) {
+    uint32_t sum = add_words(payload, size, add_words(header, ICMP_HEADER_SIZE, 0));
+    while (sum >> 16)
+        sum = (sum & 0xFFFFu) + (sum >> 16);
+    return (uint16_t)~sum;
+}
+
+/* A raw socket is handed every echo reply on the machine (and, on loopback, our own requests).
+ * The ICMP type filter and a BPF program on the identifier keep all of that out of our receive
+ * queue, so that other programs' traffic can neither fill it nor cost us wake-ups. */
+static void filter_raw_socket(int fd, int family, uint16_t ident) {
+    if (family == AF_INET) {
+        uint32_t blocked = ~(1u << ICMP4_ECHO_REPLY);
+        setsockopt(fd, SOL_RAW, ICMP_FILTER, &blocked, sizeof blocked);
+    } else {
+        struct icmp6_filter types;
+        ICMP6_FILTER_SETBLOCKALL(&types);
+        ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &types);
+        setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
+    }
+    /* X = where the ICMP header starts: after the IPv4 header, or at 0 on ICMPv6 sockets,
+     * which are handed no IP header. */
+    struct sock_filter code[] = {
+        family == AF_INET ? (struct sock_filter)BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0)
+                          : (struct sock_filter)BPF_STMT(BPF_LDX | BPF_IMM, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), /* A = ICMP identifier */
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ident, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    struct sock_fprog prog = {(unsigned short)(sizeof code / sizeof code[0]), code};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog);
+    /* Should a filter be refused, echo_matches() still checks every reply. */
+}
+
+/* Returns 0 or the errno of socket(). */
+static int open_kind(struct echo_socket* s, int family, int raw) {
+    int type = (raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC | SOCK_NONBLOCK;
+    int fd = socket(family, type, family == AF_INET ? IPPROTO_ICMP : IPPROTO_ICMPV6);
+    if (fd < 0)
+        return errno;
+    int on = 1;
+    /* Without timestamps a reply is timed when it is read, which a busy window delays. */
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    s->fd = fd;
+    s->family = family;
+    s->raw = raw;
+    s->handed = 0;
+    s->ident = 0;
+    if (raw) {
+        /* The first is the pid, as other ping programs do; the rest are spread out. */
+        s->ident = (uint16_t)((unsigned)getpid() ^ (raw_sockets_opened++ * 0x9E37u));
+        filter_raw_socket(fd, family, s->ident);
+    }
+    return 0;
+}
+
+static void permission_hint(void) {
+    if (hint_shown)
+        return;
+    hint_shown = 1;
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0)
+        snprintf(exe, sizeof exe, "%s", "<program>");
+    else
+        exe[n] = '\0';
+    fprintf(stderr,
+            "%s: no permission to send ICMP echo requests, so every ping will fail.\n"
+            "  Allow ping sockets for all groups:  sysctl -w net.ipv4.ping_group_range=\"0 "
+            "2147483647\"\n"
+            "  or allow raw sockets for the program: setcap cap_net_raw+ep %s\n",
+            program_invocation_short_name, exe);
+}
+
+int echo_open(struct echo_socket* s, int family, int mode) {
+    s->fd = -1;
+    /* Raw sockets handed over at start are only there because ping sockets were refused. */
+    const struct echo_socket* h = &handed[family == AF_INET6];
+    if (mode != ECHO_SOCKET_DGRAM_ONLY && h->fd >= 0) {
+        *s = *h;
+        return ECHO_OK;
+    }
+    int errors[2];
+    int tried = 0;
+    if (mode != ECHO_SOCKET_RAW_ONLY && (errors[tried++] = open_kind(s, family, 0)) == 0)
+        return ECHO_OK;
+    if (mode != ECHO_SOCKET_DGRAM_ONLY && (errors[tried++] = open_kind(s, family, 1)) == 0)
+        return ECHO_OK;
+    /* Only call it a matter of permission when nothing else (no memory, no file descriptors,
+     * no IPv6) got in the way. */
+    int refused = 0, other = 0;
+    for (int i = 0; i < tried; ++i) {
+        if (errors[i] == EACCES || errors[i] == EPERM)
+            refused = 1;
+        else if (errors[i] != EPROTONOSUPPORT && errors[i] != ESOCKTNOSUPPORT)
+            other = 1;
+    }
+    if (refused && !other) {
+        permission_hint();
+        return ECHO_NO_PERMISSION;
+    }
+    return ECHO_SEND_ERROR;
+}
+
+void echo_close(struct echo_socket* s) {
+    if (s->fd >= 0 && !s->handed)
+        close(s->fd);
+    s->fd = -1;
+}
+
+int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
+              uint16_t sequence, int size, int64_t* sent_ns) {
+    if (size < 0 || size > MAX_PAYLOAD || to->sa_family != s->family)
+        return ECHO_SEND_ERROR;
+    if (!payload_filled) {
+        static const char letters[] = "abcdefghijklmnopqrstuvw";
+        for (size_t i = 0; i < MAX_PAYLOAD; ++i)
+            payload[i] = (unsigned char)letters[i % (sizeof letters - 1)];
+        payload_filled = 1;
+    }
+    unsigned char header[ICMP_HEADER_SIZE] = {
+        s->family == AF_INET ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST,
+        0,
+        0,
+        0,
+        (unsigned char)(s->ident >> 8),
+        (unsigned char)s->ident,
+        (unsigned char)(sequence >> 8),
+        (unsigned char)sequence,
+    };
+    /* The kernel fills in the checksum on ping sockets and for ICMPv6; raw ICMPv4 is ours. */
+    if (s->family == AF_INET && s->raw) {
+        uint16_t sum = icmp_checksum(header, (size_t)size);
+        header[2] = (unsigned char)(sum >> 8);
+        header[3] = (unsigned char)sum;
+    }
+    struct iovec iov[2] = {{header, sizeof header}, {payload, (size_t)size}};
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_name = (void*)to;
+    msg.msg_namelen = to_len;
+    msg.msg_iov = iov;
+    msg.msg_iovlen = size > 0 ? 2 : 1;
+    /* Taken before the send: over loopback the reply is stamped before sendmsg returns. */
+    *sent_ns = echo_clock_ns();
+    ssize_t sent;
+    do
+        sent = sendmsg(s->fd, &msg, 0);
+    while (sent < 0 && errno == EINTR);
+    return sent < 0 ? ECHO_SEND_ERROR : ECHO_OK;
+}
+
+int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
+    unsigned char buf[RECV_BUFFER];
+    union {
+        char space[CMSG_SPACE(sizeof(struct timespec))];
+        struct cmsghdr align;
+    } control;
+    struct iovec iov = {buf, sizeof buf};
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_name = &r->from;
+    msg.msg_namelen = sizeof r->from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = &control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n;
+    do
+        n = recvmsg(s->fd, &msg, MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return -1;
+    r->received_ns = 0;
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            struct timespec t;
+            memcpy(&t, CMSG_DATA(c), sizeof t);
+            r->received_ns = (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
+        }
+    }
+    if (r->received_ns == 0)
+        r->received_ns = echo_clock_ns();
+
+    const unsigned char* icmp = buf;
+    size_t len = (size_t)n;
+    if (s->family == AF_INET && s->raw) {
+        /* Only a raw IPv4 socket hands over the IP header. */
+        if (len < 20 || buf[0] >> 4 != 4)
+            return 0;
+        size_t header = (size_t)(buf[0] & 0x0F) * 4;
+        if (header < 20 || len < header + ICMP_HEADER_SIZE)
+            return 0;
+        icmp += header;
+        len -= header;
+    }
+    if (len < ICMP_HEADER_SIZE || icmp[1] != 0 ||
+        icmp[0] != (s->family == AF_INET ? ICMP4_ECHO_REPLY : ICMP6_ECHO_REPLY))
+        return 0;
+    r->ident = (uint16_t)(icmp[4] << 8 | icmp[5]);
+    r->sequence = (uint16_t)(icmp[6] << 8 | icmp[7]);
+    return 1;
+}
+
+int echo_matches(const struct echo_socket* s, const struct echo_reply* r, const struct sockaddr* to,
+                 uint16_t sequence) {
+    if (r->sequence != sequence || (s->raw && r->ident != s->ident))
+        return 0;
+    if (r->from.ss_family != to->sa_family)
+        return 0;
+    if (to->sa_family == AF_INET)
+        return ((const struct sockaddr_in*)&r->from)->sin_addr.s_addr ==
+               ((const struct sockaddr_in*)to)->sin_addr.s_addr;
+    return memcmp(&((const struct sockaddr_in6*)&r->from)->sin6_addr,
+                  &((const struct sockaddr_in6*)to)->sin6_addr, sizeof(struct in6_addr)) == 0;
+}
+
+/* An IPv4 address written the IPv6 way (::ffff:10.0.0.1) goes out as IPv4. */
+static void unmap_ipv4(struct sockaddr_storage* ss, socklen_t* len) {
+    const struct sockaddr_in6* v6 = (const struct sockaddr_in6*)ss;
+    if (ss->ss_family != AF_INET6 || !IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr))
+        return;
+    struct sockaddr_in v4;
+    memset(&v4, 0, sizeof v4);
+    v4.sin_family = AF_INET;
+    memcpy(&v4.sin_addr, &v6->sin6_addr.s6_addr[12], sizeof v4.sin_addr);
+    memset(ss, 0, sizeof *ss);
+    memcpy(ss, &v4, sizeof v4);
+    *len = sizeof v4;
+}
+
+/* Every kind of white space, so that a text pasted with its line break still names its host. */
+static int is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+/* Numeric addresses never go near the resolver: it would be slow, and an all-digit text that is
+ * no valid address (999.1.1.1) would end up as a DNS query. */
+int echo_parse_address(const char* text, char* host, size_t host_size,
+                       struct sockaddr_storage* addr, socklen_t* len) {
+    while (is_blank(*text))
+        ++text;
+    /* The whole text, not a capped prefix: a cap could cut a long text down to an address. */
+    size_t n = strlen(text);
+    while (n > 0 && is_blank(text[n - 1]))
+        --n;
+    if (n == 0 || n >= host_size)
+        return -1;
+    memcpy(host, text, n);
+    host[n] = '\0';
+
+    memset(addr, 0, sizeof *addr);
+    struct sockaddr_in* v4 = (struct sockaddr_in*)addr;
+    if (inet_pton(AF_INET, host, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        *len = sizeof *v4;
+        return 1;
+    }
+    if (strchr(host, ':')) {
+        /* Through the resolver's numeric path, which also takes scoped addresses (fe80::1%eth0)
+         * and never asks a name server. */
+        struct addrinfo hints, *found = NULL;
+        memset(&hints, 0, sizeof hints);
+        hints.ai_family = AF_INET6;
+        hints.ai_flags = AI_NUMERICHOST;
+        if (getaddrinfo(host, NULL, &hints, &found) != 0 || !found)
+            return -1;
+        memcpy(addr, found->ai_addr, found->ai_addrlen);
+        *len = found->ai_addrlen;
+        freeaddrinfo(found);
+        unmap_ipv4(addr, len);
+        return 1;
+    }
+    if (host[strspn(host, "0123456789.")] == '\0') {
+        /* Short forms such as 127.1 are still addresses. */
+        if (inet_aton(host, &v4->sin_addr) == 0)
+            return -1;
+        v4->sin_family = AF_INET;
+        *len = sizeof *v4;
+        return 1;
+    }
+    return 0;
+}
+
+void echo_reset_permission_hint(void) {
+    hint_shown = 0;
+}
+
+int echo_open_raw_sockets(void) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0) {
+        close(fd);
+        return 0; /* ping sockets will do, with no privilege at all */
+    }
+    int opened = 0;
+    for (int i = 0; i < 2; ++i) {
+        struct echo_socket s;
+        if (handed[i].fd < 0 && open_kind(&s, i ? AF_INET6 : AF_INET, 1) == 0) {
+            s.handed = 1;
+            handed[i] = s;
+            ++opened;
+        }
+    }
+    return opened;
+}

@@ -1,0 +1,94 @@
+/* echo.h - ICMP echo requests and their replies over Linux sockets.
+ *
+ * A leaf: it opens a socket, builds and sends a request, and reads the replies that come in,
+ * each with the kernel's receive timestamp. It never waits and keeps no threads: the caller
+ * watches the socket's descriptor (poll, or a Qt socket notifier), reads when it is readable,
+ * and matches each reply to its request by identifier, sequence number and peer.
+ */
+#ifndef ECHO_H
+#define ECHO_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/socket.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Outcomes of an attempt. Only ECHO_OK is a reply. */
+enum echo_result {
+    ECHO_OK = 0,
+    ECHO_TIMEOUT = 1,       /* no matching reply within the time-out */
+    ECHO_UNRESOLVED = 2,    /* no address, and no name that resolves */
+    ECHO_NO_PERMISSION = 3, /* neither a ping socket nor a raw socket may be opened */
+    ECHO_SEND_ERROR = 4,    /* the request could not be sent (no route, no socket, too big) */
+    ECHO_RECV_ERROR = 5,    /* reading from the socket failed */
+};
+
+/* Which kind of socket echo_open() may use. AUTO prefers the unprivileged ICMP ping socket
+ * (allowed by net.ipv4.ping_group_range) and falls back to a raw socket (root or CAP_NET_RAW).
+ * The other two force one kind, so that tests can reach both. */
+enum echo_socket_mode {
+    ECHO_SOCKET_AUTO = 0,
+    ECHO_SOCKET_DGRAM_ONLY = 1,
+    ECHO_SOCKET_RAW_ONLY = 2,
+};
+
+struct echo_socket {
+    int fd;
+    int family;     /* AF_INET or AF_INET6 */
+    int raw;        /* 1: a raw socket, whose replies carry our identifier */
+    uint16_t ident; /* ours on a raw socket; the kernel's own on a ping socket */
+    int handed;     /* 1: one of the raw sockets opened at start; never closed */
+};
+
+/* Opens a non-blocking socket for family with receive timestamps on. ECHO_OK, or
+ * ECHO_NO_PERMISSION (the hint on how to allow ICMP is printed once on standard error), or
+ * ECHO_SEND_ERROR for anything else (no IPv6, no descriptors). */
+int echo_open(struct echo_socket* s, int family, int mode);
+void echo_close(struct echo_socket* s);
+
+/* Sends one request with size payload bytes (0 to 65507); *sent_ns is the moment it left, on
+ * the scale of echo_clock_ns(). ECHO_OK or ECHO_SEND_ERROR. */
+int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
+              uint16_t sequence, int size, int64_t* sent_ns);
+
+struct echo_reply {
+    struct sockaddr_storage from;
+    uint16_t ident;
+    uint16_t sequence;
+    int64_t received_ns; /* the kernel's receive timestamp, on the scale of echo_clock_ns() */
+};
+
+/* Reads one datagram without waiting. 1: an echo reply, in *r. 0: something else, skipped.
+ * -1: nothing left to read (errno EAGAIN), or an error that errno names. */
+int echo_receive(const struct echo_socket* s, struct echo_reply* r);
+
+/* 1 when r answers the request with this sequence number that went out on s to `to`. */
+int echo_matches(const struct echo_socket* s, const struct echo_reply* r, const struct sockaddr* to,
+                 uint16_t sequence);
+
+/* From an address text to what to send to, blanks around it ignored. 1: an address literal,
+ * written to addr. 0: a host name to look up, copied to host without its blanks. -1: nothing
+ * usable (empty, too long, or a text that only looks like an address, such as 999.1.1.1). */
+int echo_parse_address(const char* text, char* host, size_t host_size,
+                       struct sockaddr_storage* addr, socklen_t* len);
+
+/* The clock of the kernel's receive timestamps (CLOCK_REALTIME), in nanoseconds. */
+int64_t echo_clock_ns(void);
+
+/* For a program that holds CAP_NET_RAW only to ping: call it before dropping the capability.
+ * Where ping sockets are refused, opens a raw socket per address family that later
+ * echo_open() calls hand out, and returns how many it opened; where ping sockets are allowed
+ * it opens nothing and returns 0. */
+int echo_open_raw_sockets(void);
+
+/* The hint on how to allow ICMP is printed once per process; this lets it be printed again. */
+void echo_reset_permission_hint(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ECHO_H */
