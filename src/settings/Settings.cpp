@@ -112,6 +112,7 @@ void Settings::ReadSettings() {
     ui_.txtLog->setText(readText(get(keys::LogFilePath), state_.logPath));
     ui_.mnuSSave->setChecked(readBool(get(keys::SaveSettingsOnExit), missing::SaveSettingsOnExit));
     ui_.mnuUnattended->setChecked(readBool(get(keys::Unattended), missing::Unattended));
+    ui_.mnuPingAtOnce->setChecked(readBool(get(keys::PingAtOnce), missing::PingAtOnce));
     ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
     ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
     setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
@@ -170,6 +171,7 @@ bool Settings::cmdSave_Click() {
     save(keys::Beep, QString::number(checkValue(*ui_.chkBeep)));
     save(keys::Attempts, ui_.txtAttempts->text());
     save(keys::IntervalTenths, boolText(ui_.optMilSeconds->isChecked()));
+    save(keys::PingAtOnce, boolText(ui_.mnuPingAtOnce->isChecked()));
     save(keys::IPList, ListToString(*ui_.lstIPList));
 
     QString reason;

@@ -25,6 +25,8 @@ inline const QString Attempts = QStringLiteral("Attempts");
 inline const QString EnableLoggingTotal = QStringLiteral("EnableLoggingTotal");
 inline const QString EnableLoggingFailed = QStringLiteral("EnableLoggingFailed");
 inline const QString IntervalTenths = QStringLiteral("IntervalTenths");
+// Added later; a store without them keeps the behaviour it had.
+inline const QString PingAtOnce = QStringLiteral("PingAtOnce");
 
 } // namespace ew::keys
 
@@ -46,5 +48,6 @@ inline const QString Attempts = QStringLiteral("1");
 inline constexpr int EnableLoggingTotal = 0;
 inline constexpr int EnableLoggingFailed = 0;
 inline constexpr bool IntervalTenths = false;
+inline constexpr bool PingAtOnce = false;
 
 } // namespace ew::missing

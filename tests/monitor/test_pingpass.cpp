@@ -1,5 +1,8 @@
 #include "support/MainWindowFixture.h"
 
+#include <QSignalSpy>
+#include <QTest>
+
 namespace ew::test {
 namespace {
 
@@ -101,6 +104,52 @@ TEST_F(PingPassTest, SettingsReachTheEchoAsSoundNumbers) {
         for (const auto& call : fakes.echo.calls)
             EXPECT_TRUE(call.packetSize == in.packetSize && call.timeoutMs == in.timeoutMs);
     }
+}
+
+// Every entry at once: the pass lasts as long as its slowest entry, and its lines, counts and
+// log lines still come in list order, each with the time its own attempt ended. An entry
+// listed twice gets outcomes of its own. Stop reports nothing that was in flight, nor what
+// ended but waited for a slower entry before it.
+TEST_F(PingPassTest, AtOnceAPassLastsAsLongAsItsSlowestEntryAndReadsInListOrder) {
+    ui().mnuPingAtOnce->setChecked(true);
+    for (const char* host : {"a", "b", "c", "b"})
+        addAddress(QString::fromLatin1(host));
+    ui().txtLog->setText(logPath());
+    setCheckValue(*ui().chkLogTotal, 1);
+    fakes.clock.run();
+    fakes.echo.onCall = [this](const FakeEcho::Call& c) {
+        fakes.echo.delayMs = c.address == "a" ? 300 : c.address == "b" ? 100 : 200;
+    };
+    fakes.echo.reply(3, 2);
+    fakes.echo.fail(2);
+    QSignalSpy reported(&window->pingPass(), &PingPass::attemptReported);
+    QElapsedTimer took;
+    took.start();
+    const QDateTime begun = fakes.clock.now();
+    monitor().cmdStartPing_Click();
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(took.elapsed() >= 300 && took.elapsed() < 450) << took.elapsed();
+    ASSERT_EQ(reported.size(), 4);
+    QList<qint64> endedMs;
+    for (const auto& args : reported)
+        endedMs << begun.msecsTo(args[0].value<Attempt>().endedAt);
+    EXPECT_TRUE(endedMs[0] >= 300 && endedMs[1] < 200 && endedMs[2] >= 200 && endedMs[2] < 300 &&
+                endedMs[3] < 200)
+        << endedMs[0] << ' ' << endedMs[1] << ' ' << endedMs[2] << ' ' << endedMs[3];
+    const QString t = at(10, 0, 0);
+    const QStringList lines = {replyText(t, "a", 3), replyText(t, "b", 3), failureText(t, "c"),
+                               failureText(t, "b")};
+    EXPECT_EQ(results(), lines);
+    EXPECT_EQ(loggedResults(), lines);
+    EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 4"));
+
+    monitor().cmdStopPing_Click();
+    monitor().cmdStartPing_Click();
+    QTest::qWait(150); // b has ended, a not yet
+    monitor().cmdStopPing_Click();
+    EXPECT_EQ(fakes.echo.inFlight(), 0u);
+    EXPECT_EQ(results(), lines);
+    EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 4"));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 #include <QWidget>
@@ -60,14 +61,19 @@ private:
     QObject context_;
 };
 
+// Stands still where set, unless run() lets it go on at the pace of real time.
 class FakeClock final : public Clock {
 public:
-    QDateTime now() const override { return now_; }
+    QDateTime now() const override {
+        return running_.isValid() ? now_.addMSecs(running_.elapsed()) : now_;
+    }
     void set(const QDateTime& t) { now_ = t; }
     void advanceSecs(qint64 s) { now_ = now_.addSecs(s); }
+    void run() { running_.start(); }
 
 private:
     QDateTime now_{QDate(2026, 12, 7), QTime(10, 0, 0)};
+    QElapsedTimer running_;
 };
 
 // Values under "app/section/key"; every save also lands in writes as "key=value", in order.
