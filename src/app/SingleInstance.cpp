@@ -15,7 +15,8 @@ namespace ew {
 namespace {
 
 const QString NamePrefix = QStringLiteral("echowarden-");
-const QString LockSuffix = QStringLiteral(".lock");
+// Not "<file>.lock": QSettings locks the file under that name while it saves.
+const QString LockSuffix = QStringLiteral(".instance.lock");
 const QString SocketSuffix = QStringLiteral(".socket");
 // Enough of the key's digest to tell the stores of one user apart, short enough for the
 // length limit of a socket's path.

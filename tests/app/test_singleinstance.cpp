@@ -48,11 +48,11 @@ TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesN
     QProcess first;
     ASSERT_TRUE(start(first, "config", "run1"));
     const auto locks = [&] {
-        return QDir(config + QStringLiteral("/8R1")).entryList({QStringLiteral("*.lock")});
+        return QDir(config + QStringLiteral("/8R1")).entryList({QStringLiteral("*.instance.lock")});
     };
     for (int i = 0; i < 300 && locks().isEmpty(); ++i) // at most 30 s
         QTest::qWait(100);
-    ASSERT_EQ(locks(), QStringList{QStringLiteral("8R1.ini.lock")});
+    ASSERT_EQ(locks(), QStringList{QStringLiteral("8R1.ini.instance.lock")});
 
     QProcess second;
     ASSERT_TRUE(start(second, "linked", "run2"));
