@@ -74,8 +74,13 @@ int main(int argc, char* argv[]) {
     ew::SystemBeeper beeper;
     ew::QtWindowProbe windows;
     ew::frmEchoWarden window(ew::Platform{echo, store, clock, messages, launcher, beeper, windows});
-    QObject::connect(&sessionEnd, &ew::SessionEnd::endRequested, &window,
-                     &ew::frmEchoWarden::cmdExit_Click);
+    // An end asked for while a box of the start-up is open comes before the event loop runs,
+    // which then must not start.
+    bool ended = false;
+    QObject::connect(&sessionEnd, &ew::SessionEnd::endRequested, &window, [&ended, &window] {
+        ended = true;
+        window.cmdExit_Click();
+    });
     window.Form_Load();
     window.show();
     instance.setWindow(&window);
@@ -91,5 +96,5 @@ int main(int argc, char* argv[]) {
             ping->click();
         });
     }
-    return QApplication::exec();
+    return ended ? 0 : QApplication::exec();
 }
