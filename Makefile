@@ -1,10 +1,13 @@
-# The two commands of the README, plus the benchmarks. Each does its own set-up.
+# The two commands of the README, plus the benchmarks and the Debian package. Each does its own
+# set-up, and installs only what it needs: build and run need the compiler and Qt; the tests,
+# the benchmarks and the package add their own tools.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 TEST_BUILD ?= build-test
 BENCH_BUILD ?= build-bench
+PACKAGE_BUILD ?= build-package
 
-.PHONY: all deps build run test bench install clean format
+.PHONY: all deps build run test bench package install clean format
 
 all: build
 
@@ -20,9 +23,12 @@ build: deps $(BUILD)/CMakeCache.txt
 run: build
 	./$(BUILD)/echowarden
 
-# The tests run under AddressSanitizer and UndefinedBehaviorSanitizer, headless.
+# The tests run under AddressSanitizer and UndefinedBehaviorSanitizer, headless. A developer's
+# build: warnings are errors.
 test: deps
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DEW_SANITIZE=ON -DEW_BUILD_BENCH=OFF
+	./scripts/install-deps.sh test
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DEW_SANITIZE=ON -DEW_BUILD_BENCH=OFF \
+	  -DEW_WERROR=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -46,6 +52,17 @@ bench: deps
 	grep -h -e '(aim:' -e ': not measured' $(BENCH_BUILD)/figures/*.txt; \
 	if [ -n "$$failed" ]; then echo "== failed:$$failed"; exit 1; fi
 
+# echowarden_<version>_<arch>.deb in this folder, checked by lintian (errors fail, warnings are
+# shown).
+package: deps
+	./scripts/install-deps.sh package
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEW_BUILD_TESTS=OFF \
+	  -DEW_BUILD_BENCH=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	cp $(PACKAGE_BUILD)/echowarden_*.deb .
+	lintian --fail-on error echowarden_*.deb
+
 install: build
 	cmake --install $(BUILD)
 
@@ -53,4 +70,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD) echowarden_*.deb

@@ -1,21 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages EchoWarden needs to build, test and be looked at.
+# Installs the Debian packages EchoWarden needs, by purpose:
+#   install-deps.sh                 building and running the program (make build, make run)
+#   install-deps.sh test            and the tests' tools (make test)
+#   install-deps.sh package         and the Debian packaging tools (make package)
+#   install-deps.sh pkg1 pkg2 ...   and these packages (the benchmarks' set-up adds its own)
 # Quick and silent when everything is already there: apt is only touched for missing packages.
-# Packages named on the command line are checked and installed along with these (the benchmarks'
-# set-up adds its own that way).
 set -euo pipefail
 
-PACKAGES=(
-  cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+# Building; qt6-base-dev brings the Qt libraries and platform plugins that running needs.
+PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
+TEST_PACKAGES=(
+  libgtest-dev libgmock-dev
+  # private test networks; a program file with a capability
   iproute2 procps libcap2-bin
-  xvfb xdotool imagemagick x11-utils
-  fonts-dejavu-core
+  # the end-to-end tests: a display server, an operator's hands, screenshots, a known font
+  xvfb xdotool imagemagick x11-utils fonts-dejavu-core
   # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
   iputils-ping e2fsprogs
-  "$@"
 )
+# dpkg-shlibdeps finds the dependencies (with file); lintian checks the package.
+PACKAGE_PACKAGES=(dpkg-dev file lintian)
+
+for group in "$@"; do
+  case "$group" in
+    test) PACKAGES+=("${TEST_PACKAGES[@]}") ;;
+    package) PACKAGES+=("${PACKAGE_PACKAGES[@]}") ;;
+    *) PACKAGES+=("$group") ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -15,7 +15,8 @@ namespace ew {
 namespace {
 
 const QString NamePrefix = QStringLiteral("echowarden-");
-const QString LockSuffix = QStringLiteral(".lock");
+// Not "<file>.lock": QSettings locks the file under that name while it saves.
+const QString LockSuffix = QStringLiteral(".instance.lock");
 const QString SocketSuffix = QStringLiteral(".socket");
 // Enough of the key's digest to tell the stores of one user apart, short enough for the
 // length limit of a socket's path.
@@ -33,10 +34,22 @@ QString runtimeFolder() {
     return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
-QString baseName(const QString& keyPath, const QString& folder) {
-    const QByteArray key = QFileInfo(keyPath).absoluteFilePath().toUtf8();
-    const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex();
-    return QDir(folder).filePath(NamePrefix + QString::fromLatin1(digest.left(KeyDigits)));
+// The file as the system finds it, whatever links lead to it. A file not written yet is
+// named by its folder's canonical path (the folder is made, so that the lock can go there).
+QString canonicalFile(const QString& path) {
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.canonicalFilePath();
+    QDir().mkpath(file.absolutePath());
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? file.absoluteFilePath() : QDir(folder).filePath(file.fileName());
+}
+
+QString socketName(const QString& canonical, const QString& folder) {
+    const QByteArray digest =
+        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex();
+    return QDir(folder).filePath(NamePrefix + QString::fromLatin1(digest.left(KeyDigits)) +
+                                 SocketSuffix);
 }
 
 } // namespace
@@ -44,8 +57,9 @@ QString baseName(const QString& keyPath, const QString& folder) {
 SingleInstance::SingleInstance(SettingsStore& store)
     : SingleInstance(store.location(keys::App), runtimeFolder()) {}
 
-SingleInstance::SingleInstance(const QString& keyPath, const QString& folder)
-    : base_(baseName(keyPath, folder)), lock_(base_ + LockSuffix) {
+SingleInstance::SingleInstance(const QString& settingsFile, const QString& socketFolder)
+    : lockPath_(canonicalFile(settingsFile) + LockSuffix),
+      socketPath_(socketName(canonicalFile(settingsFile), socketFolder)), lock_(lockPath_) {
     // Held for the whole run, so never stale by age: only a lock whose process is gone is.
     lock_.setStaleLockTime(0);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
@@ -62,15 +76,15 @@ SingleInstance::SingleInstance(const QString& keyPath, const QString& folder)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::lockPath() const {
-    return base_ + LockSuffix;
+    return lockPath_;
 }
 
 QString SingleInstance::socketPath() const {
-    return base_ + SocketSuffix;
+    return socketPath_;
 }
 
 bool SingleInstance::claim() {
-    QDir().mkpath(QFileInfo(lockPath()).absolutePath());
+    QDir().mkpath(QFileInfo(socketPath()).absolutePath());
     // tryLock takes over a lock whose owner is no longer running.
     if (lock_.tryLock(0)) {
         // A socket left by a killed start is in the way; holding the lock, it is ours to clear.

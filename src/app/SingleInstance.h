@@ -10,21 +10,23 @@ namespace ew {
 
 class SettingsStore;
 
-// One running program per user and settings store. Two programs on one store would each save
-// over the other at exit, and the operator's newer entries would be lost without a word, so a
-// second start only brings the running window to the front and ends.
+// One running program per settings file. Two programs on one file would each save over the
+// other at exit, and the operator's newer entries would be lost without a word, so a second
+// start only brings the running window to the front and ends.
 //
-// The first start holds a lock file in the user's runtime folder for as long as it runs and
-// listens on a local socket beside it; a later start that finds the lock taken connects to
-// the socket, which asks the first to raise its window. The lock names its owner's process,
-// so one left behind by a killed program is taken over at the next start.
+// The first start holds a lock file beside the settings file for as long as it runs, named
+// after the file's canonical path: every path that leads to the file (a folder reached through
+// a symbolic link, another XDG_RUNTIME_DIR) meets the same lock. It listens on a local socket
+// in the runtime folder; a later start that finds the lock taken connects to the socket, which
+// asks the first to raise its window. The lock names its owner's process, so one left behind
+// by a killed program is taken over at the next start.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // Keyed by the store's file, in the runtime folder (the temporary folder without one).
+    // For the store's file; the socket in the runtime folder (the temporary folder without one).
     explicit SingleInstance(SettingsStore& store);
-    // Keyed by any path, in the given folder.
-    SingleInstance(const QString& keyPath, const QString& folder);
+    // For any file; the socket in the given folder.
+    SingleInstance(const QString& settingsFile, const QString& socketFolder);
     ~SingleInstance() override;
 
     // True when this is the only start: it now holds the lock and answers later starts.
@@ -43,7 +45,8 @@ Q_SIGNALS:
 private:
     void raiseWindow();
 
-    QString base_;
+    QString lockPath_;
+    QString socketPath_;
     QLockFile lock_;
     QLocalServer server_;
     QPointer<QWidget> window_;

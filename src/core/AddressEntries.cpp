@@ -7,24 +7,35 @@ namespace ew {
 
 namespace {
 
-const QRegularExpression LineBreaks(QStringLiteral("\r\n|\n|\r"));
+const QRegularExpression Separators(QStringLiteral("\r\n|\n|\r|,"));
+constexpr QChar ListSeparator = QLatin1Char(',');
 
 bool isControl(QChar c) {
     return c.category() == QChar::Other_Control;
 }
 
+bool isFormat(QChar c) {
+    return c.category() == QChar::Other_Format;
+}
+
+bool needsCleaning(QChar c) {
+    return c == ListSeparator || isControl(c) || isFormat(c);
+}
+
 } // namespace
 
 QStringList addressEntries(const QString& text) {
-    if (std::none_of(text.cbegin(), text.cend(), isControl))
+    if (std::none_of(text.cbegin(), text.cend(), needsCleaning))
         return {text};
+    QString visible = text;
+    visible.removeIf(isFormat);
     QStringList entries;
-    const QStringList lines = text.split(LineBreaks);
-    for (QString line : lines) {
-        std::replace_if(line.begin(), line.end(), isControl, QLatin1Char(' '));
-        line = line.trimmed();
-        if (!line.isEmpty())
-            entries << line;
+    const QStringList parts = visible.split(Separators);
+    for (QString part : parts) {
+        std::replace_if(part.begin(), part.end(), isControl, QLatin1Char(' '));
+        part = part.trimmed();
+        if (!part.isEmpty())
+            entries << part;
     }
     return entries;
 }

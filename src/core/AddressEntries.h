@@ -5,12 +5,16 @@
 
 namespace ew {
 
-// The address list entries that a text gives. Text without control characters (typed text)
-// is one entry, exactly as it stands. Only a paste, a drop or an older store brings control
-// characters, and none may reach an entry: the list would show a line break as a second row
-// and the echo would look the text up as a name. Such text gives one entry per line (CR LF, LF
-// or CR), a tab (a spreadsheet's cell separator) or other control character becomes a blank,
-// the blanks around each line go, and lines left empty give no entry.
+// The address list entries that a text gives. Plain text (no control or format character, no
+// comma) is one entry, exactly as it stands. Anything else never reaches an entry as it is:
+// - a line break would show as a second row and the echo would look the text up as a name, so
+//   every line (CR LF, LF or CR) gives an entry of its own;
+// - a comma separates the stored list, so an entry holding one would come back split at the
+//   next start: every part is an entry of its own now;
+// - a tab (a spreadsheet's cell separator) or other control character becomes a blank;
+// - invisible format characters (bidirectional controls such as U+202E, which turn a result
+//   line around, zero-width blanks, byte-order marks) are removed;
+// then the blanks around each part go, and parts left empty give no entry.
 QStringList addressEntries(const QString& text);
 
 } // namespace ew

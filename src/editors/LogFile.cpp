@@ -12,8 +12,11 @@
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
 
 namespace ew {
 
@@ -103,9 +106,18 @@ void LogFile::AppendLogLine(const QString& line, std::int32_t lineCount) {
         reportWriteFailure(file.errorString());
         return;
     }
+    // A full disk takes part of a write: the fragment is cut off again, or the header written
+    // later would follow a torn "Started log on" and the reader could not tell the runs apart.
+    const qint64 sizeBefore = file.size();
     const qint64 written = file.write(out);
+    const int writeError = errno;
     if (written != out.size()) {
-        reportWriteFailure(file.errorString());
+        // A write cut short carries no error of its own in QFile; the call that met the full
+        // disk tells why.
+        const QString reason = written > 0 ? qt_error_string(writeError) : file.errorString();
+        if (written > 0)
+            file.resize(sizeBefore);
+        reportWriteFailure(reason);
         return;
     }
     file.close();
@@ -182,6 +194,18 @@ bool LogFile::checkTypedPath() {
     ui_.txtPathError->show();
     controls_.ToggleControls();
     return false;
+}
+
+bool LogFile::appendUnasked() {
+    if (state_.askOverwrite == AskOverwrite::Dont || !loggingOn() || state_.logPathInvalid ||
+        !isLogFile(state_.logPath))
+        return false;
+    state_.askOverwrite = AskOverwrite::Dont;
+    std::fprintf(stderr,
+                 "EchoWarden: started unattended, so the log %s is appended to, "
+                 "not overwritten.\n",
+                 qPrintable(QDir::toNativeSeparators(state_.logPath)));
+    return true;
 }
 
 void LogFile::settleExistingFile() {

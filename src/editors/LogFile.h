@@ -36,6 +36,11 @@ public:
     // settles whether an existing file is overwritten or appended to.
     void ApplyLogPath();
 
+    // For a start that nobody watches (--start): the overwrite question, which would hold the
+    // first pass until someone answered it, is settled as No answers it (the log is appended
+    // to), and that is said once on standard error. True when there was a question to settle.
+    bool appendUnasked();
+
     void cmdSetLog_Click();
     void txtLog_Change();
     void chkLogTotal_Click();

@@ -1,7 +1,10 @@
 #include "platform/SettingsStore.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -21,6 +24,27 @@ std::unique_ptr<QSettings> openIni(const QString& app) {
 QString keyPath(const QString& section, const QString& key) {
     return section + QLatin1Char('/') + key;
 }
+
+// QSettings takes a UTF-8 byte-order mark for a syntax error and would report the whole file
+// unreadable. The mark says nothing QSettings needs (it reads UTF-8 anyway), so it is dropped
+// from the file, which is replaced whole as a save replaces it; a file that cannot be
+// rewritten is read as it is.
+// True when it was dropped.
+bool dropByteOrderMark(const QString& path) {
+    static const QByteArray Mark = QByteArrayLiteral("\xef\xbb\xbf");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.peek(Mark.size()) != Mark)
+        return false;
+    const QByteArray rest = file.readAll().mid(Mark.size());
+    file.close();
+    QSaveFile rewritten(path);
+    return rewritten.open(QIODevice::WriteOnly) && rewritten.write(rest) == rest.size() &&
+           rewritten.commit();
+}
+
+// The name a file that could not be read is kept under: it says what happened and when.
+const QString UnreadableSuffix = QStringLiteral(".unreadable-");
+const QString UnreadableStamp = QStringLiteral("yyyyMMdd-HHmmss");
 
 // A write that met a file it could not parse reports only that; a second write, which no
 // longer needs to read the file once the first has replaced it, tells the outcome.
@@ -43,6 +67,12 @@ QSettings& IniSettingsStore::reader(const QString& app) const {
         // What the first read met is the state of this run; QSettings reads at its first use.
         slot = openIni(app);
         slot->allKeys();
+        if (slot->status() == QSettings::FormatError && dropByteOrderMark(slot->fileName())) {
+            // Read again: the cache of parsed files sees the changed file, and a fresh QSettings
+            // has the status of its own read.
+            slot = openIni(app);
+            slot->allKeys();
+        }
         const QFileInfo file(slot->fileName());
         const QFileInfo dir(file.absolutePath());
         switch (slot->status()) {
@@ -69,6 +99,19 @@ std::optional<QString> IniSettingsStore::readError(const QString& app) {
     if (const auto e = readErrors_.find(app); e != readErrors_.end())
         return e->second;
     return std::nullopt;
+}
+
+std::optional<QString> IniSettingsStore::keepUnreadable(const QString& app) {
+    if (!readError(app))
+        return std::nullopt;
+    const QString path = location(app);
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    const QString aside =
+        path + UnreadableSuffix + QDateTime::currentDateTime().toString(UnreadableStamp);
+    if (!QFile::rename(path, aside))
+        return std::nullopt;
+    return aside;
 }
 
 std::optional<QString> IniSettingsStore::get(const QString& app, const QString& section,

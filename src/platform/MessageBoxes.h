@@ -10,7 +10,8 @@ enum class MsgIcon { None, Critical, Information, Question, Warning };
 enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No };
 
-// Modal message boxes. Texts may hold carriage returns alone as line breaks.
+// Modal message boxes. Texts may hold carriage returns alone as line breaks. In a Yes/No box
+// No is the default button, the answer that Enter gives.
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;

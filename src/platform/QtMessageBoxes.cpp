@@ -33,7 +33,8 @@ MsgAnswer QtMessageBoxes::show(QWidget* parent, const QString& text, const QStri
     }
     if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        // Yes is the answer that destroys (the log's history): Enter must never give it.
+        box.setDefaultButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }

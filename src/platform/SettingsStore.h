@@ -30,13 +30,20 @@ public:
         (void)app;
         return std::nullopt;
     }
+    // Moves a store that could not be read out of the way of the next save, under a name that
+    // says so, and gives that name; nullopt when there is nothing to move or it cannot be moved.
+    virtual std::optional<QString> keepUnreadable(const QString& app) {
+        (void)app;
+        return std::nullopt;
+    }
 };
 
 // The real store: one INI file per user and application, $XDG_CONFIG_HOME/<app>/<app>.ini
 // (QSettings, INI format, user scope, organisation and application both <app>), a section per
-// [group]. Values are written as plain texts. The file is replaced as a whole on every flush
-// (QSettings writes through QSaveFile, atomic sync required), so a crash leaves either the old
-// or the new file, never a torn one.
+// [group]. A file that begins with a UTF-8 byte-order mark (as Windows Notepad writes it) is
+// read like any other. Values are written as plain texts. The file is replaced as a whole on every
+// flush (QSettings writes through QSaveFile, atomic sync required), so a crash leaves either the
+// old or the new file, never a torn one.
 class IniSettingsStore final : public SettingsStore {
 public:
     IniSettingsStore();
@@ -48,6 +55,7 @@ public:
     bool flush(const QString& app, QString* reason) override;
     QString location(const QString& app) const override;
     std::optional<QString> readError(const QString& app) override;
+    std::optional<QString> keepUnreadable(const QString& app) override;
 
 private:
     QSettings& reader(const QString& app) const;

@@ -38,6 +38,7 @@ const QString SaveErrorReason = QStringLiteral("Reason: %1.");
 constexpr QChar LineBreak = QLatin1Char('\r');
 const QString ReadErrorTitle = QStringLiteral("Error reading settings");
 const QString ReadErrorText = QStringLiteral("The settings could not be read from %1.");
+const QString ReadErrorKeptAside = QStringLiteral("The file was kept as %1.");
 const QString ReadErrorDefaults =
     QStringLiteral("The defaults are in use; saving the settings replaces the file.");
 
@@ -89,11 +90,15 @@ void Settings::save(const QString& key, const QString& value) {
 void Settings::loadAddressList() {
     // Said once, before anything is read: silence would leave the operator wondering where
     // the settings went until the next save quietly replaced them.
-    if (const auto reason = store_.readError(keys::App))
-        messages_.show(&window_,
-                       ReadErrorText.arg(store_.location(keys::App)) + LineBreak +
-                           SaveErrorReason.arg(*reason) + LineBreak + ReadErrorDefaults,
-                       ReadErrorTitle, MsgIcon::Critical, MsgButtons::Ok);
+    if (const auto reason = store_.readError(keys::App)) {
+        // Kept aside before anything could save over it: the operator may want it back.
+        QString text = ReadErrorText.arg(store_.location(keys::App)) + LineBreak +
+                       SaveErrorReason.arg(*reason) + LineBreak;
+        if (const auto aside = store_.keepUnreadable(keys::App))
+            text += ReadErrorKeptAside.arg(*aside) + LineBreak;
+        messages_.show(&window_, text + ReadErrorDefaults, ReadErrorTitle, MsgIcon::Critical,
+                       MsgButtons::Ok);
+    }
     StringToList(get(keys::IPList).value_or(QString()), *ui_.lstIPList);
 }
 
@@ -218,7 +223,8 @@ QString Settings::ListToString(const QListWidget& list) {
 }
 
 void Settings::StringToList(const QString& text, QListWidget& list) {
-    // A store written before pasted text was cleaned may hold entries with line breaks.
+    // A store written before entries were cleaned, or edited by hand, may hold items with line
+    // breaks, blanks around commas or invisible characters.
     for (const QString& item : decodeList(text))
         list.addItems(addressEntries(item));
 }

@@ -94,28 +94,7 @@ QString encodeList(const QStringList& items) {
 }
 
 QStringList decodeList(const QString& text) {
-    QStringList items;
-    const qsizetype n = text.size();
-    if (n < 1)
-        return items;
-    // Positions are 0-based here; the loop ends when the comma just found is the last
-    // character of the text.
-    qsizetype start = 0;
-    qsizetype found = 0;
-    while (found < n - 1) {
-        const qsizetype next = text.indexOf(ListSeparator, start + 1);
-        if (next < 0) {
-            items << text.mid(start);
-            return items;
-        }
-        items << text.mid(start, next - start);
-        found = next;
-        start = next + 1;
-    }
-    // A one-character text that is not a comma never enters the loop.
-    if (!text.endsWith(ListSeparator))
-        items << text.mid(start);
-    return items;
+    return text.split(ListSeparator, Qt::SkipEmptyParts);
 }
 
 } // namespace ew

@@ -27,9 +27,8 @@ QString readText(const std::optional<QString>& stored, const QString& missing);
 
 // The address list: every item followed by one comma, nothing escaped ("a,b," for a and b).
 QString encodeList(const QStringList& items);
-// The reverse. Each item is at least one character long: the search for its closing comma
-// starts one character after its first. Text after the last comma (which only a hand-edited
-// store holds) is kept as a last item.
+// The reverse. A hand-edited store may hold empty items (",,") and text after the last comma:
+// empty items are skipped, the text after the last comma is a last item.
 QStringList decodeList(const QString& text);
 
 } // namespace ew

@@ -6,6 +6,10 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace ew::test {
 namespace {
@@ -61,22 +65,37 @@ INSTANTIATE_TEST_SUITE_P(Logging, LogHeader, ::testing::Bool(),
                          [](const auto& row) { return row.param ? "AllPings" : "FailedPings"; });
 
 // Asked once per run; Yes deletes the log and empties the list and the failed count, No
-// appends. Set arms the question again.
-class Overwrite : public LogFileTest, public ::testing::WithParamInterface<bool> {};
+// appends, and so does a start nobody watches (--start), which asks nothing and says so. Set
+// arms the question again.
+enum class Answer { Yes, No, Unattended };
+class Overwrite : public LogFileTest, public ::testing::WithParamInterface<Answer> {};
 
 TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
-    const bool yes = GetParam();
+    const bool yes = GetParam() == Answer::Yes, asked = GetParam() != Answer::Unattended;
     QFile old(logPath);
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old\r\n") && old.flush());
     ui().lstPingResults->addLine(QStringLiteral("kept until overwritten"));
     state().failedCount = 4;
     fakes.messages.answers.push_back(yes ? MsgAnswer::Yes : MsgAnswer::No);
+    state().askOverwrite = AskOverwrite::Dont; // as loading finds it
     logTo(logPath);
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    EXPECT_EQ(fakes.messages.shown[0],
-              (FakeMessageBoxes::Box{
-                  QStringLiteral("The log already exists.Ovewrite? Select No to append."),
-                  QStringLiteral("Log File"), MsgIcon::Information, MsgButtons::YesNo}));
+    state().askOverwrite = AskOverwrite::Yes;
+    if (!asked) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(log().appendUnasked());
+        EXPECT_FALSE(log().appendUnasked()); // said once
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "EchoWarden: started unattended, so the log " + logPath.toStdString() +
+                      " is appended to, not overwritten.\n");
+    }
+    log().ApplyLogPath(); // the first pass
+    ASSERT_EQ(fakes.messages.shown.size(), asked ? 1u : 0u);
+    if (asked) {
+        EXPECT_EQ(fakes.messages.shown[0],
+                  (FakeMessageBoxes::Box{
+                      QStringLiteral("The log already exists.Ovewrite? Select No to append."),
+                      QStringLiteral("Log File"), MsgIcon::Information, MsgButtons::YesNo}));
+    }
     EXPECT_EQ(ui().lstPingResults->count(), yes ? 0 : 1);
     EXPECT_EQ(state().failedCount, yes ? 0 : 4);
 
@@ -85,10 +104,22 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     EXPECT_EQ(readAll(logPath), QByteArray(yes ? "" : "old\r\n") + header() + "new\r\n");
     ui().cmdSetLog->setEnabled(true);
     ui().cmdSetLog->click();
-    EXPECT_EQ(fakes.messages.shown.size(), 2u);
+    EXPECT_EQ(fakes.messages.shown.size(), asked ? 2u : 1u);
 }
-INSTANTIATE_TEST_SUITE_P(Answer, Overwrite, ::testing::Bool(),
-                         [](const auto& row) { return row.param ? "Yes" : "No"; });
+const char* const AnswerNames[] = {"Yes", "No", "Unattended"};
+INSTANTIATE_TEST_SUITE_P(Answers, Overwrite,
+                         ::testing::Values(Answer::Yes, Answer::No, Answer::Unattended),
+                         [](const auto& row) { return AnswerNames[row.index]; });
+
+// The real box: Enter gives No, which keeps the log's history.
+TEST(OverwriteQuestion, EnterAppends) {
+    QTimer::singleShot(0,
+                       [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    EXPECT_EQ(QtMessageBoxes().show(nullptr, QStringLiteral("Overwrite?"),
+                                    QStringLiteral("Log File"), MsgIcon::Information,
+                                    MsgButtons::YesNo),
+              MsgAnswer::No);
+}
 
 enum class Verdict { Accepted, Rejected, Unchecked };
 struct PathCase {
@@ -146,6 +177,27 @@ TEST_P(LogWriteFailure, ToldOncePerRunAndTheHeaderWaitsForTheFirstWrittenLine) {
     log().AppendLogLine(QStringLiteral("kept"), 3);
     EXPECT_EQ(readAll(logPath), header() + "kept\r\n");
 }
+// A disk that fills up in the middle of a line: the fragment is cut off, the failure told, and
+// the run's header and line come whole once there is room again.
+TEST_F(LogFileTest, AWriteCutShortIsUndone) {
+    logTo(logPath);
+    log().AppendLogLine(QStringLiteral("before"), 0);
+    const QByteArray before = readAll(logPath);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit full{rlim_t(before.size() + 5), limit.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    log().AppendLogLine(QStringLiteral("torn"), 0);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(readAll(logPath), before);
+    ASSERT_EQ(boxesTitled("Error writing log"), 1u);
+    EXPECT_TRUE(fakes.messages.shown.back().text.contains(qt_error_string(EFBIG)));
+    log().AppendLogLine(QStringLiteral("whole"), 1);
+    EXPECT_EQ(readAll(logPath), before + header() + "whole\r\n");
+}
+
 const char* const UnwritableNames[] = {"MissingFolder", "Folder", "FullDisk"};
 INSTANTIATE_TEST_SUITE_P(Paths, LogWriteFailure,
                          ::testing::Values("%1/gone/x.log", "%1", "/dev/full"),

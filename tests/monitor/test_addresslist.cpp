@@ -26,7 +26,7 @@ TEST_F(AddressListEditing, AddKeepsTheButtonsInStepAndNeverEnablesPingWhileMonit
     EXPECT_FALSE(ui().cmdStartPing->isEnabled());
 }
 
-TEST_F(AddressListEditing, EnterAddsAndAPastedColumnGivesOneCleanEntryPerLine) {
+TEST_F(AddressListEditing, EnterAddsAndAPasteGivesOneCleanEntryPerLineOrComma) {
     const struct {
         const char* pasted;
         QStringList entries;
@@ -34,13 +34,17 @@ TEST_F(AddressListEditing, EnterAddsAndAPastedColumnGivesOneCleanEntryPerLine) {
                 {"10.0.0.1\r\n10.0.0.2\r\n", {"10.0.0.1", "10.0.0.2"}},
                 {"a\n\n  b \nc", {"a", "b", "c"}},
                 {"\t10.0.0.3\t\r\nhost\tname\n", {"10.0.0.3", "host name"}},
+                {"host\tname", {"host name"}},
+                {"a\rb", {"a", "b"}},
+                {"a, b,,c,", {"a", "b", "c"}}, // the store would split it at the next start
+                {"\u202e\u200bevil\u00ad.host\ufeff", {"evil.host"}},
                 {"\r\n\n\t", {}}};
     load();
     window->show();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pasted);
         ui().lstIPList->clear();
-        QApplication::clipboard()->setText(QString::fromLatin1(row.pasted));
+        QApplication::clipboard()->setText(QString::fromUtf8(row.pasted));
         QTest::keyClick(ui().txtIPAddress, Qt::Key_V, Qt::ControlModifier);
         QTest::keyClick(ui().txtIPAddress, Qt::Key_Return);
         EXPECT_EQ(ipList(), row.entries);

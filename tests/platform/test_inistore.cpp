@@ -58,19 +58,46 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
         IniSettingsStore store;
         startOn(store);
         EXPECT_EQ(shown(ui()), firstRun());
+        // A damaged file is kept aside under a name that says so, its bytes as they were.
+        const QStringList aside =
+            QDir(QFileInfo(iniPath).path()).entryList({QStringLiteral("8R1.ini.unreadable-*")});
+        ASSERT_EQ(aside.size(), bytes.isNull() ? 0 : 1);
+        const QString keptAs = bytes.isNull() ? QString()
+                                              : QStringLiteral("The file was kept as %1/%2.\r")
+                                                    .arg(QFileInfo(iniPath).path(), aside.value(0));
         EXPECT_EQ(
             fakes.messages.shown,
             std::vector<FakeMessageBoxes::Box>(
-                {{QStringLiteral("The settings could not be read from %1.\rReason: %2.\rThe "
-                                 "defaults are in use; saving the settings replaces the file.")
-                      .arg(iniPath, QString::fromLatin1(reason)),
+                {{QStringLiteral("The settings could not be read from %1.\rReason: %2.\r")
+                          .arg(iniPath, QString::fromLatin1(reason)) +
+                      keptAs +
+                      QStringLiteral(
+                          "The defaults are in use; saving the settings replaces the file."),
                   QStringLiteral("Error reading settings"), MsgIcon::Critical, MsgButtons::Ok}}));
+        QFile kept(QFileInfo(iniPath).path() + '/' + aside.value(0));
+        EXPECT_TRUE(bytes.isNull() || (kept.open(QIODevice::ReadOnly) && kept.readAll() == bytes));
         fakes.messages.shown.clear();
         // The next save replaces a damaged file with a sound one.
         EXPECT_EQ(window->settings().cmdSave_Click(), !bytes.isNull());
         EXPECT_EQ(IniSettingsStore().readError(keys::App).has_value(), bytes.isNull());
         window.reset();
     }
+}
+
+// As Windows Notepad saves it: a byte-order mark first, CR LF line ends, a hand-edited list.
+TEST_F(IniStore, AFileWithAByteOrderMarkReadsAndItsListComesClean) {
+    QDir(configHome.path() + QStringLiteral("/8R1")).removeRecursively();
+    QDir().mkpath(QFileInfo(iniPath).path());
+    QFile file(iniPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                file.write("\xef\xbb\xbf[EchoWarden]\r\nBeep=1\r\n"
+                           "IPList=\"127.0.0.1,,127.0.0.2, host\xe2\x80\xae\x61,\"\r\n"));
+    file.close();
+    IniSettingsStore store;
+    startOn(store);
+    EXPECT_TRUE(fakes.messages.shown.empty());
+    EXPECT_EQ(ipList(), QStringList({"127.0.0.1", "127.0.0.2", "hosta"}));
+    EXPECT_TRUE(ui().chkBeep->isChecked());
 }
 
 } // namespace

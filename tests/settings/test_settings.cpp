@@ -51,7 +51,7 @@ TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissingAndAListNeedsNoEscaping) 
     expected.numbers[2] = QStringLiteral("2");
     expected.options = {0, 1, 0};
     expected.checks = {2, 0, 0};
-    expected.addresses = {"a", ",b", "c"};
+    expected.addresses = {"a", "b", "c"};
     EXPECT_EQ(shown(ui()), expected);
     EXPECT_EQ(state().unattendedFromHour, 0);
     EXPECT_EQ(encodeList({"a,b", "c"}), QStringLiteral("a,b,c,"));

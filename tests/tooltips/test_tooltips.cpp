@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -93,19 +94,25 @@ TEST_F(ToolTipsTest, ScreenEdges) {
 }
 
 // Loaded, it polls once a second; a move over the address box only switches the polling on.
-TEST_F(ToolTipsTest, OnlyAnEnabledAddressBoxReloadsItAtItsDesignPaceAndItPolls) {
+TEST_F(ToolTipsTest, OnlyAnEnabledAddressBoxReloadsItAtItsDesignPaceAndNeverHoldsThePollOff) {
     EXPECT_EQ(tips().timerInterval(), 1000);
     fakes.windows.under = QPointer<QWidget>(ui().cmdExit);
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     for (const bool enabled : {false, true}) {
         tips().unload();
         ui().txtIPAddress->setEnabled(enabled);
-        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(ui().txtIPAddress, &move);
         EXPECT_EQ(tips().timerEnabled(), enabled);
         EXPECT_FALSE(tips().popupVisible());
     }
     EXPECT_EQ(tips().timerInterval(), 3000);
+    // A pointer that keeps moving over the box does not hold the poll off.
+    QSignalSpy polls(popup().Timer2, &QTimer::timeout);
+    tips().setTimerInterval(100);
+    for (int i = 0; i < 50 && polls.isEmpty(); ++i) // at most about a second
+        QApplication::sendEvent(ui().txtIPAddress, &move), QTest::qWait(20);
+    EXPECT_FALSE(polls.isEmpty());
     tips().setTimerInterval(10);
     QTRY_VERIFY_WITH_TIMEOUT(tips().popupVisible(), 10000);
 }
