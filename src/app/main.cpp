@@ -38,7 +38,9 @@ int main(int argc, char* argv[]) {
     ew::ProcessLauncher launcher;
     ew::SystemBeeper beeper;
     ew::QtWindowProbe windows;
-    ew::frmEchoWarden window(ew::Platform{echo, store, clock, messages, launcher, beeper, windows});
+    ew::DBusNotifier notifier;
+    ew::frmEchoWarden window(
+        ew::Platform{echo, store, clock, messages, launcher, beeper, windows, notifier});
     window.Form_Load();
     window.show();
     instance.setWindow(&window);

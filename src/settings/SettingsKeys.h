@@ -25,6 +25,7 @@ inline const QString Attempts = QStringLiteral("Attempts");
 inline const QString EnableLoggingTotal = QStringLiteral("EnableLoggingTotal");
 inline const QString EnableLoggingFailed = QStringLiteral("EnableLoggingFailed");
 inline const QString IntervalTenths = QStringLiteral("IntervalTenths");
+inline const QString NotifyStateChanges = QStringLiteral("NotifyStateChanges");
 
 } // namespace ew::keys
 
@@ -46,5 +47,6 @@ inline const QString Attempts = QStringLiteral("1");
 inline constexpr int EnableLoggingTotal = 0;
 inline constexpr int EnableLoggingFailed = 0;
 inline constexpr bool IntervalTenths = false;
+inline constexpr bool NotifyStateChanges = true;
 
 } // namespace ew::missing

@@ -21,6 +21,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
     setCheckValue(*ui().chkLogTotal, 1);
     ui().mnuSSave->setChecked(false);
     ui().mnuUnattended->setChecked(true);
+    window->findChild<QAction*>(QStringLiteral("mnuNotify"))->setChecked(false);
     const ShownSettings saved = shown(ui());
     fakes.store.writes.clear();
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
@@ -29,7 +30,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
                              "IntervalMinutes=False IntervalSeconds=True Interval=30 "
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
                              "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
-                             "IPList=10.0.0.1,server2,"));
+                             "NotifyStateChanges=False IPList=10.0.0.1,server2,"));
     restart();
     EXPECT_EQ(shown(ui()), saved);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());
