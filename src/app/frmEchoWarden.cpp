@@ -50,6 +50,7 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
             &HostWatch::monitoringStarted);
     connect(monitor_.get(), &Monitor::monitoringStopped, hosts_.get(),
             &HostWatch::monitoringStopped);
+    connect(hosts_.get(), &HostWatch::figuresShown, tips_.get(), &ToolTips::hidePopup);
     addresses_ = std::make_unique<AddressList>(*ui_);
     settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_, *tips_,
                                            platform_.messages);

@@ -161,6 +161,7 @@ bool HostWatch::eventFilter(QObject* watched, QEvent* event) {
         return QObject::eventFilter(watched, event);
     QToolTip::showText(help->globalPos(), figures, ui_.lstIPList->viewport(),
                        ui_.lstIPList->visualItemRect(ui_.lstIPList->itemAt(help->pos())));
+    Q_EMIT figuresShown();
     return true;
 }
 

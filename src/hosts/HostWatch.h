@@ -43,6 +43,11 @@ public:
     // where there is none, or while the monitor does not run).
     QString figuresAt(const QPoint& pos) const;
 
+Q_SIGNALS:
+    // An entry's figures went up in a pop-up of their own (the help pop-up has no place for
+    // them and would cover them).
+    void figuresShown();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace ew {
@@ -22,9 +23,22 @@ const QString DesktopEntryHint = QStringLiteral("desktop-entry");
 // Let the notification server decide how long a notification stays.
 constexpr int ServerTimeout = -1;
 
+// Where the session bus can be found without asking libdbus: an address in the environment,
+// or the per-user bus socket. Without either, libdbus would try to start a bus of its own
+// (X11 autolaunch), which is no business of a network monitor.
+bool sessionBusKnown() {
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
+           (!runtimeDir.isEmpty() && QFileInfo(runtimeDir + QStringLiteral("/bus")).exists());
+}
+
 } // namespace
 
 void DBusNotifier::notify(const QString& summary, const QString& body) {
+    if (!sessionBusKnown()) {
+        failed(QStringLiteral("no session bus"));
+        return;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         failed(bus.lastError().message());
@@ -48,7 +62,7 @@ void DBusNotifier::failed(const QString& why) {
     std::fprintf(stderr,
                  "echowarden: desktop notifications are unavailable (%s); monitoring goes on "
                  "without them.\n",
-                 qPrintable(why.isEmpty() ? QStringLiteral("no session bus") : why));
+                 qPrintable(why));
 }
 
 } // namespace ew
