@@ -14,6 +14,7 @@ PACKAGES=(
   fonts-dejavu-core
   # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
   iputils-ping e2fsprogs
+  dbus-daemon # a private session bus for the desktop notification test
   "$@"
 )
 
