@@ -17,6 +17,7 @@ TEST_PACKAGES=(
   xvfb xdotool imagemagick x11-utils fonts-dejavu-core
   # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
   iputils-ping e2fsprogs
+  dbus-daemon # a private session bus for the desktop notification test
 )
 # dpkg-shlibdeps finds the dependencies (with file); lintian checks the package.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)

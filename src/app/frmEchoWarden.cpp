@@ -3,6 +3,7 @@
 #include "about/About.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
+#include "hosts/HostWatch.h"
 #include "monitor/AddressList.h"
 #include "monitor/Monitor.h"
 #include "monitor/PingPass.h"
@@ -42,6 +43,14 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
                                        platform_.clock, platform_.beeper);
     monitor_ = std::make_unique<Monitor>(*ui_, *this, state_, *pass_, *controls_, *log_, *tips_,
                                          platform_.clock, platform_.messages);
+    hosts_ = std::make_unique<HostWatch>(*ui_, *this, platform_.notifier);
+    connect(pass_.get(), &PingPass::attemptReported, hosts_.get(), &HostWatch::attemptReported);
+    connect(pass_.get(), &PingPass::passEnded, hosts_.get(), &HostWatch::passEnded);
+    connect(monitor_.get(), &Monitor::monitoringStarted, hosts_.get(),
+            &HostWatch::monitoringStarted);
+    connect(monitor_.get(), &Monitor::monitoringStopped, hosts_.get(),
+            &HostWatch::monitoringStopped);
+    connect(hosts_.get(), &HostWatch::figuresShown, tips_.get(), &ToolTips::hidePopup);
     addresses_ = std::make_unique<AddressList>(*ui_);
     settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_, *tips_,
                                            platform_.messages);

@@ -23,6 +23,7 @@ class AddressList;
 class Settings;
 class Schedule;
 class About;
+class HostWatch;
 
 // The main window and the composition root: it owns the widgets, the shared program state and
 // one object per subsystem, each handed exactly what it needs.
@@ -52,6 +53,7 @@ public:
     Settings& settings() { return *settings_; }
     Schedule& schedule() { return *schedule_; }
     About& about() { return *about_; }
+    HostWatch& hostWatch() { return *hosts_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -68,6 +70,7 @@ private:
     std::unique_ptr<NumericFields> numeric_;
     std::unique_ptr<PingPass> pass_;
     std::unique_ptr<Monitor> monitor_;
+    std::unique_ptr<HostWatch> hosts_;
     std::unique_ptr<AddressList> addresses_;
     std::unique_ptr<Settings> settings_;
     std::unique_ptr<Schedule> schedule_;

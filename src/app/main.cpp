@@ -73,7 +73,9 @@ int main(int argc, char* argv[]) {
     ew::ProcessLauncher launcher;
     ew::SystemBeeper beeper;
     ew::QtWindowProbe windows;
-    ew::frmEchoWarden window(ew::Platform{echo, store, clock, messages, launcher, beeper, windows});
+    ew::DBusNotifier notifier;
+    ew::frmEchoWarden window(
+        ew::Platform{echo, store, clock, messages, launcher, beeper, windows, notifier});
     // An end asked for while a box of the start-up is open comes before the event loop runs,
     // which then must not start.
     bool ended = false;

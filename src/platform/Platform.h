@@ -5,6 +5,7 @@
 #include "platform/Echo.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBoxes.h"
+#include "platform/Notifier.h"
 #include "platform/SettingsStore.h"
 #include "platform/WindowProbe.h"
 
@@ -19,6 +20,8 @@ struct Platform {
     Launcher& launcher;
     Beeper& beeper;
     WindowProbe& windows;
+    // Optional, so that a window made without a desktop (a benchmark) needs none.
+    Notifier& notifier = silentNotifier();
 };
 
 } // namespace ew

@@ -27,6 +27,7 @@ inline const QString EnableLoggingFailed = QStringLiteral("EnableLoggingFailed")
 inline const QString IntervalTenths = QStringLiteral("IntervalTenths");
 // Added later; a store without them keeps the behaviour it had.
 inline const QString PingAtOnce = QStringLiteral("PingAtOnce");
+inline const QString NotifyStateChanges = QStringLiteral("NotifyStateChanges");
 
 } // namespace ew::keys
 
@@ -49,5 +50,6 @@ inline constexpr int EnableLoggingTotal = 0;
 inline constexpr int EnableLoggingFailed = 0;
 inline constexpr bool IntervalTenths = false;
 inline constexpr bool PingAtOnce = false;
+inline constexpr bool NotifyStateChanges = true;
 
 } // namespace ew::missing

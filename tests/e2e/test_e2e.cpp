@@ -49,7 +49,8 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
         {"UnattendedFrom", "0"}, {"SaveSettingsOnExit", "True"}, {"Unattended", "False"},
         {"PingWithBytes", "32"}, {"Timeout", "1"}, {"IntervalMinutes", "False"},
         {"IntervalSeconds", "True"}, {"Interval", "1"}, {"Beep", "1"}, {"Attempts", "1"},
-        {"EnableLoggingTotal", "1"}, {"EnableLoggingFailed", "1"}, {"IntervalTenths", "False"}};
+        {"EnableLoggingTotal", "1"}, {"EnableLoggingFailed", "1"}, {"IntervalTenths", "False"},
+        {"NotifyStateChanges", "True"}, {"PingAtOnce", "False"}};
     // clang-format on
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";

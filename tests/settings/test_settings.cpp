@@ -22,6 +22,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
     ui().mnuSSave->setChecked(false);
     ui().mnuUnattended->setChecked(true);
     ui().mnuPingAtOnce->setChecked(true);
+    window->findChild<QAction*>(QStringLiteral("mnuNotify"))->setChecked(false);
     const ShownSettings saved = shown(ui());
     fakes.store.writes.clear();
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
@@ -30,7 +31,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
                              "IntervalMinutes=False IntervalSeconds=True Interval=30 "
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
                              "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
-                             "PingAtOnce=True IPList=10.0.0.1,server2,"));
+                             "PingAtOnce=True NotifyStateChanges=False IPList=10.0.0.1,server2,"));
     restart();
     EXPECT_EQ(shown(ui()), saved);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());

@@ -5,6 +5,7 @@
 
 #include "platform/Platform.h"
 #include "settings/SettingsKeys.h"
+#include "support/FakeNotifier.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -188,7 +189,10 @@ struct FakePlatform {
     FakeLauncher launcher;
     FakeBeeper beeper;
     FakeWindowProbe windows;
-    Platform platform() { return {echo, store, clock, messages, launcher, beeper, windows}; }
+    FakeNotifier notifier;
+    Platform platform() {
+        return {echo, store, clock, messages, launcher, beeper, windows, notifier};
+    }
 };
 
 } // namespace ew::test

@@ -62,7 +62,7 @@ struct ShownSettings {
     QStringList numbers; // packet size, time-out, interval, attempts
     QList<int> options;  // minutes, seconds, tenth-seconds selected
     QList<int> checks;   // beep, log all, log failed (0, 1, 2)
-    QList<int> marks;    // save on exit, unattended, ping at once checked
+    QList<int> marks;    // save on exit, unattended, ping at once, notify checked
     QStringList addresses = {};
     bool operator==(const ShownSettings&) const = default;
 };
@@ -74,14 +74,15 @@ inline ShownSettings shown(Ui::frmEchoWarden& ui) {
          ui.txtAttempts->text()},
         {ui.optMinutes->isChecked(), ui.optSeconds->isChecked(), ui.optMilSeconds->isChecked()},
         {checkValue(*ui.chkBeep), checkValue(*ui.chkLogTotal), checkValue(*ui.chkLogFailed)},
-        {ui.mnuSSave->isChecked(), ui.mnuUnattended->isChecked(), ui.mnuPingAtOnce->isChecked()}};
+        {ui.mnuSSave->isChecked(), ui.mnuUnattended->isChecked(), ui.mnuPingAtOnce->isChecked(),
+         ui.mnuSettings->findChild<QAction*>(QStringLiteral("mnuNotify"))->isChecked()}};
     s.addresses = texts(*ui.lstIPList);
     return s;
 }
 
 // What a first run with an empty store shows.
 inline ShownSettings firstRun() {
-    return {LogFile::defaultLogPath(), {"16", "3", "5", "1"}, {1, 0, 0}, {0, 0, 0}, {1, 0, 0}};
+    return {LogFile::defaultLogPath(), {"16", "3", "5", "1"}, {1, 0, 0}, {0, 0, 0}, {1, 0, 0, 1}};
 }
 
 inline QString replyText(const QString& time, const QString& address, int ms) {

@@ -68,6 +68,8 @@ public:
     bool allowPingSockets(bool allow = true);
     void runInClient(const std::function<void()>& fn) const { client_->run(fn); }
     const NetNamespace& client() const { return *client_; }
+    // Test host N's side, e.g. to make it stop answering.
+    const NetNamespace& host(std::size_t n) const { return *hosts_.at(n - 1); }
 
 private:
     std::optional<TestHost> addHost(const std::string& mode,

@@ -1,0 +1,71 @@
+#include "hosts/HostMarks.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace ew {
+
+namespace {
+
+const QColor UpFill(0x2e, 0xa0, 0x43);
+const QColor DownFill(0xd0, 0x21, 0x21);
+const QColor UnknownLine(0x80, 0x80, 0x80);
+// A dark rim keeps the filled marks apart from a selected row's highlight.
+const QColor Rim(0x20, 0x20, 0x20);
+constexpr int TraySize = 64;
+// The corner mark covers this share of the tray icon's side.
+constexpr double TrayMarkShare = 0.55;
+
+void paintMark(QPainter& p, HostState state, const QRectF& box) {
+    const double side = box.width();
+    const double pen = std::max(1.0, side / 8);
+    const QRectF inner = box.adjusted(pen, pen, -pen, -pen);
+    p.setRenderHint(QPainter::Antialiasing);
+    switch (state) {
+    case HostState::Up:
+        p.setPen(QPen(Rim, pen / 2));
+        p.setBrush(UpFill);
+        p.drawEllipse(inner);
+        break;
+    case HostState::Down: {
+        QPainterPath triangle;
+        triangle.moveTo(inner.topLeft());
+        triangle.lineTo(inner.topRight());
+        triangle.lineTo(inner.center().x(), inner.bottom());
+        triangle.closeSubpath();
+        p.setPen(QPen(Rim, pen / 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(DownFill);
+        p.drawPath(triangle);
+        break;
+    }
+    case HostState::Unknown:
+        p.setPen(QPen(UnknownLine, pen));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(inner.adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2));
+        break;
+    }
+}
+
+} // namespace
+
+QIcon hostMark(HostState state, int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    paintMark(p, state, QRectF(0, 0, size, size));
+    return QIcon(pixmap);
+}
+
+QIcon trayMark(const QIcon& programIcon, bool monitoring, bool someDown) {
+    QPixmap pixmap = programIcon.pixmap(TraySize, TraySize);
+    if (!monitoring)
+        return QIcon(pixmap);
+    QPainter p(&pixmap);
+    const double side = TraySize * TrayMarkShare;
+    paintMark(p, someDown ? HostState::Down : HostState::Up,
+              QRectF(TraySize - side, TraySize - side, side, side));
+    return QIcon(pixmap);
+}
+
+} // namespace ew

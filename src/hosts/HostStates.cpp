@@ -1,0 +1,178 @@
+#include "hosts/HostStates.h"
+
+#include <QStringList>
+#include <algorithm>
+
+namespace ew {
+
+namespace {
+
+// Times of day in the notifications and figures: 24-hour, to the second.
+const QString TimeFormat = QStringLiteral("HH:mm:ss");
+// The state change column of the copied figures, in a form spreadsheets read as a date.
+const QString StampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+constexpr int SecondsPerMinute = 60;
+constexpr int SecondsPerHour = 3600;
+
+const QString DownText = QStringLiteral("%1 is down: no reply since %2");
+const QString UpText = QStringLiteral("%1 answers again after %2 down");
+const QString ManyChanges = QStringLiteral("%1 hosts went down or came back");
+
+const QStringList TsvHeader{QStringLiteral("Entry"),      QStringLiteral("State"),
+                            QStringLiteral("Attempts"),   QStringLiteral("Replies"),
+                            QStringLiteral("Loss %"),     QStringLiteral("Last ms"),
+                            QStringLiteral("Lowest ms"),  QStringLiteral("Average ms"),
+                            QStringLiteral("Highest ms"), QStringLiteral("State changed")};
+// Line feeds between the rows, as Copy All of the results does; none after the last.
+constexpr QChar RowEnd = QLatin1Char('\n');
+constexpr QChar Tab = QLatin1Char('\t');
+
+QString msNumber(std::chrono::nanoseconds ns) {
+    return QString::number(static_cast<double>(ns.count()) / 1e6, 'f', 3);
+}
+
+} // namespace
+
+void HostStates::reset() {
+    hosts_.clear();
+    changes_.clear();
+}
+
+bool HostStates::record(const Attempt& attempt) {
+    HostFigures& h = hosts_[attempt.entryId];
+    h.address = attempt.address;
+    ++h.attempts;
+    const HostState before = h.state;
+    if (attempt.reply) {
+        const auto rt = attempt.roundTrip;
+        h.lowest = h.replies ? std::min(h.lowest, rt) : rt;
+        h.highest = h.replies ? std::max(h.highest, rt) : rt;
+        ++h.replies;
+        h.last = rt;
+        h.total += rt;
+        h.failuresInRow = 0;
+        h.state = HostState::Up;
+    } else {
+        if (h.failuresInRow++ == 0)
+            h.noReplySince = attempt.endedAt;
+        if (h.failuresInRow >= FailuresForDown)
+            h.state = HostState::Down;
+    }
+    if (h.state == before)
+        return false;
+    // A host's first reply is no news; its going down and its coming back are.
+    if (h.state == HostState::Down)
+        changes_.push_back({h.address, h.state, h.noReplySince, attempt.endedAt});
+    else if (before == HostState::Down)
+        changes_.push_back({h.address, h.state, h.changedAt, attempt.endedAt});
+    h.changedAt = attempt.endedAt;
+    return true;
+}
+
+const HostFigures* HostStates::find(std::uint64_t entryId) const {
+    const auto it = hosts_.constFind(entryId);
+    return it == hosts_.constEnd() ? nullptr : &*it;
+}
+
+HostState HostStates::state(std::uint64_t entryId) const {
+    const HostFigures* h = find(entryId);
+    return h ? h->state : HostState::Unknown;
+}
+
+QString HostStates::changeText(const Change& c) {
+    if (c.state == HostState::Down)
+        return DownText.arg(c.address, c.since.toString(TimeFormat));
+    return UpText.arg(c.address, durationText(c.since.secsTo(c.at)));
+}
+
+std::vector<Notice> HostStates::takeNotices() {
+    std::vector<Notice> notices;
+    if (changes_.size() > static_cast<std::size_t>(MaxSeparateNotices)) {
+        QStringList lines;
+        for (const Change& c : changes_)
+            lines << changeText(c);
+        notices.push_back({ManyChanges.arg(changes_.size()), lines.join(RowEnd)});
+    } else {
+        for (const Change& c : changes_)
+            notices.push_back({changeText(c), QString()});
+    }
+    changes_.clear();
+    return notices;
+}
+
+QString HostStates::stateName(HostState state) {
+    switch (state) {
+    case HostState::Up:
+        return QStringLiteral("up");
+    case HostState::Down:
+        return QStringLiteral("down");
+    case HostState::Unknown:
+        break;
+    }
+    return QStringLiteral("not yet known");
+}
+
+QString HostStates::roundTripMs(std::chrono::nanoseconds roundTrip) {
+    return msNumber(roundTrip) + QStringLiteral(" ms");
+}
+
+QString HostStates::durationText(qint64 seconds) {
+    seconds = std::max<qint64>(seconds, 0);
+    if (seconds < SecondsPerMinute)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < SecondsPerHour)
+        return QStringLiteral("%1 min %2 s")
+            .arg(seconds / SecondsPerMinute)
+            .arg(seconds % SecondsPerMinute);
+    return QStringLiteral("%1 h %2 min")
+        .arg(seconds / SecondsPerHour)
+        .arg(seconds % SecondsPerHour / SecondsPerMinute);
+}
+
+QString HostStates::downSummary(const QStringList& down, int entries) {
+    const QString count = QStringLiteral("%1 of %2 down").arg(down.size()).arg(entries);
+    return down.isEmpty() ? count : count + QStringLiteral(": ") + down.join(QStringLiteral(", "));
+}
+
+QString HostStates::statisticsTsv(const std::vector<ListEntry>& list) const {
+    QStringList rows{TsvHeader.join(Tab)};
+    for (const ListEntry& e : list) {
+        QStringList row{e.text};
+        const HostFigures* h = find(e.id);
+        if (!h) {
+            row << stateName(HostState::Unknown) << QStringLiteral("0") << QStringLiteral("0");
+            rows << row.join(Tab) + QString(TsvHeader.size() - row.size(), Tab);
+            continue;
+        }
+        row << stateName(h->state) << QString::number(h->attempts) << QString::number(h->replies)
+            << QString::number(h->lossPercent(), 'f', 1);
+        if (h->replies)
+            row << msNumber(h->last) << msNumber(h->lowest) << msNumber(h->average())
+                << msNumber(h->highest);
+        else
+            row << QString() << QString() << QString() << QString();
+        row << (h->changedAt.isValid() ? h->changedAt.toString(StampFormat) : QString());
+        rows << row.join(Tab);
+    }
+    return rows.join(RowEnd);
+}
+
+QString HostStates::figuresText(const ListEntry& entry) const {
+    const HostFigures* h = find(entry.id);
+    if (!h)
+        return entry.text + QStringLiteral(": not pinged yet");
+    QString text = entry.text + QStringLiteral(": ") + stateName(h->state);
+    if (h->changedAt.isValid())
+        text += QStringLiteral(" since ") + h->changedAt.toString(TimeFormat);
+    text += QStringLiteral("\nAttempts: %1, replies: %2, loss: %3 %")
+                .arg(h->attempts)
+                .arg(h->replies)
+                .arg(h->lossPercent(), 0, 'f', 1);
+    if (h->replies)
+        text += QStringLiteral("\nRound trip: last %1, lowest %2, average %3, highest %4")
+                    .arg(roundTripMs(h->last), roundTripMs(h->lowest), roundTripMs(h->average()),
+                         roundTripMs(h->highest));
+    return text;
+}
+
+} // namespace ew

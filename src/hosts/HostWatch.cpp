@@ -1,0 +1,168 @@
+#include "hosts/HostWatch.h"
+
+#include "hosts/HostMarks.h"
+#include "hosts/HostTray.h"
+#include "platform/Notifier.h"
+#include "ui_frmEchoWarden.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QToolTip>
+
+namespace ew {
+
+namespace {
+
+const QString AccessibleText = QStringLiteral("%1, %2");
+const QString StoppedTip = QStringLiteral("%1: stopped");
+// Room around the mark inside a row, so that it reads as a mark and not as the text's bullet.
+constexpr int MarkMargin = 3;
+
+} // namespace
+
+HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
+    : ui_(ui), window_(window), notifier_(notifier) {
+    // A mark no taller than the text keeps the rows, and so the entries in view, as designed.
+    QListWidget& list = *ui_.lstIPList;
+    markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
+    list.setIconSize(QSize(markSize_, markSize_));
+    connect(list.model(), &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row)
+                    showState(*ui_.lstIPList->item(row), HostState::Unknown);
+            });
+
+    notify_ = new QAction(tr("Notify when hosts go down or come back"), ui_.mnuSettings);
+    notify_->setObjectName(QString::fromLatin1(NotifyMenuName));
+    notify_->setCheckable(true);
+    notify_->setChecked(true);
+    ui_.mnuSettings->insertAction(ui_.mnuRestore, notify_);
+
+    listMenu_ = new QMenu(&list);
+    listMenu_->setObjectName(QStringLiteral("mnuAddresses"));
+    listMenu_->addAction(tr("Copy &Statistics"), this, &HostWatch::copyStatistics)
+        ->setObjectName(QStringLiteral("mnuCopyStatistics"));
+    // The right button and the Menu key come as the list's context menu request; Shift+F10 is
+    // the other key for it that desktops know.
+    list.setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&list, &QWidget::customContextMenuRequested, this, &HostWatch::popupListMenu);
+    auto* shiftF10 = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), &list);
+    shiftF10->setContext(Qt::WidgetShortcut);
+    connect(shiftF10, &QShortcut::activated, this, [this] {
+        const QListWidgetItem* current = ui_.lstIPList->currentItem();
+        popupListMenu(current ? ui_.lstIPList->visualItemRect(current).bottomLeft() : QPoint());
+    });
+    list.viewport()->installEventFilter(this);
+
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        tray_ = std::make_unique<HostTray>(ui_, window_);
+    showRun();
+}
+
+HostWatch::~HostWatch() = default;
+
+void HostWatch::monitoringStarted() {
+    states_.reset();
+    monitoring_ = true;
+    showAllStates();
+    showRun();
+}
+
+void HostWatch::monitoringStopped() {
+    // Marks that go on showing the last states would tell of hosts nobody watches any more;
+    // the figures stay for Copy Statistics until the next Ping.
+    monitoring_ = false;
+    states_.takeNotices();
+    showAllStates();
+    showRun();
+}
+
+void HostWatch::attemptReported(const Attempt& attempt) {
+    if (!states_.record(attempt))
+        return;
+    QListWidget& list = *ui_.lstIPList;
+    for (int row = 0; row < list.count(); ++row)
+        if (list.item(row)->data(EntryIdRole).toULongLong() == attempt.entryId)
+            showState(*list.item(row), states_.state(attempt.entryId));
+    showRun();
+}
+
+void HostWatch::passEnded() {
+    const std::vector<Notice> notices = states_.takeNotices();
+    if (!notify_->isChecked())
+        return;
+    for (const Notice& n : notices)
+        notifier_.notify(n.summary, n.body);
+}
+
+HostStates::ListEntry HostWatch::entryOf(const QListWidgetItem& item) const {
+    return {item.data(EntryIdRole).toULongLong(), item.text()};
+}
+
+void HostWatch::copyStatistics() {
+    std::vector<HostStates::ListEntry> entries;
+    for (int row = 0; row < ui_.lstIPList->count(); ++row)
+        entries.push_back(entryOf(*ui_.lstIPList->item(row)));
+    QGuiApplication::clipboard()->setText(states_.statisticsTsv(entries));
+}
+
+void HostWatch::showState(QListWidgetItem& item, HostState state) {
+    item.setIcon(hostMark(state, markSize_));
+    // A screen reader reads the state with the entry.
+    item.setData(Qt::AccessibleTextRole,
+                 AccessibleText.arg(item.text(), HostStates::stateName(state)));
+}
+
+void HostWatch::showAllStates() {
+    QListWidget& list = *ui_.lstIPList;
+    for (int row = 0; row < list.count(); ++row)
+        showState(*list.item(row),
+                  monitoring_ ? states_.state(entryOf(*list.item(row)).id) : HostState::Unknown);
+}
+
+void HostWatch::showRun() {
+    if (!tray_)
+        return;
+    QStringList down;
+    QListWidget& list = *ui_.lstIPList;
+    for (int row = 0; row < list.count(); ++row)
+        if (states_.state(entryOf(*list.item(row)).id) == HostState::Down)
+            down << list.item(row)->text();
+    tray_->show(monitoring_, !down.isEmpty(),
+                monitoring_ ? HostStates::downSummary(down, list.count())
+                            : StoppedTip.arg(window_.windowTitle()));
+}
+
+void HostWatch::popupListMenu(const QPoint& viewportPos) {
+    if (listMenu_->isVisible())
+        return;
+    listMenu_->actions().constFirst()->setEnabled(ui_.lstIPList->count() > 0);
+    // popup() rather than exec(): the monitor goes on while the menu is open.
+    listMenu_->popup(ui_.lstIPList->viewport()->mapToGlobal(viewportPos));
+}
+
+QString HostWatch::figuresAt(const QPoint& pos) const {
+    const QListWidgetItem* item = ui_.lstIPList->itemAt(pos);
+    return monitoring_ && item ? states_.figuresText(entryOf(*item)) : QString();
+}
+
+bool HostWatch::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QObject::eventFilter(watched, event);
+    // Made when asked for rather than kept in every item: an item's change repaints the list,
+    // and the figures change at every attempt.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString figures = figuresAt(help->pos());
+    if (figures.isEmpty())
+        return QObject::eventFilter(watched, event);
+    QToolTip::showText(help->globalPos(), figures, ui_.lstIPList->viewport(),
+                       ui_.lstIPList->visualItemRect(ui_.lstIPList->itemAt(help->pos())));
+    Q_EMIT figuresShown();
+    return true;
+}
+
+} // namespace ew

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/Attempt.h"
+#include "hosts/HostStates.h"
+
+#include <QObject>
+#include <memory>
+
+class QAction;
+class QListWidgetItem;
+class QMenu;
+class QWidget;
+namespace Ui {
+class frmEchoWarden;
+}
+
+namespace ew {
+
+class Notifier;
+class HostTray;
+
+// Which hosts are down, at a glance: the state of every entry of the address list as a mark
+// beside it, its figures in a pop-up and in Copy Statistics, a notification when a host goes
+// down or comes back, and the run in the tray. Fed with the outcomes that make the lines.
+class HostWatch : public QObject {
+    Q_OBJECT
+public:
+    // The Settings menu item that turns the notifications on and off.
+    static constexpr const char* NotifyMenuName = "mnuNotify";
+
+    HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier);
+    ~HostWatch() override;
+
+    void monitoringStarted();
+    void monitoringStopped();
+    void attemptReported(const Attempt& attempt);
+    void passEnded();
+    void copyStatistics();
+
+    const HostStates& states() const { return states_; }
+    QMenu* listMenu() const { return listMenu_; }
+    // The figures the pop-up shows for the entry at a point of the list's viewport (empty
+    // where there is none, or while the monitor does not run).
+    QString figuresAt(const QPoint& pos) const;
+
+Q_SIGNALS:
+    // An entry's figures went up in a pop-up of their own (the help pop-up has no place for
+    // them and would cover them).
+    void figuresShown();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showState(QListWidgetItem& item, HostState state);
+    void showAllStates();
+    void showRun();
+    void popupListMenu(const QPoint& viewportPos);
+    HostStates::ListEntry entryOf(const QListWidgetItem& item) const;
+
+    Ui::frmEchoWarden& ui_;
+    QWidget& window_;
+    Notifier& notifier_;
+    HostStates states_;
+    QAction* notify_;
+    QMenu* listMenu_;
+    std::unique_ptr<HostTray> tray_;
+    bool monitoring_ = false;
+    int markSize_;
+};
+
+} // namespace ew

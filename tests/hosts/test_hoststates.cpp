@@ -1,0 +1,136 @@
+#include "hosts/HostStates.h"
+#include "hosts/HostWatch.h"
+#include "support/MainWindowFixture.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+
+namespace ew::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QDateTime Start(QDate(2026, 12, 7), QTime(14, 3, 12));
+
+// One attempt of entry id, s seconds after Start; a reply when rt is given.
+Attempt at(std::uint64_t id, int s, std::optional<std::chrono::nanoseconds> rt = {}) {
+    return {id, QStringLiteral("10.0.0.%1").arg(id), rt.has_value(), rt.value_or(0ns),
+            Start.addSecs(s)};
+}
+
+char letter(HostState s) {
+    return s == HostState::Up ? 'u' : s == HostState::Down ? 'd' : '?';
+}
+
+struct Rule {
+    const char* outcomes; // r: reply, f: failure, one a second
+    const char* states;   // after each attempt: u up, d down, ? not yet known
+    std::vector<const char*> notices;
+};
+
+class StateRule : public ::testing::TestWithParam<Rule> {};
+
+TEST_P(StateRule, StatesAfterEachAttemptAndTheNoticesOfThePass) {
+    HostStates hosts;
+    std::string states;
+    const std::string outcomes = GetParam().outcomes;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        hosts.record(at(5, int(i), outcomes[i] == 'r' ? std::optional(1ms) : std::nullopt));
+        states += letter(hosts.state(5));
+    }
+    EXPECT_EQ(states, GetParam().states);
+    std::vector<Notice> expected;
+    for (const char* n : GetParam().notices)
+        expected.push_back({QString::fromUtf8(n), QString()});
+    EXPECT_EQ(hosts.takeNotices(), expected);
+    EXPECT_TRUE(hosts.takeNotices().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, StateRule,
+    ::testing::Values(Rule{"ff", "??", {}}, Rule{"r", "u", {}}, // a first reply is no news
+                      Rule{"ffff", "??dd", {"10.0.0.5 is down: no reply since 14:03:12"}},
+                      Rule{"rfff", "uuud", {"10.0.0.5 is down: no reply since 14:03:13"}},
+                      Rule{"ffrffrffr", "??uuuuuuu", {}}, // flapping below the threshold
+                      Rule{"fffrfff",
+                           "??duuud",
+                           {"10.0.0.5 is down: no reply since 14:03:12",
+                            "10.0.0.5 answers again after 1 s down",
+                            "10.0.0.5 is down: no reply since 14:03:16"}}));
+
+TEST(HostStates, FiguresStatisticsAndAResetAtPing) {
+    HostStates hosts;
+    for (const Attempt& a : {at(1, 0, 46us), at(1, 1), at(1, 2, 1500us), at(1, 3, 120us), at(2, 4),
+                             at(2, 5), at(2, 6), at(1, 7, 1234567ns)})
+        hosts.record(a);
+    const HostFigures& f = *hosts.find(1);
+    EXPECT_EQ(std::tuple(f.attempts, f.replies, f.lossPercent(), f.last, f.lowest, f.highest),
+              std::tuple(5, 4, 20.0, 1234567ns, 46us, 1500us));
+    EXPECT_EQ(HostStates::roundTripMs(f.average()), QStringLiteral("0.725 ms"));
+    const std::vector<HostStates::ListEntry> list{{2, "10.0.0.2"}, {1, "10.0.0.1"}, {0, "new"}};
+    EXPECT_EQ(hosts.statisticsTsv(list),
+              "Entry\tState\tAttempts\tReplies\tLoss %\tLast ms\tLowest ms\tAverage ms\tHighest "
+              "ms\tState changed\n"
+              "10.0.0.2\tdown\t3\t0\t100.0\t\t\t\t\t2026-12-07 14:03:18\n"
+              "10.0.0.1\tup\t5\t4\t20.0\t1.235\t0.046\t0.725\t1.500\t2026-12-07 14:03:12\n"
+              "new\tnot yet known\t0\t0\t\t\t\t\t\t");
+    EXPECT_EQ(hosts.figuresText(list[1]),
+              "10.0.0.1: up since 14:03:12\nAttempts: 5, replies: 4, loss: 20.0 %\nRound trip: "
+              "last 1.235 ms, lowest 0.046 ms, average 0.725 ms, highest 1.500 ms");
+    hosts.reset();
+    EXPECT_EQ(hosts.find(1), nullptr);
+    EXPECT_TRUE(hosts.takeNotices().empty());
+}
+
+TEST(HostStates, ManyChangesInAPassMakeOneNoticeThatNamesThem) {
+    HostStates hosts;
+    for (std::uint64_t id = 1; id <= 4; ++id)
+        for (int s = 0; s < 3; ++s)
+            hosts.record(at(id, s));
+    hosts.record(at(1, 252, 1ms));
+    EXPECT_EQ(hosts.takeNotices(),
+              std::vector<Notice>({{"5 hosts went down or came back",
+                                    "10.0.0.1 is down: no reply since 14:03:12\n"
+                                    "10.0.0.2 is down: no reply since 14:03:12\n"
+                                    "10.0.0.3 is down: no reply since 14:03:12\n"
+                                    "10.0.0.4 is down: no reply since 14:03:12\n"
+                                    "10.0.0.1 answers again after 4 min 10 s down"}}));
+    EXPECT_EQ(QStringList({HostStates::durationText(59), HostStates::durationText(3 * 3600 + 301),
+                           HostStates::downSummary({"10.0.0.5", "fileserver"}, 12)}),
+              QStringList({"59 s", "3 h 5 min", "2 of 12 down: 10.0.0.5, fileserver"}));
+}
+
+// The window feeds the states from its passes: marks a screen reader reads, a notification
+// per change at the pass's end while the menu item is checked, and Copy Statistics.
+using HostWatchInWindow = PassTest;
+
+TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
+    addAddress(QStringLiteral("10.0.0.5"));
+    setAttempts(3);
+    fakes.echo.fail(3);
+    auto* notify = window->findChild<QAction*>(HostWatch::NotifyMenuName);
+    ASSERT_TRUE(notify && notify->isChecked());
+    QListWidgetItem& item = *ui().lstIPList->item(0);
+    EXPECT_EQ(item.data(Qt::AccessibleTextRole), "10.0.0.5, not yet known");
+    monitor().cmdStartPing_Click(); // the first pass runs at once
+    settle();
+    EXPECT_EQ(item.data(Qt::AccessibleTextRole), "10.0.0.5, down");
+    ASSERT_EQ(fakes.notifier.notices.size(), 1u);
+    EXPECT_EQ(fakes.notifier.notices[0].summary,
+              "10.0.0.5 is down: no reply since " + fakes.clock.now().toString("HH:mm:ss"));
+    notify->trigger();
+    fakes.clock.advanceSecs(30);
+    pass();
+    EXPECT_EQ(item.data(Qt::AccessibleTextRole), "10.0.0.5, up");
+    EXPECT_EQ(fakes.notifier.notices.size(), 1u);
+    window->hostWatch().listMenu()->actions().at(0)->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().section('\n', 1),
+              "10.0.0.5\tup\t6\t3\t50.0\t1.000\t1.000\t1.000\t1.000\t2026-12-07 10:00:30");
+    ui().cmdStopPing->click();
+    EXPECT_EQ(item.data(Qt::AccessibleTextRole), "10.0.0.5, not yet known");
+}
+
+} // namespace
+} // namespace ew::test
