@@ -10,6 +10,7 @@
 #include "platform/MessageBoxes.h"
 #include "tooltips/ToolTips.h"
 #include "ui_frmEchoWarden.h"
+#include "widgets/ResultsList.h"
 
 #include <QTimer>
 #include <limits>
@@ -28,6 +29,11 @@ constexpr int MinutesPerDay = 24 * 60;
 const QString InvalidPathText = QStringLiteral("The log file path is invalid.") + QChar(u'\r') +
                                 QStringLiteral("Please enter a valid path.");
 const QString InvalidPathTitle = QStringLiteral("Invalid directory");
+// Said over the results while monitoring runs but pings nothing; never a result line, so never
+// logged, copied or saved.
+const QString NothingToPingText =
+    QStringLiteral("Nothing to ping: the address list is empty. Add an address, or press Stop.");
+const QString RestingText = QStringLiteral("Pinging rests until %1: unattended hours.");
 
 } // namespace
 
@@ -42,6 +48,10 @@ Monitor::Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, Pi
     timer1_->setInterval(Timer1DesignIntervalMs);
     connect(timer1_, &QTimer::timeout, this, &Monitor::Timer1_Timer);
     connect(&pass_, &PingPass::passEnded, this, &Monitor::passEnded);
+    const QAbstractItemModel* entries = ui_.lstIPList->model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, &Monitor::showNotice);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, &Monitor::showNotice);
+    connect(entries, &QAbstractItemModel::modelReset, this, &Monitor::showNotice);
     connect(ui_.cmdStartPing, &QPushButton::clicked, this, &Monitor::cmdStartPing_Click);
     connect(ui_.cmdStopPing, &QPushButton::clicked, this, &Monitor::cmdStopPing_Click);
 }
@@ -87,6 +97,8 @@ void Monitor::cmdStopPing_Click() {
     state_.askOverwrite = AskOverwrite::Yes;
     ui_.txtLog->setEnabled(true);
     ui_.cmdOpenLog->setEnabled(true);
+    resting_ = false;
+    showNotice();
     Q_EMIT monitoringStopped();
 }
 
@@ -103,6 +115,8 @@ void Monitor::Timer1_Timer() {
     if (ended_)
         return;
     tickDue_ = false;
+    resting_ = !ui_.optMilSeconds->isChecked() && insideUnattendedRange();
+    showNotice();
 
     if (ui_.optMilSeconds->isChecked()) {
         // Left running, the precise timer keeps its schedule from tick to tick; setting the
@@ -154,6 +168,17 @@ void Monitor::countInterval(bool passed) {
     }
     if (passed)
         state_.lastPassTime = timeOfDayText(timeOfDayNow());
+}
+
+void Monitor::showNotice() {
+    QString text;
+    if (timer1_->isActive() && !ended_) {
+        if (ui_.lstIPList->count() == 0)
+            text = NothingToPingText;
+        else if (resting_)
+            text = RestingText.arg(shortTimeText(QTime(state_.unattendedToHour, 0)));
+    }
+    ui_.lstPingResults->setNotice(text);
 }
 
 void Monitor::shutdown() {

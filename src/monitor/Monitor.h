@@ -68,6 +68,9 @@ private:
     void passEnded();
     void countInterval(bool passed);
     void lateTick();
+    // Says over the results why monitoring pings nothing now: an empty list, or the unattended
+    // hours; nothing otherwise.
+    void showNotice();
     void setTimer1Interval(int ms);
     bool insideUnattendedRange() const;
     QTime timeOfDayNow() const;
@@ -86,6 +89,8 @@ private:
     AfterPass afterPass_ = AfterPass::Nothing;
     // A tick fell due during the running pass and has not been delivered yet.
     bool tickDue_ = false;
+    // The last tick fell inside the unattended hours.
+    bool resting_ = false;
     bool ended_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "support/MainWindowFixture.h"
 
+#include "monitor/AddressList.h"
 #include "panel/ControlStates.h"
 
 #include <QClipboard>
@@ -102,6 +103,29 @@ TEST_F(MonitorTest, StartIsRefusedWhileLoggingToAnInvalidPath) {
     EXPECT_TRUE(ui().lstPingResults->isHidden() && !ui().txtPathError->isHidden());
     EXPECT_TRUE(passesSoFar() == 0 && !monitor().timer1().isActive());
     EXPECT_FALSE(ui().cmdStopPing->isEnabled());
+}
+
+// Monitoring that pings nothing says why over the results: the unattended hours, then a list
+// that Clear emptied; an added entry, the end of the hours and Stop take the notice away.
+TEST_F(MonitorTest, AnEmptyListAndTheUnattendedHoursAreSaid) {
+    ui().mnuUnattended->setChecked(true);
+    state().unattendedFromHour = 9;
+    state().unattendedToHour = 17;
+    fakes.clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
+    monitor().cmdStartPing_Click();
+    const auto notice = [this] { return ui().lstPingResults->notice(); };
+    EXPECT_EQ(notice(), "Pinging rests until " + shortTimeText(QTime(17, 0)) +
+                            QStringLiteral(": unattended hours."));
+    window->addressList().cmdClear_Click();
+    EXPECT_EQ(notice(), QStringLiteral("Nothing to ping: the address list is empty. Add an "
+                                       "address, or press Stop."));
+    addAddress(QStringLiteral("host-b"));
+    fakes.clock.set(QDateTime(QDate(2026, 12, 7), QTime(17, 0)));
+    tick();
+    EXPECT_EQ(notice(), QString());
+    window->addressList().cmdClear_Click();
+    monitor().cmdStopPing_Click();
+    EXPECT_EQ(notice(), QString());
 }
 
 struct Live {
