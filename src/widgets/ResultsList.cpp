@@ -201,9 +201,45 @@ void ResultsList::paintEvent(QPaintEvent* event) {
         }
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        // Drawn at a baseline rather than into a rectangle: one line needs no text layout.
+        // Drawn at a baseline rather than into a rectangle: one line needs no text layout. Kept
+        // glyphs rather than drawText or a QStaticText: in a program that wakes once a second
+        // to draw a line or two, text shaping is most of the paint (measured, bench_operator).
         glyphs_.draw(painter, QPointF(x, rect.y() + baseline), displayText(lines_.at(row)));
     }
+    if (!notice_.isEmpty() && dirty.intersects(noticeRect()))
+        paintNotice(painter);
+}
+
+void ResultsList::setNotice(const QString& text) {
+    if (text == notice_)
+        return;
+    notice_ = text;
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+QRect ResultsList::noticeRect(QRect* textRect) const {
+    // Room around the box and inside it, so it reads as a note rather than as a line.
+    const int space = fontMetrics().height() / 2;
+    const QRect room = viewport()->rect().adjusted(space, space, -space, -space);
+    const QRect text = fontMetrics().boundingRect(room.adjusted(space, space, -space, -space),
+                                                  Qt::AlignHCenter | Qt::TextWordWrap, notice_);
+    if (textRect)
+        *textRect = text;
+    return text.adjusted(-space, -space, space, space).intersected(room);
+}
+
+void ResultsList::paintNotice(QPainter& painter) const {
+    QRect text;
+    const QRect box = noticeRect(&text);
+    painter.fillRect(box, palette().brush(QPalette::Base));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawText(text & box, Qt::AlignHCenter | Qt::TextWordWrap, notice_);
 }
 
 void ResultsList::resizeEvent(QResizeEvent* event) {
@@ -243,7 +279,8 @@ void ResultsList::scrollContentsBy(int dx, int dy) {
     // dy counts rows, dx pixels. Move what is drawn and let only the uncovered strip repaint,
     // unless nothing drawn would stay in view.
     const int shift = dy * rowHeight();
-    if (pendingOverflow_ || std::abs(shift) >= viewport()->height() ||
+    // The notice stays where it is while the lines move under it.
+    if (pendingOverflow_ || !notice_.isEmpty() || std::abs(shift) >= viewport()->height() ||
         std::abs(dx) >= viewport()->width()) {
         viewport()->update();
         return;

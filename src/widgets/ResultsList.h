@@ -10,6 +10,7 @@
 #include <functional>
 
 class QMenu;
+class QPainter;
 
 namespace ew {
 
@@ -26,6 +27,9 @@ class MessageBoxes;
 // The operator can read it all: the keys move the selection, Ctrl+C copies the selected line,
 // and a context menu copies one or all lines or saves them to a file. Screen readers see a list
 // with one item per line.
+//
+// A notice (why nothing is being pinged, say) can lie over the lines in a box at the top. It is
+// no line: copies, saved files and the log never hold it, and the lines go on underneath.
 class ResultsList : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -56,6 +60,10 @@ public:
     int contentWidth() const { return widest_; }
     // A line as it is drawn: the reply mark shows as a right arrow.
     static QString displayText(const QString& line);
+
+    // A text shown over the lines, and the list's accessible description; empty for none.
+    void setNotice(const QString& text);
+    QString notice() const { return notice_; }
 
     // Ctrl+C and the context menu's items.
     void copy();
@@ -97,6 +105,9 @@ private:
     int charAdvance(QChar c);
     void resetMetrics();
     void notifyAccessible(int row, int eventType);
+    // Where the notice's box lies in the viewport, and its text inside it.
+    QRect noticeRect(QRect* textRect = nullptr) const;
+    void paintNotice(QPainter& painter) const;
 
     QStringList lines_;
     int current_ = -1;
@@ -111,6 +122,7 @@ private:
     QVarLengthArray<int, 4> pendingRows_;
     bool pendingOverflow_ = false;
     GlyphLine glyphs_;
+    QString notice_;
     QMenu* menu_ = nullptr;
     SaveFileNameAsker askSaveFileName_;
     MessageBoxes* messages_ = nullptr;

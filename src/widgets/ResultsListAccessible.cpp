@@ -80,6 +80,12 @@ ResultsList* ResultsListAccessible::list() const {
     return static_cast<ResultsList*>(widget());
 }
 
+QString ResultsListAccessible::text(QAccessible::Text t) const {
+    if (t == QAccessible::Description && !list()->notice().isEmpty())
+        return list()->notice();
+    return QAccessibleWidget::text(t);
+}
+
 int ResultsListAccessible::childCount() const {
     return list()->count();
 }

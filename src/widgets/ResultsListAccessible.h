@@ -24,6 +24,8 @@ public:
     ResultsList* list() const;
 
     // QAccessibleInterface
+    // The description is the list's notice while it has one: what a reader most needs to hear.
+    QString text(QAccessible::Text t) const override;
     int childCount() const override;
     QAccessibleInterface* child(int index) const override;
     int indexOfChild(const QAccessibleInterface* child) const override;

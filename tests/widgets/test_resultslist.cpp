@@ -98,6 +98,31 @@ TEST_F(ResultsListTest, CopyCopyAllAndSaveAsKeepTheLinesExactly) {
     EXPECT_TRUE(fakes.messages.shown[0].text.contains(QStringLiteral("no/dir")));
 }
 
+// The notice shows over the lines and reaches screen readers, but copies and saves hold only
+// the lines; clearing it brings back the plain list.
+TEST_F(ResultsListTest, ANoticeIsShownButIsNoLine) {
+    fill(3);
+    const QImage plain = list().viewport()->grab().toImage();
+    const QString notice = QStringLiteral("Nothing to ping: the address list is empty.");
+    list().setNotice(notice);
+    EXPECT_EQ(list().notice(), notice);
+    EXPECT_NE(list().viewport()->grab().toImage(), plain);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&list())->text(QAccessible::Description),
+              notice);
+    list().addLine(QStringLiteral("3"));
+    EXPECT_EQ(list().lines(), QStringList({"0", "1", "2", "3"}));
+    list().copyAll();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("0\n1\n2\n3"));
+    const QString path = logDir.filePath(QStringLiteral("saved.txt"));
+    ASSERT_TRUE(list().saveTo(path));
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), "0\r\n1\r\n2\r\n3\r\n");
+    list().truncate(3);
+    list().setNotice(QString());
+    EXPECT_EQ(list().viewport()->grab().toImage(), plain);
+}
+
 } // namespace
 } // namespace ew::test
 
