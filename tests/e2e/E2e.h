@@ -141,15 +141,8 @@ struct DesignRect {
 
 namespace controls {
 constexpr int TwipsPerPixel = 15;
-constexpr int Frame1Left = 2400, Frame1Top = 3120, Frame2Left = 120, Frame2Top = 5400;
 constexpr DesignRect cmdStartPing{120, 120, 855, 315}, cmdStopPing{1080, 120, 855, 315},
-    cmdExit{3720, 120, 975, 315}, txtIPAddress{120, 3240, 2175, 285}, cmdAdd{120, 3600, 555, 315},
-    txtInterval{Frame1Left + 120, Frame1Top + 240, 375, 285},
-    optSeconds{Frame1Left + 720, Frame1Top + 840, 255, 255},
-    txtAttempts{Frame1Left + 120, Frame1Top + 1440, 375, 285}, txtTimeout{2520, 5280, 375, 285},
-    chkLogTotal{Frame2Left + 120, Frame2Top + 480, 255, 255}, txtLog{2520, 5880, 2175, 285},
-    cmdSetLog{2520, 6240, 735, 250},
-    restingPlace{120, 2640, 1245, 300}; // a plain spot no help text belongs to
+    cmdExit{3720, 120, 975, 315};
 constexpr int FullClientHeightPx = 6990 / TwipsPerPixel;
 } // namespace controls
 
@@ -274,28 +267,8 @@ protected:
                          4s) &&
                xdo({"click", "1"});
     }
-    // Replaces the whole text of a box as an operator does: click, select all, type.
-    bool setText(const DesignRect& box, const QString& text) {
-        return click(box) && xdo({"key", "ctrl+a"}) && xdo({"type", "--delay", "20", text});
-    }
     // Adds the addresses, checks "Log all pings", sets the log (to log when given, else as
     // shown) and pings every second with a time-out of 1 s.
-    void setUpMonitoring(const std::vector<std::string>& addresses, const fs::path& log = {}) {
-        for (const std::string& a : addresses)
-            ASSERT_TRUE(setText(controls::txtIPAddress, QString::fromStdString(a)) &&
-                        click(controls::cmdAdd));
-        ASSERT_TRUE(click(controls::chkLogTotal));
-        ASSERT_TRUE(log.empty() || setText(controls::txtLog, qpath(log)));
-        ASSERT_TRUE(click(controls::cmdSetLog) && click(controls::optSeconds));
-        ASSERT_TRUE(setText(controls::txtInterval, "1") && setText(controls::txtTimeout, "1"));
-    }
-    // Rests the pointer on a plain spot until only the main window shows (no help pop-up).
-    bool rest() {
-        const QStringList pid{"search", "--onlyvisible", "--pid",
-                              QString::number(program_->processId())};
-        return pointAt(controls::restingPlace) &&
-               waitUntil([&] { return xdo(pid) == QStringList{window_}; }, 4s);
-    }
     // Waits for a message box of this title and answers it with a key; true when it went.
     bool answerBox(const QString& title, const QString& key) {
         const auto box = findWindow(title, WindowLimit);
