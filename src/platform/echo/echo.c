@@ -46,7 +46,7 @@ static unsigned raw_sockets_opened;
 /* The raw sockets opened at start, before the capability was dropped: [0] IPv4, [1] IPv6. */
 static struct echo_socket handed[2] = {{-1, AF_INET, 1, 0, 1}, {-1, AF_INET6, 1, 0, 1}};
 
-int64_t echo_clock_ns(void) {
+static int64_t echo_clock_ns(void) {
     struct timespec t;
     clock_gettime(CLOCK_REALTIME, &t);
     return (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
@@ -344,10 +344,6 @@ int echo_parse_address(const char* text, char* host, size_t host_size,
         return 1;
     }
     return 0;
-}
-
-void echo_reset_permission_hint(void) {
-    hint_shown = 0;
 }
 
 int echo_open_raw_sockets(void) {

@@ -50,7 +50,7 @@ int echo_open(struct echo_socket* s, int family, int mode);
 void echo_close(struct echo_socket* s);
 
 /* Sends one request with size payload bytes (0 to 65507); *sent_ns is the moment it left, on
- * the scale of echo_clock_ns(). ECHO_OK or ECHO_SEND_ERROR. */
+ * the clock of the kernel's receive timestamps (CLOCK_REALTIME). ECHO_OK or ECHO_SEND_ERROR. */
 int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
               uint16_t sequence, int size, int64_t* sent_ns);
 
@@ -58,7 +58,7 @@ struct echo_reply {
     struct sockaddr_storage from;
     uint16_t ident;
     uint16_t sequence;
-    int64_t received_ns; /* the kernel's receive timestamp, on the scale of echo_clock_ns() */
+    int64_t received_ns; /* the kernel's receive timestamp (CLOCK_REALTIME), as sent_ns */
 };
 
 /* Reads one datagram without waiting. 1: an echo reply, in *r. 0: something else, skipped.
@@ -75,17 +75,11 @@ int echo_matches(const struct echo_socket* s, const struct echo_reply* r, const 
 int echo_parse_address(const char* text, char* host, size_t host_size,
                        struct sockaddr_storage* addr, socklen_t* len);
 
-/* The clock of the kernel's receive timestamps (CLOCK_REALTIME), in nanoseconds. */
-int64_t echo_clock_ns(void);
-
 /* For a program that holds CAP_NET_RAW only to ping: call it before dropping the capability.
  * Where ping sockets are refused, opens a raw socket per address family that later
  * echo_open() calls hand out, and returns how many it opened; where ping sockets are allowed
  * it opens nothing and returns 0. */
 int echo_open_raw_sockets(void);
-
-/* The hint on how to allow ICMP is printed once per process; this lets it be printed again. */
-void echo_reset_permission_hint(void);
 
 #ifdef __cplusplus
 }
