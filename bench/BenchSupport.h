@@ -1,15 +1,18 @@
 #pragma once
 
 // What the benchmark programs share: a main that gives the windows their QApplication
-// (headless unless told otherwise), the per-attempt counter, timing and the main window on
-// fakes.
+// (headless unless told otherwise), the per-attempt counter, timing, the main window on fakes
+// (or on a real echo), and running a pass, which is a run of events, to its end.
 
 #include "Aims.h"
 #include "app/frmEchoWarden.h"
+#include "monitor/PingPass.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -48,12 +51,24 @@ inline double mb(long kb) {
     return static_cast<double>(kb) / 1024.0;
 }
 
-// The main window, not yet loaded, on fakes (or on the given settings store), the echo
-// answering at once without keeping a record of its calls.
+// Runs the event loop until the pass has ended, for at most limit; false when it has not.
+// The pass's own timers and the echo's answers wake the loop, so it never spins; a timer of
+// its own wakes it at the limit should the pass stall.
+inline bool finishPass(PingPass& pass, std::chrono::milliseconds limit = std::chrono::minutes(3)) {
+    const QDeadlineTimer deadline(limit);
+    QTimer wake;
+    wake.start(limit);
+    while (pass.running() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return !pass.running();
+}
+
+// The main window, not yet loaded, on fakes (or on the given settings store and echo), the
+// fake echo answering at once (from the event loop) without keeping a record of its calls.
 struct BenchWindow {
-    explicit BenchWindow(SettingsStore* store = nullptr)
-        : window(Platform{fakes.echo, store ? *store : fakes.store, fakes.clock, fakes.messages,
-                          fakes.launcher, fakes.beeper, fakes.windows}) {
+    explicit BenchWindow(SettingsStore* store = nullptr, Echo* echo = nullptr)
+        : window(Platform{echo ? *echo : fakes.echo, store ? *store : fakes.store, fakes.clock,
+                          fakes.messages, fakes.launcher, fakes.beeper, fakes.windows}) {
         fakes.echo.recordCalls = false;
         window.setEndProgram([] {});
     }
@@ -61,6 +76,11 @@ struct BenchWindow {
     void addAddresses(int count) {
         for (int i = 0; i < count; ++i)
             window.ui().lstIPList->addItem(QStringLiteral("127.0.0.%1").arg(i + 1));
+    }
+    // One whole pass: started, and run in the event loop to its end.
+    bool pass(std::chrono::milliseconds limit = std::chrono::minutes(3)) {
+        window.pingPass().PingAddresses();
+        return finishPass(window.pingPass(), limit);
     }
 
     test::FakePlatform fakes;

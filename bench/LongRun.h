@@ -4,9 +4,11 @@
 // many passes through the real window on fakes, and real echoes over loopback while another
 // program floods it.
 
+#include "BenchSupport.h"
+#include "EchoChain.h"
 #include "app/frmEchoWarden.h"
 #include "monitor/PingPass.h"
-#include "platform/echo/echoping.h"
+#include "platform/Echo.h"
 #include "settings/SettingsKeys.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
@@ -78,6 +80,8 @@ inline int runLongRun(frmEchoWarden& window, test::FakeEcho& echo, long attempts
     echo.onCall = [&](const test::FakeEcho::Call&) { look(); };
     while (window.pingPass().pingCount() < attempts) {
         window.pingPass().PingAddresses();
+        if (!bench::finishPass(window.pingPass()))
+            break;
         QCoreApplication::processEvents();
         look();
         if (afterPass)
@@ -138,31 +142,34 @@ private:
     std::string summary_;
 };
 
-// Our echoes, each judged on its own: matched (a reply from the address asked, with a round
-// trip within the time-out), lost (no reply), or foreign (a reply that was not ours: another
-// peer, or a round trip that cannot belong to this request).
+// Our echoes, each judged on its own: matched (a reply within the time-out), lost (no reply),
+// or foreign (a reply with a round trip that cannot belong to this request: the echo itself
+// checks the peer, identifier and sequence number).
 struct EchoTally {
     long calls = 0;
     long matched = 0;
     long lost = 0;
     long foreign = 0;
-    long slowestMs = 0;
+    double slowestMs = 0;
 
-    void echo(const char* address, std::int16_t payload, std::int16_t timeoutMs) {
-        char reply[ECHO_REPLY_BUFFER];
-        std::memset(reply, ' ', ECHO_REPLY_BUFFER - 1);
-        reply[ECHO_REPLY_BUFFER - 1] = '\0';
-        std::int32_t rtt = -1;
-        const int result = ::ping(address, reply, payload, &rtt, timeoutMs, 0);
-        ++calls;
-        if (result != ECHO_OK) {
-            ++lost;
-        } else if (std::strcmp(reply, address) != 0 || rtt < 0 || rtt > timeoutMs) {
-            ++foreign;
-        } else {
-            ++matched;
-            slowestMs = std::max<long>(slowestMs, rtt);
-        }
+    // count echoes to address, one after another through the event loop.
+    void echo(Echo& echo, long count, const QString& address, int payload, int timeoutMs) {
+        const bench::EchoRequest request{address, payload, timeoutMs};
+        bench::chainEchoes(
+            echo, count, [&](long) { return request; },
+            [&](long, const EchoOutcome& o) {
+                const double ms = std::chrono::duration<double, std::milli>(o.roundTrip).count();
+                ++calls;
+                if (o.result != 0)
+                    ++lost;
+                else if (ms < 0 || ms > timeoutMs)
+                    ++foreign;
+                else
+                    ++matched;
+                if (o.result == 0)
+                    slowestMs = std::max(slowestMs, ms);
+            },
+            std::chrono::milliseconds(count * (timeoutMs + 10)));
     }
 };
 

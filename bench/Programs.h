@@ -77,6 +77,32 @@ inline CpuSample sampleCpu(pid_t pid) {
     return s;
 }
 
+// The same for a process and its children (mtr, say, sends through a helper process of its own).
+inline CpuSample sampleCpuWithChildren(pid_t pid) {
+    CpuSample s = sampleCpu(pid);
+    if (DIR* dir = ::opendir("/proc")) {
+        while (const dirent* e = ::readdir(dir)) {
+            const int child = std::atoi(e->d_name);
+            if (child <= 0)
+                continue;
+            std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
+            std::string text((std::istreambuf_iterator<char>(stat)),
+                             std::istreambuf_iterator<char>());
+            const auto close = text.rfind(')');
+            int parent = 0;
+            std::string state;
+            if (close == std::string::npos ||
+                !(std::istringstream(text.substr(close + 2)) >> state >> parent) || parent != pid)
+                continue;
+            const CpuSample c = sampleCpu(child);
+            s.threadSeconds.insert(c.threadSeconds.begin(), c.threadSeconds.end());
+            s.tickSeconds += c.tickSeconds;
+        }
+        ::closedir(dir);
+    }
+    return s;
+}
+
 // CPU seconds used between two samples: the precise per-thread sum, unless threads that came
 // and went in between make the coarse whole-process figure larger by more than its rounding.
 inline double cpuSecondsBetween(const CpuSample& a, const CpuSample& b) {
@@ -153,6 +179,9 @@ public:
         if (pid_ == 0) {
             // Ends with the benchmark, should the benchmark itself end early.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            // Nothing to read: the benchmark's own input is not theirs.
+            if (const int in = ::open("/dev/null", O_RDONLY); in >= 0)
+                ::dup2(in, 0);
             const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (out >= 0) {
                 ::dup2(out, 1);

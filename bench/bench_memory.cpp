@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     int most = 0;
     w.fakes.echo.onCall = [&](const test::FakeEcho::Call&) { most = std::max(most, list.count()); };
     const auto pass = [&] {
-        w.window.pingPass().PingAddresses();
+        w.pass();
         QCoreApplication::processEvents();
     };
 

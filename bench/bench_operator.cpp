@@ -1,9 +1,10 @@
 // What an operator pays for the real program, next to what the same job costs with the
 // command-line pingers and what any Qt window costs:
 //
-//   - CPU per monitored second, 127.0.0.1 and ::1 every second, against fping -l -p 1000 and
-//     two iputils ping -i 1; and ten loopback addresses at the tenth-seconds interval against
-//     fping -l -p 100 on the same ten;
+//   - CPU per monitored second, 127.0.0.1 and ::1 every second, against fping -l -p 1000, two
+//     iputils ping -i 1 and two mtr --gtk -i 1 windows (the graphical monitor next to which an
+//     operator would set this one); and ten loopback addresses at the tenth-seconds interval
+//     against fping -l -p 100 on the same ten;
 //   - idle CPU, not monitoring, against a hello-world window;
 //   - the time from exec to the window being mapped, against the same hello-world;
 //   - passes per second at the tenth-seconds interval.
@@ -12,8 +13,9 @@
 // machine), on a display server of this benchmark's own, each pinging program in a network
 // namespace of its own with only loopback in it: no packet leaves it, and no other program's
 // echo traffic on this machine wakes the one measured. Ping sockets are allowed there, as a
-// desktop system allows them. CPU is the process's own (all threads), from /proc; the echo
-// replies its namespace received show that each program did the same work.
+// desktop system allows them. CPU is the process's own (all threads, and its children: mtr
+// sends through a helper), from /proc; the echo replies its namespace received show that each
+// program did the same work.
 
 #include "Aims.h"
 #include "MapWatch.h"
@@ -51,6 +53,7 @@ const std::string Program = EW_BINARY;
 const std::string Hello = EW_HELLO;
 const std::string Fping = "/usr/bin/fping";
 const std::string IputilsPing = "/usr/bin/ping";
+const std::string Mtr = "/usr/bin/mtr";
 
 QStringList loopbackAddresses(int count) {
     QStringList list;
@@ -139,8 +142,11 @@ public:
                 return m;
             }
             children.push_back(std::make_unique<Child>());
+            // An output file each: two of the same program must not share one (two mtr
+            // windows on one file: one of them waits on the other's lock for good).
             children.back()->start(argv, environment(), ns ? ns->path() : std::string(),
-                                   out(argv[0].substr(argv[0].rfind('/') + 1)));
+                                   out(argv[0].substr(argv[0].rfind('/') + 1) + "-" +
+                                       std::to_string(children.size())));
         }
         if (awaitWindow && !watch_->nextMap(WindowLimit)) {
             m.why = "no window was shown within 15 s; the programs' output is kept in " + keep();
@@ -151,7 +157,7 @@ public:
         const auto sampleAll = [&] {
             std::vector<CpuSample> samples;
             for (auto& c : children)
-                samples.push_back(sampleCpu(c->pid()));
+                samples.push_back(sampleCpuWithChildren(c->pid()));
             return samples;
         };
         const pid_t inNamespace = children.front()->pid();
@@ -193,8 +199,14 @@ private:
     }
     std::vector<std::string> environment() const {
         const std::string home = dir_.path().toStdString();
-        return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x_.display(), "XDG_CONFIG_HOME=" + home,
-                "XDG_RUNTIME_DIR=" + home + "/run", "DBUS_SESSION_BUS_ADDRESS=disabled:"};
+        // GTK (mtr) without the accessibility bus, which a display of our own does not have.
+        return {"QT_QPA_PLATFORM=xcb",
+                "DISPLAY=" + x_.display(),
+                "XDG_CONFIG_HOME=" + home,
+                "XDG_RUNTIME_DIR=" + home + "/run",
+                "DBUS_SESSION_BUS_ADDRESS=disabled:",
+                "NO_AT_BRIDGE=1",
+                "GDK_BACKEND=x11"};
     }
     std::string out(const std::string& name) const {
         return dir_.filePath(QString::fromStdString(name + ".out")).toStdString();
@@ -255,7 +267,14 @@ void monitoringFigures(Bench& b) {
         b.run({{IputilsPing, "-i", "1", "127.0.0.1"}, {IputilsPing, "-i", "1", "::1"}}, false, true,
               MonitorWindow);
     printRun("ping -i 1 127.0.0.1 + ping -i 1 ::1", pings);
-    compare("monitoring CPU, 2 hosts every second, EchoWarden / fping", ours, fping, "fping", 1.0);
+    // mtr pings as root here (its package makes it so elsewhere).
+    const Measured mtr =
+        b.run({{Mtr, "--gtk", "-i", "1", "127.0.0.1"}, {Mtr, "--gtk", "-i", "1", "::1"}}, true,
+              true, MonitorWindow);
+    printRun("mtr --gtk -i 1 127.0.0.1 + ::1 (windows)", mtr);
+    compare("monitoring CPU, 2 hosts every second, EchoWarden / fping", ours, fping, "fping", 2.0);
+    compare("monitoring CPU, 2 hosts every second, EchoWarden / two mtr --gtk windows", ours, mtr,
+            "mtr", 0.5);
     if (ours.why.empty() && pings.why.empty())
         std::printf("  EchoWarden / two iputils ping: %.2fx\n",
                     ours.percent() / std::max(pings.percent(), LeastPeerPercent));
@@ -271,7 +290,7 @@ void monitoringFigures(Bench& b) {
     const Measured fpingTenRun = b.run({fpingTen}, false, true, MonitorWindow);
     printRun("fping -l -p 100 127.0.0.1 ... 127.0.0.10", fpingTenRun);
     compare("monitoring CPU, 10 hosts every tenth, EchoWarden / fping", oursTen, fpingTenRun,
-            "fping", 1.5);
+            "fping", 0.6);
 }
 
 void passRateFigure(Bench& b) {
@@ -317,7 +336,7 @@ void startFigures(Bench& b) {
     aim("start to window shown, EchoWarden / hello-world window",
         format("%.2fx (median of %d: EchoWarden %.1f ms, hello-world %.1f ms)", ratio, StartRuns,
                median(ours), median(hello)),
-        "at most 1.15x", ratio <= 1.15);
+        "at most 1.5x", ratio <= 1.5);
 }
 
 } // namespace

@@ -1,0 +1,55 @@
+#pragma once
+
+// Echo attempts one after another, each started from the last one's answer, as a pass one
+// after another makes them: the way the benchmarks drive the real echo, on whatever thread
+// calls (which then needs a QCoreApplication in the process; Qt gives a thread of its own an
+// event dispatcher when the loop is made).
+
+#include "platform/Echo.h"
+
+#include <QEventLoop>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+namespace ew::bench {
+
+struct EchoRequest {
+    QString address;
+    int packetSize = 56;
+    int timeoutMs = 1000;
+};
+
+// Runs count attempts: request(i) says what attempt i asks, ended(i, outcome) is told how it
+// ended (and may do work of its own before the next one starts). Stops after limit, the
+// attempt in flight dropped. Gives how many attempts ended.
+inline long chainEchoes(Echo& echo, long count, const std::function<EchoRequest(long)>& request,
+                        const std::function<void(long, const EchoOutcome&)>& ended,
+                        std::chrono::milliseconds limit) {
+    QEventLoop loop;
+    long done = 0;
+    std::uint64_t inFlight = 0;
+    std::function<void()> next = [&] {
+        const EchoRequest r = request(done);
+        inFlight = echo.start(r.address, r.packetSize, r.timeoutMs, [&](const EchoOutcome& o) {
+            inFlight = 0;
+            ended(done, o);
+            if (++done < count)
+                next();
+            else
+                loop.quit();
+        });
+    };
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    if (count > 0) {
+        next();
+        loop.exec();
+    }
+    if (inFlight)
+        echo.cancel(inFlight);
+    return done;
+}
+
+} // namespace ew::bench
