@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QShortcut>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QToolTip>
 
 namespace ew {
@@ -58,9 +59,12 @@ HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
     });
     list.viewport()->installEventFilter(this);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        tray_ = std::make_unique<HostTray>(ui_, window_);
-    showRun();
+    // Once the window shows: asking the desktop for its tray costs a start-up time of its own.
+    QTimer::singleShot(0, this, [this] {
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            tray_ = std::make_unique<HostTray>(ui_, window_);
+        showRun();
+    });
 }
 
 HostWatch::~HostWatch() = default;

@@ -24,8 +24,12 @@ using std::chrono::nanoseconds;
 // The longest host text handed to the resolver (a DNS name has at most 253 characters; room
 // for any scoped IPv6 literal besides).
 constexpr std::size_t HostText = 1025;
-// Datagrams read per wake-up at most, so that a flood on a raw socket cannot hold the window.
+// What one wake-up reads at most, so that neither a flood on a raw socket nor a pass over
+// hosts that answer at once holds the window: a loopback reply is in the socket before its
+// send returns, so the attempts of a pass one after another would otherwise follow each other
+// without the event loop turning. Within the span, lines that end together show together.
 constexpr int ReadsPerWake = 512;
+constexpr auto WakeSpan = std::chrono::milliseconds(2);
 // A reply that takes longer than the attempt's time-out is a late one, whenever it is read.
 constexpr int NoFailure = -1;
 
@@ -84,6 +88,7 @@ struct IcmpEcho::Impl {
     std::map<std::pair<int, std::uint16_t>, std::uint64_t> sent;
     std::multimap<Clock::time_point, std::uint64_t> deadlines;
     QTimer timer;
+    Clock::time_point armedFor;
     Socket sockets[2];
     std::uint64_t lastId = 0;
     // Starts somewhere of its own, so that two runs of the program do not begin alike.
@@ -106,15 +111,19 @@ struct IcmpEcho::Impl {
         }
     }
 
+    // The timer is set for the earliest deadline, and only moved when one earlier comes: an
+    // attempt that ends before its deadline leaves it as it is (it then fires for nothing, at
+    // most once a time-out), which spares setting a timer twice for every attempt.
     void arm() {
-        if (deadlines.empty()) {
-            timer.stop();
+        if (deadlines.empty())
             return;
-        }
+        const Clock::time_point first = deadlines.begin()->first;
+        if (timer.isActive() && armedFor <= first)
+            return;
         // Rounded up: a time-out never ends before its time.
-        const auto left = deadlines.begin()->first - Clock::now();
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
         timer.start(static_cast<int>(std::max<decltype(ms)>(ms, 0)));
+        armedFor = first;
     }
 
     // Ends an attempt and tells its caller; done may start or cancel other attempts.
@@ -129,15 +138,12 @@ struct IcmpEcho::Impl {
 
     void forget(std::unordered_map<std::uint64_t, Attempt>::iterator it) {
         Attempt& a = it->second;
-        const bool first = a.due == deadlines.begin();
         deadlines.erase(a.due);
         if (a.lookup >= 0)
             QHostInfo::abortHostLookup(a.lookup);
         if (a.family != AF_UNSPEC)
             sent.erase({familyIndex(a.family), a.sequence});
         attempts.erase(it);
-        if (first)
-            arm();
     }
 
     void failAtOnce(Attempt& a, int result) {
@@ -209,7 +215,8 @@ struct IcmpEcho::Impl {
 
     void readReplies(int family) {
         Socket& s = sockets[familyIndex(family)];
-        for (int reads = 0; s.s.fd >= 0 && reads < ReadsPerWake; ++reads) {
+        const auto until = Clock::now() + WakeSpan;
+        for (int reads = 0; s.s.fd >= 0 && reads < ReadsPerWake && Clock::now() < until; ++reads) {
             echo_reply r;
             const int got = echo_receive(&s.s, &r);
             if (got < 0)

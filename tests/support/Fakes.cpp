@@ -1,5 +1,6 @@
 #include "support/Fakes.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace ew::test {
@@ -18,16 +19,40 @@ std::uint64_t FakeEcho::start(const QString& address, int packetSize, int timeou
     }
     const std::uint64_t id = ++lastId_;
     pending_.emplace(id, std::move(done));
-    QTimer::singleShot(delay, Qt::PreciseTimer, &context_, [this, id, o] {
-        const auto it = pending_.find(id);
-        if (it == pending_.end())
-            return;
-        const Done answer = std::move(it->second);
-        pending_.erase(it);
-        answer({o.result, o.result == 0 ? std::chrono::milliseconds(o.roundTripMs)
-                                        : std::chrono::milliseconds(0)});
-    });
+    const EchoOutcome outcome{o.result, o.result == 0 ? std::chrono::milliseconds(o.roundTripMs)
+                                                      : std::chrono::milliseconds(0)};
+    if (delay > 0) {
+        QTimer::singleShot(delay, Qt::PreciseTimer, &context_,
+                           [this, id, outcome] { answer(id, outcome); });
+        return id;
+    }
+    // Answers that come at once go out together, as the real echo reads replies that came
+    // together in one wake-up: for up to its span, then the event loop turns.
+    due_.push_back({id, outcome});
+    if (due_.size() == 1)
+        QTimer::singleShot(0, &context_, [this] { answerDue(); });
     return id;
+}
+
+void FakeEcho::answer(std::uint64_t id, const EchoOutcome& outcome) {
+    const auto it = pending_.find(id);
+    if (it == pending_.end())
+        return;
+    const Done done = std::move(it->second);
+    pending_.erase(it);
+    done(outcome);
+}
+
+void FakeEcho::answerDue() {
+    QElapsedTimer span;
+    span.start();
+    while (!due_.empty() && span.elapsed() < 2) {
+        const auto [id, outcome] = due_.front();
+        due_.pop_front();
+        answer(id, outcome);
+    }
+    if (!due_.empty())
+        QTimer::singleShot(0, &context_, [this] { answerDue(); });
 }
 
 void FakeEcho::cancel(std::uint64_t attempt) {

@@ -56,7 +56,11 @@ public:
     int delayMs = 0;
 
 private:
+    void answer(std::uint64_t id, const EchoOutcome& outcome);
+    void answerDue();
+
     std::unordered_map<std::uint64_t, Done> pending_;
+    std::deque<std::pair<std::uint64_t, EchoOutcome>> due_;
     std::uint64_t lastId_ = 0;
     int cancels_ = 0;
     QObject context_;
