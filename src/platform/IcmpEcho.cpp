@@ -29,12 +29,16 @@ constexpr std::size_t HostText = 1025;
 // send returns, so the attempts of a pass one after another would otherwise follow each other
 // without the event loop turning. Within the span, lines that end together show together.
 constexpr int ReadsPerWake = 512;
-constexpr auto WakeSpan = std::chrono::milliseconds(2);
+constexpr auto WakeSpan = std::chrono::milliseconds(1);
 // A reply that takes longer than the attempt's time-out is a late one, whenever it is read.
 constexpr int NoFailure = -1;
 
 int familyIndex(int family) {
     return family == AF_INET6 ? 1 : 0;
+}
+
+std::uint32_t sentKey(int family, std::uint16_t sequence) {
+    return static_cast<std::uint32_t>(familyIndex(family)) << 16 | sequence;
 }
 
 // A resolver's answer as the socket call wants it; false for an address of no family we ping.
@@ -84,8 +88,8 @@ struct IcmpEcho::Impl {
     IcmpEcho& q;
     int mode;
     std::unordered_map<std::uint64_t, Attempt> attempts;
-    // Requests out, by family and sequence number: where a reply is looked up.
-    std::map<std::pair<int, std::uint16_t>, std::uint64_t> sent;
+    // Requests out, by family and sequence number (sentKey): where a reply is looked up.
+    std::unordered_map<std::uint32_t, std::uint64_t> sent;
     std::multimap<Clock::time_point, std::uint64_t> deadlines;
     QTimer timer;
     Clock::time_point armedFor;
@@ -142,7 +146,7 @@ struct IcmpEcho::Impl {
         if (a.lookup >= 0)
             QHostInfo::abortHostLookup(a.lookup);
         if (a.family != AF_UNSPEC)
-            sent.erase({familyIndex(a.family), a.sequence});
+            sent.erase(sentKey(a.family, a.sequence));
         attempts.erase(it);
     }
 
@@ -173,10 +177,9 @@ struct IcmpEcho::Impl {
         Socket* s = socketFor(to.ss_family, result);
         if (!s)
             return result;
-        const int index = familyIndex(to.ss_family);
         // A sequence number still waiting for its reply is not given out again.
         std::uint16_t sequence = nextSequence++;
-        for (int tries = 0; sent.count({index, sequence}) && tries < 0x10000; ++tries)
+        for (int tries = 0; sent.count(sentKey(to.ss_family, sequence)) && tries < 0x10000; ++tries)
             sequence = nextSequence++;
         result = echo_send(&s->s, reinterpret_cast<const sockaddr*>(&to), len, sequence,
                            a.packetSize, &a.sentNs);
@@ -186,7 +189,7 @@ struct IcmpEcho::Impl {
         a.sequence = sequence;
         a.to = to;
         a.toLen = len;
-        sent.emplace(std::pair{index, sequence}, id);
+        sent.emplace(sentKey(to.ss_family, sequence), id);
         return ECHO_OK;
     }
 
@@ -223,7 +226,7 @@ struct IcmpEcho::Impl {
                 return; // nothing left (or an error that the next attempts' time-outs show)
             if (got == 0)
                 continue;
-            const auto match = sent.find({familyIndex(family), r.sequence});
+            const auto match = sent.find(sentKey(family, r.sequence));
             if (match == sent.end())
                 continue; // late, or not ours
             const std::uint64_t id = match->second;
