@@ -167,7 +167,7 @@ struct IcmpEcho::Impl {
             return nullptr;
         s.notifier = std::make_unique<QSocketNotifier>(s.s.fd, QSocketNotifier::Read);
         QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q,
-                         [this, family] { readReplies(family); });
+                         [this] { readReplies(); });
         return &s;
     }
 
@@ -216,35 +216,48 @@ struct IcmpEcho::Impl {
             finish(id, {result, {}});
     }
 
-    void readReplies(int family) {
-        Socket& s = sockets[familyIndex(family)];
+    // Reads what both sockets hold: a reply to an IPv4 attempt and one to the IPv6 attempt
+    // that its outcome started come in one wake-up, and show in one repaint.
+    void readReplies() {
         const auto until = Clock::now() + WakeSpan;
-        for (int reads = 0; s.s.fd >= 0 && reads < ReadsPerWake && Clock::now() < until; ++reads) {
-            echo_reply r;
-            const int got = echo_receive(&s.s, &r);
-            if (got < 0)
-                return; // nothing left (or an error that the next attempts' time-outs show)
-            if (got == 0)
-                continue;
-            const auto match = sent.find(sentKey(family, r.sequence));
-            if (match == sent.end())
-                continue; // late, or not ours
-            const std::uint64_t id = match->second;
-            const Attempt& a = attempts.at(id);
-            if (!echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to), a.sequence))
-                continue;
-            const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - a.sentNs, 0)};
-            // Stamped by the kernel after the time-out: a failure, however soon it is read.
-            if (roundTrip > a.timeout)
-                continue;
-            finish(id, {ECHO_OK, roundTrip});
+        for (int reads = 0; reads < ReadsPerWake && Clock::now() < until;) {
+            bool got = false;
+            for (int family : {AF_INET, AF_INET6})
+                if (readReply(family)) {
+                    got = true;
+                    ++reads;
+                }
+            if (!got)
+                break;
         }
+        if (deadlines.empty())
+            timer.stop(); // nothing to time: no wake-up for nothing
+    }
+
+    // False when the socket had nothing to read.
+    bool readReply(int family) {
+        Socket& s = sockets[familyIndex(family)];
+        echo_reply r;
+        const int got = s.s.fd >= 0 ? echo_receive(&s.s, &r) : -1;
+        if (got <= 0)
+            return got == 0; // nothing left (or an error the attempts' time-outs will show)
+        const auto match = sent.find(sentKey(family, r.sequence));
+        if (match == sent.end())
+            return true; // late, or not ours
+        const std::uint64_t id = match->second;
+        const Attempt& a = attempts.at(id);
+        if (!echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to), a.sequence))
+            return true;
+        const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - a.sentNs, 0)};
+        // Stamped by the kernel after the time-out: a failure, however soon it is read.
+        if (roundTrip <= a.timeout)
+            finish(id, {ECHO_OK, roundTrip});
+        return true;
     }
 
     void expire() {
         // Replies that came in before their time-out but wait to be read count as replies.
-        for (int family : {AF_INET, AF_INET6})
-            readReplies(family);
+        readReplies();
         while (!deadlines.empty() && deadlines.begin()->first <= Clock::now()) {
             const std::uint64_t id = deadlines.begin()->second;
             const int failure = attempts.at(id).failure;
