@@ -31,11 +31,18 @@ HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
     QListWidget& list = *ui_.lstIPList;
     markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
     list.setIconSize(QSize(markSize_, markSize_));
+    // Drawn once: a list of thousands of entries shares three icons.
+    for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down})
+        marks_[static_cast<int>(state)] = hostMark(state, markSize_);
     connect(list.model(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
                 for (int row = first; row <= last; ++row)
                     showState(*ui_.lstIPList->item(row), HostState::Unknown);
+                rows_.clear();
             });
+    // Rows move when entries come and go; where an entry is is looked up again then.
+    connect(list.model(), &QAbstractItemModel::rowsRemoved, this, [this] { rows_.clear(); });
+    connect(list.model(), &QAbstractItemModel::modelReset, this, [this] { rows_.clear(); });
 
     notify_ = new QAction(tr("Notify when hosts go down or come back"), ui_.mnuSettings);
     notify_->setObjectName(QString::fromLatin1(NotifyMenuName));
@@ -89,9 +96,12 @@ void HostWatch::attemptReported(const Attempt& attempt) {
     if (!states_.record(attempt))
         return;
     QListWidget& list = *ui_.lstIPList;
-    for (int row = 0; row < list.count(); ++row)
-        if (list.item(row)->data(EntryIdRole).toULongLong() == attempt.entryId)
-            showState(*list.item(row), states_.state(attempt.entryId));
+    if (rows_.isEmpty())
+        for (int row = 0; row < list.count(); ++row)
+            rows_.insert(list.item(row)->data(EntryIdRole).toULongLong(), list.item(row));
+    // An entry removed during the pass has no row left to mark.
+    if (QListWidgetItem* item = rows_.value(attempt.entryId))
+        showState(*item, states_.state(attempt.entryId));
     showRun();
 }
 
@@ -115,7 +125,7 @@ void HostWatch::copyStatistics() {
 }
 
 void HostWatch::showState(QListWidgetItem& item, HostState state) {
-    item.setIcon(hostMark(state, markSize_));
+    item.setIcon(marks_[static_cast<int>(state)]);
     // A screen reader reads the state with the entry.
     item.setData(Qt::AccessibleTextRole,
                  AccessibleText.arg(item.text(), HostStates::stateName(state)));

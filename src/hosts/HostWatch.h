@@ -3,6 +3,8 @@
 #include "core/Attempt.h"
 #include "hosts/HostStates.h"
 
+#include <QHash>
+#include <QIcon>
 #include <QObject>
 #include <memory>
 
@@ -67,6 +69,9 @@ private:
     std::unique_ptr<HostTray> tray_;
     bool monitoring_ = false;
     int markSize_;
+    QIcon marks_[3]; // by HostState
+    // Where each entry is, by its id; emptied whenever rows come or go.
+    QHash<std::uint64_t, QListWidgetItem*> rows_;
 };
 
 } // namespace ew
