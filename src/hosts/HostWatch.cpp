@@ -126,9 +126,12 @@ void HostWatch::copyStatistics() {
 
 void HostWatch::showState(QListWidgetItem& item, HostState state) {
     item.setIcon(marks_[static_cast<int>(state)]);
-    // A screen reader reads the state with the entry.
+    // While monitoring, a screen reader reads the state with the entry; otherwise there is no
+    // state to read (and a long list loads without a text made for each entry).
     item.setData(Qt::AccessibleTextRole,
-                 AccessibleText.arg(item.text(), HostStates::stateName(state)));
+                 monitoring_
+                     ? QVariant(AccessibleText.arg(item.text(), HostStates::stateName(state)))
+                     : QVariant());
 }
 
 void HostWatch::showAllStates() {

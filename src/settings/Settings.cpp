@@ -231,8 +231,10 @@ QString Settings::ListToString(const QListWidget& list) {
 void Settings::StringToList(const QString& text, QListWidget& list) {
     // A store written before entries were cleaned, or edited by hand, may hold items with line
     // breaks, blanks around commas or invisible characters.
+    QStringList entries;
     for (const QString& item : decodeList(text))
-        list.addItems(addressEntries(item));
+        entries << addressEntries(item);
+    list.addItems(entries); // at once: a list of thousands is laid out once
 }
 
 } // namespace ew
