@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolTip>
+#include <utility>
 
 namespace ew {
 
@@ -23,6 +24,9 @@ const QString StoppedTip = QStringLiteral("%1: stopped");
 // Room around the mark inside a row, so that it reads as a mark and not as the text's bullet.
 constexpr int MarkMargin = 3;
 
+// Marks follow their attempts within this span.
+constexpr int MarkDelayMs = 100;
+
 } // namespace
 
 HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
@@ -31,6 +35,9 @@ HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
     QListWidget& list = *ui_.lstIPList;
     markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
     list.setIconSize(QSize(markSize_, markSize_));
+    markLater_.setSingleShot(true);
+    markLater_.setInterval(MarkDelayMs);
+    connect(&markLater_, &QTimer::timeout, this, &HostWatch::showChanges);
     // Drawn once: a list of thousands of entries shares three icons.
     for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down})
         marks_[static_cast<int>(state)] = hostMark(state, markSize_);
@@ -77,6 +84,7 @@ HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
 HostWatch::~HostWatch() = default;
 
 void HostWatch::monitoringStarted() {
+    changed_.clear();
     states_.reset();
     monitoring_ = true;
     showAllStates();
@@ -87,6 +95,8 @@ void HostWatch::monitoringStopped() {
     // Marks that go on showing the last states would tell of hosts nobody watches any more;
     // the figures stay for Copy Statistics until the next Ping.
     monitoring_ = false;
+    changed_.clear();
+    markLater_.stop();
     states_.takeNotices();
     showAllStates();
     showRun();
@@ -95,13 +105,24 @@ void HostWatch::monitoringStopped() {
 void HostWatch::attemptReported(const Attempt& attempt) {
     if (!states_.record(attempt))
         return;
+    // Marked a moment later, many together: every changed mark makes the list lay out its
+    // entries again, and the first pass over thousands of entries changes every one.
+    changed_.push_back(attempt.entryId);
+    if (!markLater_.isActive())
+        markLater_.start();
+}
+
+void HostWatch::showChanges() {
+    if (!monitoring_)
+        return;
     QListWidget& list = *ui_.lstIPList;
     if (rows_.isEmpty())
         for (int row = 0; row < list.count(); ++row)
             rows_.insert(list.item(row)->data(EntryIdRole).toULongLong(), list.item(row));
-    // An entry removed during the pass has no row left to mark.
-    if (QListWidgetItem* item = rows_.value(attempt.entryId))
-        showState(*item, states_.state(attempt.entryId));
+    for (const std::uint64_t id : std::exchange(changed_, {}))
+        // An entry removed meanwhile has no row left to mark.
+        if (QListWidgetItem* item = rows_.value(id))
+            showState(*item, states_.state(id));
     showRun();
 }
 

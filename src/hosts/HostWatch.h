@@ -6,7 +6,9 @@
 #include <QHash>
 #include <QIcon>
 #include <QObject>
+#include <QTimer>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QListWidgetItem;
@@ -55,6 +57,7 @@ protected:
 
 private:
     void showState(QListWidgetItem& item, HostState state);
+    void showChanges();
     void showAllStates();
     void showRun();
     void popupListMenu(const QPoint& viewportPos);
@@ -72,6 +75,8 @@ private:
     QIcon marks_[3]; // by HostState
     // Where each entry is, by its id; emptied whenever rows come or go.
     QHash<std::uint64_t, QListWidgetItem*> rows_;
+    std::vector<std::uint64_t> changed_; // entries whose marks wait for markLater_
+    QTimer markLater_;
 };
 
 } // namespace ew
