@@ -25,6 +25,8 @@ namespace {
 constexpr int PingsPanel = 1;
 constexpr int FailedPanel = 2;
 constexpr double MsPerSecond = 1000.0;
+// How long the lines of a pass at once may wait for the ones that end after them.
+constexpr int AtOnceReportMs = 15;
 
 const QString PingsCaption = QStringLiteral("Pings: ");
 const QString FailedCaption = QStringLiteral("Failed: ");
@@ -34,10 +36,13 @@ const QString FailedCaption = QStringLiteral("Failed: ");
 PingPass::PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls,
                    LogFile& log, Echo& echo, Clock& clock, Beeper& beeper)
     : ui_(ui), state_(state), controls_(controls), log_(log), echo_(echo), clock_(clock),
-      beeper_(beeper), pacer_(new QTimer(this)) {
+      beeper_(beeper), pacer_(new QTimer(this)), reporter_(new QTimer(this)) {
     pacer_->setSingleShot(true);
     pacer_->setTimerType(Qt::PreciseTimer);
     connect(pacer_, &QTimer::timeout, this, &PingPass::pace);
+    reporter_->setSingleShot(true);
+    reporter_->setInterval(AtOnceReportMs);
+    connect(reporter_, &QTimer::timeout, this, &PingPass::advance);
     connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &PingPass::chkBeep_Click);
 }
 
@@ -130,6 +135,7 @@ void PingPass::endRun() {
     entries_.clear();
     waiting_.clear();
     pacer_->stop();
+    reporter_->stop();
     cursor_ = 0;
 }
 
@@ -181,11 +187,18 @@ void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
     e.inFlight = 0;
     // The time of day on the line is when its own attempt ended, whenever the line shows.
     e.ended.push_back({outcome.result == 0, outcome.roundTrip, clock_.now()});
-    if (atOnce_ && e.sent < attempts_) {
+    if (!atOnce_) {
+        advance(); // its line, then the next attempt
+        return;
+    }
+    if (e.sent < attempts_) {
         waiting_.push_back(entry);
         pace();
     }
-    advance();
+    // Replies to a pass at once trickle in at the pace of the requests: their lines go out a
+    // few at a time, so that the window repaints some tens of times a second, not a thousand.
+    if (!reporter_->isActive())
+        reporter_->start();
 }
 
 // Shows every line that has ended and all of whose predecessors have, in list order, and one

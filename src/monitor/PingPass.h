@@ -121,6 +121,7 @@ private:
     Clock& clock_;
     Beeper& beeper_;
     QTimer* pacer_;
+    QTimer* reporter_; // at once: shows the lines that have ended, a few at a time
     std::int64_t pingCount_ = 0;
     std::uint64_t lastEntryId_ = 0;
     bool running_ = false;
