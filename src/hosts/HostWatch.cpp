@@ -51,12 +51,6 @@ HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
     connect(list.model(), &QAbstractItemModel::rowsRemoved, this, [this] { rows_.clear(); });
     connect(list.model(), &QAbstractItemModel::modelReset, this, [this] { rows_.clear(); });
 
-    notify_ = new QAction(tr("Notify when hosts go down or come back"), ui_.mnuSettings);
-    notify_->setObjectName(QString::fromLatin1(NotifyMenuName));
-    notify_->setCheckable(true);
-    notify_->setChecked(true);
-    ui_.mnuSettings->insertAction(ui_.mnuRestore, notify_);
-
     listMenu_ = new QMenu(&list);
     listMenu_->setObjectName(QStringLiteral("mnuAddresses"));
     listMenu_->addAction(tr("Copy &Statistics"), this, &HostWatch::copyStatistics)
@@ -128,7 +122,7 @@ void HostWatch::showChanges() {
 
 void HostWatch::passEnded() {
     const std::vector<Notice> notices = states_.takeNotices();
-    if (!notify_->isChecked())
+    if (!ui_.mnuNotify->isChecked())
         return;
     for (const Notice& n : notices)
         notifier_.notify(n.summary, n.body);

@@ -10,7 +10,6 @@
 #include <memory>
 #include <vector>
 
-class QAction;
 class QListWidgetItem;
 class QMenu;
 class QWidget;
@@ -29,9 +28,6 @@ class HostTray;
 class HostWatch : public QObject {
     Q_OBJECT
 public:
-    // The Settings menu item that turns the notifications on and off.
-    static constexpr const char* NotifyMenuName = "mnuNotify";
-
     HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier);
     ~HostWatch() override;
 
@@ -67,7 +63,6 @@ private:
     QWidget& window_;
     Notifier& notifier_;
     HostStates states_;
-    QAction* notify_;
     QMenu* listMenu_;
     std::unique_ptr<HostTray> tray_;
     bool monitoring_ = false;

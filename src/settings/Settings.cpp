@@ -31,8 +31,6 @@ const QString ZeroText = QStringLiteral("0");
 constexpr int TipPollingMs = 1000;
 
 const QString MonitorTimerName = QStringLiteral("Timer1");
-// The menu item that turns the desktop notifications on and off; made by the host watch.
-const QString NotifyMenuName = QStringLiteral("mnuNotify");
 
 const QString SaveErrorTitle = QStringLiteral("Error saving settings");
 const QString SaveErrorText = QStringLiteral("The settings could not be saved to %1.");
@@ -120,8 +118,7 @@ void Settings::ReadSettings() {
     ui_.mnuSSave->setChecked(readBool(get(keys::SaveSettingsOnExit), missing::SaveSettingsOnExit));
     ui_.mnuUnattended->setChecked(readBool(get(keys::Unattended), missing::Unattended));
     ui_.mnuPingAtOnce->setChecked(readBool(get(keys::PingAtOnce), missing::PingAtOnce));
-    if (QAction* notify = window_.findChild<QAction*>(NotifyMenuName))
-        notify->setChecked(readBool(get(keys::NotifyStateChanges), missing::NotifyStateChanges));
+    ui_.mnuNotify->setChecked(readBool(get(keys::NotifyStateChanges), missing::NotifyStateChanges));
     ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
     ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
     setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
@@ -181,8 +178,7 @@ bool Settings::cmdSave_Click() {
     save(keys::Attempts, ui_.txtAttempts->text());
     save(keys::IntervalTenths, boolText(ui_.optMilSeconds->isChecked()));
     save(keys::PingAtOnce, boolText(ui_.mnuPingAtOnce->isChecked()));
-    if (const QAction* notify = window_.findChild<QAction*>(NotifyMenuName))
-        save(keys::NotifyStateChanges, boolText(notify->isChecked()));
+    save(keys::NotifyStateChanges, boolText(ui_.mnuNotify->isChecked()));
     save(keys::IPList, ListToString(*ui_.lstIPList));
 
     QString reason;

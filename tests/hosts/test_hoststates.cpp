@@ -111,7 +111,7 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
     addAddress(QStringLiteral("10.0.0.5"));
     setAttempts(3);
     fakes.echo.fail(3);
-    auto* notify = window->findChild<QAction*>(HostWatch::NotifyMenuName);
+    QAction* notify = ui().mnuNotify;
     ASSERT_TRUE(notify && notify->isChecked());
     QListWidgetItem& item = *ui().lstIPList->item(0);
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid()); // no state before Ping

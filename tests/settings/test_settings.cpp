@@ -22,7 +22,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
     ui().mnuSSave->setChecked(false);
     ui().mnuUnattended->setChecked(true);
     ui().mnuPingAtOnce->setChecked(true);
-    window->findChild<QAction*>(QStringLiteral("mnuNotify"))->setChecked(false);
+    ui().mnuNotify->setChecked(false);
     const ShownSettings saved = shown(ui());
     fakes.store.writes.clear();
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);

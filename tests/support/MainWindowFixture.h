@@ -75,7 +75,7 @@ inline ShownSettings shown(Ui::frmEchoWarden& ui) {
         {ui.optMinutes->isChecked(), ui.optSeconds->isChecked(), ui.optMilSeconds->isChecked()},
         {checkValue(*ui.chkBeep), checkValue(*ui.chkLogTotal), checkValue(*ui.chkLogFailed)},
         {ui.mnuSSave->isChecked(), ui.mnuUnattended->isChecked(), ui.mnuPingAtOnce->isChecked(),
-         ui.mnuSettings->findChild<QAction*>(QStringLiteral("mnuNotify"))->isChecked()}};
+         ui.mnuNotify->isChecked()}};
     s.addresses = texts(*ui.lstIPList);
     return s;
 }
