@@ -28,7 +28,19 @@ QString timeOfDayFormat() {
 }
 
 QString timeOfDayText(const QTime& time) {
-    return QLocale::system().toString(time, timeOfDayFormat());
+    // Lines that end within one second share one text, formatted once.
+    static int shownSecond = -1;
+    static QString shown;
+    const bool bySecond = time.isValid() && !timeOfDayFormat().contains(QLatin1Char('z'));
+    const int second = time.msecsSinceStartOfDay() / 1000;
+    if (bySecond && second == shownSecond)
+        return shown;
+    const QString text = QLocale::system().toString(time, timeOfDayFormat());
+    if (bySecond) {
+        shownSecond = second;
+        shown = text;
+    }
+    return text;
 }
 
 QString shortTimeFormat() {

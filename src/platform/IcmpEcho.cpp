@@ -2,6 +2,7 @@
 
 #include "echo.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
@@ -83,6 +84,10 @@ struct IcmpEcho::Impl {
     struct Socket {
         echo_socket s{-1, AF_UNSPEC, 0, 0, 0};
         std::unique_ptr<QSocketNotifier> notifier;
+        // Something may wait in it: its notifier fired, a request went out through it, or the
+        // last read found a datagram. A socket that was found empty since is not read again,
+        // which spares a read for nothing on the other family's socket at every reply.
+        bool unread = false;
     };
 
     IcmpEcho& q;
@@ -91,6 +96,13 @@ struct IcmpEcho::Impl {
     // Requests out, by family and sequence number (sentKey): where a reply is looked up.
     std::unordered_map<std::uint32_t, std::uint64_t> sent;
     std::multimap<Clock::time_point, std::uint64_t> deadlines;
+    // Address literals as the socket calls want them, by the text they were read from.
+    struct Literal {
+        sockaddr_storage to{};
+        socklen_t len = 0;
+    };
+    static constexpr qsizetype LiteralsKept = 4096;
+    QHash<QString, Literal> literals;
     QTimer timer;
     Clock::time_point armedFor;
     Socket sockets[2];
@@ -166,8 +178,10 @@ struct IcmpEcho::Impl {
         if (failure != ECHO_OK)
             return nullptr;
         s.notifier = std::make_unique<QSocketNotifier>(s.s.fd, QSocketNotifier::Read);
-        QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q,
-                         [this] { readReplies(); });
+        QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q, [this, &s] {
+            s.unread = true;
+            readReplies();
+        });
         return &s;
     }
 
@@ -185,6 +199,7 @@ struct IcmpEcho::Impl {
                            a.packetSize, &a.sentNs);
         if (result != ECHO_OK)
             return result;
+        s->unread = true;
         a.family = to.ss_family;
         a.sequence = sequence;
         a.to = to;
@@ -238,9 +253,13 @@ struct IcmpEcho::Impl {
     bool readReply(int family) {
         Socket& s = sockets[familyIndex(family)];
         echo_reply r;
-        const int got = s.s.fd >= 0 ? echo_receive(&s.s, &r) : -1;
+        if (!s.unread)
+            return false;
+        const int got = echo_receive(&s.s, &r);
+        if (got < 0)
+            s.unread = false; // nothing left (or an error the attempts' time-outs will show)
         if (got <= 0)
-            return got == 0; // nothing left (or an error the attempts' time-outs will show)
+            return got == 0;
         const auto match = sent.find(sentKey(family, r.sequence));
         if (match == sent.end())
             return true; // late, or not ours
@@ -256,7 +275,10 @@ struct IcmpEcho::Impl {
     }
 
     void expire() {
-        // Replies that came in before their time-out but wait to be read count as replies.
+        // Replies that came in before their time-out but wait to be read count as replies,
+        // whether or not their socket's notifier has told of them yet.
+        for (Socket& s : sockets)
+            s.unread = s.s.fd >= 0;
         readReplies();
         while (!deadlines.empty() && deadlines.begin()->first <= Clock::now()) {
             const std::uint64_t id = deadlines.begin()->second;
@@ -283,13 +305,21 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     if (first)
         d_->arm();
 
+    // A pass asks for the same few addresses again and again: each literal is read once.
+    if (const auto known = d_->literals.constFind(address); known != d_->literals.constEnd()) {
+        if (const int result = d_->send(id, a, known->to, known->len); result != ECHO_OK)
+            d_->failAtOnce(a, result);
+        return id;
+    }
     const QByteArray text = address.toLocal8Bit();
     char host[HostText];
-    sockaddr_storage to;
-    socklen_t len = 0;
-    switch (echo_parse_address(text.constData(), host, sizeof host, &to, &len)) {
+    Impl::Literal literal;
+    switch (echo_parse_address(text.constData(), host, sizeof host, &literal.to, &literal.len)) {
     case 1:
-        if (const int result = d_->send(id, a, to, len); result != ECHO_OK)
+        if (d_->literals.size() >= Impl::LiteralsKept)
+            d_->literals.clear();
+        d_->literals.insert(address, literal);
+        if (const int result = d_->send(id, a, literal.to, literal.len); result != ECHO_OK)
             d_->failAtOnce(a, result);
         break;
     case 0:

@@ -58,9 +58,8 @@ void ResultsList::addLine(const QString& line) {
         widest_ = width;
         updateHorizontalRange();
     }
-    updateScrollRange();
+    applyLater();
     const int row = count() - 1;
-    updateRow(row);
     if (QAccessible::isActive()) {
         QAccessibleTableModelChangeEvent event(this,
                                                QAccessibleTableModelChangeEvent::RowsInserted);
@@ -72,6 +71,7 @@ void ResultsList::addLine(const QString& line) {
 
 void ResultsList::clear() {
     lines_.clear();
+    appliedCount_ = 0;
     current_ = -1;
     widest_ = 0;
     updateHorizontalRange();
@@ -87,6 +87,7 @@ void ResultsList::truncate(int rows) {
     if (rows < 0 || rows >= count())
         return;
     lines_.resize(rows);
+    appliedCount_ = std::min(appliedCount_, rows);
     if (current_ >= rows)
         current_ = -1;
     updateScrollRange();
@@ -96,8 +97,10 @@ void ResultsList::truncate(int rows) {
 void ResultsList::setCurrentRow(int row) {
     const int previous = current_;
     current_ = row >= 0 && row < count() ? row : -1;
-    if (current_ >= 0)
-        scrollToRow(current_);
+    if (current_ >= 0) {
+        follow_ = true;
+        applyLater();
+    }
     if (previous == current_)
         return;
     updateRow(previous);
@@ -110,12 +113,46 @@ void ResultsList::setCurrentRow(int row) {
 }
 
 int ResultsList::topRow() const {
+    const_cast<ResultsList*>(this)->applyPending();
+    return shownTop();
+}
+
+int ResultsList::shownTop() const {
     return verticalScrollBar()->value();
 }
 
 QRect ResultsList::visualRect(int row) const {
+    const_cast<ResultsList*>(this)->applyPending();
+    return rowRect(row);
+}
+
+QRect ResultsList::rowRect(int row) const {
     const int h = rowHeight();
-    return QRect(0, (row - topRow()) * h, viewport()->width(), h);
+    return QRect(0, (row - shownTop()) * h, viewport()->width(), h);
+}
+
+void ResultsList::applyLater() {
+    if (applyPending_)
+        return;
+    applyPending_ = true;
+    // Before the repaint, which Qt posts at a lower priority.
+    QMetaObject::invokeMethod(this, &ResultsList::applyPending, Qt::QueuedConnection);
+}
+
+void ResultsList::applyPending() {
+    if (!applyPending_)
+        return;
+    applyPending_ = false;
+    updateScrollRange();
+    if (follow_ && current_ >= 0)
+        scrollToRow(current_);
+    follow_ = false;
+    // The new lines in view: after the scroll, which moved what was drawn.
+    const int first = std::max(appliedCount_, shownTop());
+    const int last = std::min(count() - 1, shownTop() + fullRows());
+    for (int row = first; row <= last; ++row)
+        updateRow(row);
+    appliedCount_ = count();
 }
 
 QString ResultsList::displayText(const QString& line) {
@@ -151,7 +188,7 @@ void ResultsList::updateHorizontalRange() {
 }
 
 void ResultsList::scrollToRow(int row) {
-    const int top = topRow();
+    const int top = shownTop();
     if (row < top)
         verticalScrollBar()->setValue(row);
     else if (row >= top + fullRows())
@@ -159,14 +196,14 @@ void ResultsList::scrollToRow(int row) {
 }
 
 bool ResultsList::rowInView(int row) const {
-    const int top = topRow();
+    const int top = shownTop();
     return row >= top && row <= top + fullRows();
 }
 
 void ResultsList::updateRow(int row) {
     if (row < 0 || !rowInView(row))
         return;
-    viewport()->update(visualRect(row));
+    viewport()->update(rowRect(row));
     if (pendingRows_.size() < pendingRows_.capacity())
         pendingRows_.append(row);
     else
@@ -179,7 +216,7 @@ void ResultsList::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const int h = rowHeight();
     const int width = viewport()->width();
-    const int top = topRow();
+    const int top = shownTop();
     const QRect dirty = event->rect();
     const int first = top + dirty.top() / h;
     const int last = std::min(count() - 1, top + dirty.bottom() / h);
@@ -245,8 +282,9 @@ void ResultsList::paintNotice(QPainter& painter) const {
 void ResultsList::resizeEvent(QResizeEvent* event) {
     // A selected row that was wholly in view stays so: the horizontal scroll bar appearing
     // under the newest line must not hide it.
+    applyPending();
     const int oldRows = std::max(1, event->oldSize().height() / rowHeight());
-    const bool keep = current_ >= topRow() && current_ < topRow() + oldRows;
+    const bool keep = current_ >= shownTop() && current_ < shownTop() + oldRows;
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
     updateHorizontalRange();

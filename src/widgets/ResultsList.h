@@ -95,6 +95,14 @@ private:
     void updateScrollRange();
     void updateHorizontalRange();
     void scrollToRow(int row);
+    // Lines added and a row selected within one turn of the event loop come into view together:
+    // the scroll bar is set, what is drawn moved and the new rows painted once a turn, however
+    // many lines came in it. What reads the view's geometry applies what is pending first.
+    void applyLater();
+    void applyPending();
+    // The first row in view and where a row is drawn, as they are now: pending changes aside.
+    int shownTop() const;
+    QRect rowRect(int row) const;
     bool rowInView(int row) const;
     void updateRow(int row);
     void popupMenu(const QPoint& globalPos);
@@ -112,6 +120,10 @@ private:
     QStringList lines_;
     int current_ = -1;
     int widest_ = 0;
+    // Lines whose rows were brought into view so far, and whether the selection is to be.
+    int appliedCount_ = 0;
+    bool applyPending_ = false;
+    bool follow_ = false;
     // Advances of the Latin-1 characters in the current font (-1 until measured), and of the
     // others met so far.
     std::array<int, 256> latin1Advances_{};

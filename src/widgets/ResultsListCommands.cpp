@@ -34,6 +34,7 @@ void ResultsList::contextMenuEvent(QContextMenuEvent* event) {
     // wherever the pointer happens to rest.
     QPoint at = event->globalPos();
     if (event->reason() != QContextMenuEvent::Mouse) {
+        applyPending();
         const QRect row = current_ >= 0 && rowInView(current_) ? visualRect(current_) : QRect();
         at = viewport()->mapToGlobal(row.isNull() ? QPoint(0, 0) : row.bottomLeft());
     }

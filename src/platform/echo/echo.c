@@ -39,7 +39,9 @@
  * longer replies are simply cut when read. */
 #define RECV_BUFFER 128
 
-static unsigned char payload[MAX_PAYLOAD];
+/* One request at a time goes out: its header is written in front of the payload, so that the
+ * request leaves in one piece. */
+static unsigned char packet[ICMP_HEADER_SIZE + MAX_PAYLOAD];
 static int payload_filled;
 static int hint_shown;
 static unsigned raw_sockets_opened;
@@ -61,8 +63,8 @@ static uint32_t add_words(const unsigned char* p, size_t n, uint32_t sum) {
     return sum;
 }
 
-static uint16_t icmp_checksum(const unsigned char* header, size_t size) {
-    uint32_t sum = add_words(payload, size, add_words(header, ICMP_HEADER_SIZE, 0));
+static uint16_t icmp_checksum(size_t size) {
+    uint32_t sum = add_words(packet, ICMP_HEADER_SIZE + size, 0);
     while (sum >> 16)
         sum = (sum & 0xFFFFu) + (sum >> 16);
     return (uint16_t)~sum;
@@ -179,10 +181,10 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
     if (!payload_filled) {
         static const char letters[] = "abcdefghijklmnopqrstuvw";
         for (size_t i = 0; i < MAX_PAYLOAD; ++i)
-            payload[i] = (unsigned char)letters[i % (sizeof letters - 1)];
+            packet[ICMP_HEADER_SIZE + i] = (unsigned char)letters[i % (sizeof letters - 1)];
         payload_filled = 1;
     }
-    unsigned char header[ICMP_HEADER_SIZE] = {
+    const unsigned char header[ICMP_HEADER_SIZE] = {
         s->family == AF_INET ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST,
         0,
         0,
@@ -192,24 +194,18 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
         (unsigned char)(sequence >> 8),
         (unsigned char)sequence,
     };
+    memcpy(packet, header, sizeof header);
     /* The kernel fills in the checksum on ping sockets and for ICMPv6; raw ICMPv4 is ours. */
     if (s->family == AF_INET && s->raw) {
-        uint16_t sum = icmp_checksum(header, (size_t)size);
-        header[2] = (unsigned char)(sum >> 8);
-        header[3] = (unsigned char)sum;
+        uint16_t sum = icmp_checksum((size_t)size);
+        packet[2] = (unsigned char)(sum >> 8);
+        packet[3] = (unsigned char)sum;
     }
-    struct iovec iov[2] = {{header, sizeof header}, {payload, (size_t)size}};
-    struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_name = (void*)to;
-    msg.msg_namelen = to_len;
-    msg.msg_iov = iov;
-    msg.msg_iovlen = size > 0 ? 2 : 1;
     /* Taken before the send: over loopback the reply is stamped before sendmsg returns. */
     *sent_ns = echo_clock_ns();
     ssize_t sent;
     do
-        sent = sendmsg(s->fd, &msg, 0);
+        sent = sendto(s->fd, packet, ICMP_HEADER_SIZE + (size_t)size, 0, to, to_len);
     while (sent < 0 && errno == EINTR);
     return sent < 0 ? ECHO_SEND_ERROR : ECHO_OK;
 }
