@@ -5,6 +5,7 @@
 #include <QObject>
 #include <chrono>
 #include <cstdint>
+#include <QList>
 #include <deque>
 #include <vector>
 
@@ -101,7 +102,7 @@ private:
         int reported = 0;
         bool begun = false;         // its lines have begun (the list bound was applied)
         std::uint64_t inFlight = 0; // the echo's attempt, 0 when none
-        std::deque<Ended> ended;    // ended, not yet reported
+        QList<Ended> ended;         // ended, not yet reported (no allocation until one ends)
     };
 
     void send(std::size_t entry);
