@@ -10,6 +10,11 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace ew {
 
 namespace {
@@ -59,9 +64,7 @@ SingleInstance::SingleInstance(SettingsStore& store)
 
 SingleInstance::SingleInstance(const QString& settingsFile, const QString& socketFolder)
     : lockPath_(canonicalFile(settingsFile) + LockSuffix),
-      socketPath_(socketName(canonicalFile(settingsFile), socketFolder)), lock_(lockPath_) {
-    // Held for the whole run, so never stale by age: only a lock whose process is gone is.
-    lock_.setStaleLockTime(0);
+      socketPath_(socketName(canonicalFile(settingsFile), socketFolder)) {
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
@@ -73,7 +76,10 @@ SingleInstance::SingleInstance(const QString& settingsFile, const QString& socke
     });
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+}
 
 QString SingleInstance::lockPath() const {
     return lockPath_;
@@ -85,8 +91,10 @@ QString SingleInstance::socketPath() const {
 
 bool SingleInstance::claim() {
     QDir().mkpath(QFileInfo(socketPath()).absolutePath());
-    // tryLock takes over a lock whose owner is no longer running.
-    if (lock_.tryLock(0)) {
+    // Not handed to programs this one starts (the log's viewer): they would hold it on.
+    lockFd_ = ::open(QFile::encodeName(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const bool locked = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+    if (locked) {
         // A socket left by a killed start is in the way; holding the lock, it is ours to clear.
         QLocalServer::removeServer(socketPath());
         server_.setSocketOptions(QLocalServer::UserAccessOption);
@@ -95,12 +103,14 @@ bool SingleInstance::claim() {
                      qPrintable(server_.errorString()));
         return true;
     }
-    if (lock_.error() != QLockFile::LockFailedError) {
+    if (lockFd_ < 0 || errno != EWOULDBLOCK) {
         // No lock can be taken here at all (an unwritable folder): running is better than not.
         qWarning("EchoWarden: cannot check for a running EchoWarden in %s",
                  qPrintable(QFileInfo(lockPath()).absolutePath()));
         return true;
     }
+    ::close(lockFd_);
+    lockFd_ = -1;
     for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
         QLocalSocket socket;
         socket.connectToServer(socketPath());

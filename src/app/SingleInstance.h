@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLocalServer>
-#include <QLockFile>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -18,8 +17,9 @@ class SettingsStore;
 // after the file's canonical path: every path that leads to the file (a folder reached through
 // a symbolic link, another XDG_RUNTIME_DIR) meets the same lock. It listens on a local socket
 // in the runtime folder; a later start that finds the lock taken connects to the socket, which
-// asks the first to raise its window. The lock names its owner's process, so one left behind
-// by a killed program is taken over at the next start.
+// asks the first to raise its window. The lock is the kernel's (flock) on that file: it ends
+// with its process however that process ends, so a killed program leaves nothing that blocks
+// the next start, and taking it writes nothing to the disk.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -47,7 +47,7 @@ private:
 
     QString lockPath_;
     QString socketPath_;
-    QLockFile lock_;
+    int lockFd_ = -1;
     QLocalServer server_;
     QPointer<QWidget> window_;
 };
