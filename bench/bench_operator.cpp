@@ -5,7 +5,8 @@
 //     iputils ping -i 1 and two mtr --gtk -i 1 windows (the graphical monitor next to which an
 //     operator would set this one); and ten loopback addresses at the tenth-seconds interval
 //     against fping -l -p 100 on the same ten;
-//   - idle CPU, not monitoring, against a hello-world window;
+//   - idle CPU, not monitoring, against a hello-world window; and, for scale, the same window
+//     with its text new every second, the least that any monitor which draws costs;
 //   - the time from exec to the window being mapped, against the same hello-world;
 //   - passes per second at the tenth-seconds interval.
 //
@@ -272,12 +273,17 @@ void monitoringFigures(Bench& b) {
         b.run({{Mtr, "--gtk", "-i", "1", "127.0.0.1"}, {Mtr, "--gtk", "-i", "1", "::1"}}, true,
               true, MonitorWindow);
     printRun("mtr --gtk -i 1 127.0.0.1 + ::1 (windows)", mtr);
+    const Measured counting = b.run({{Hello, "--count"}}, true, false, MonitorWindow);
+    printRun("hello-world window, text new every second", counting);
     compare("monitoring CPU, 2 hosts every second, EchoWarden / fping", ours, fping, "fping", 2.0);
     compare("monitoring CPU, 2 hosts every second, EchoWarden / two mtr --gtk windows", ours, mtr,
             "mtr", 0.5);
     if (ours.why.empty() && pings.why.empty())
         std::printf("  EchoWarden / two iputils ping: %.2fx\n",
                     ours.percent() / std::max(pings.percent(), LeastPeerPercent));
+    if (counting.why.empty() && fping.why.empty())
+        std::printf("  hello-world window with its text new every second / fping: %.2fx\n",
+                    counting.percent() / std::max(fping.percent(), LeastPeerPercent));
 
     std::printf("CPU while monitoring 127.0.0.1 to 127.0.0.10 every tenth of a second:\n");
     const QStringList ten = loopbackAddresses(10);
