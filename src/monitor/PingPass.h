@@ -2,10 +2,10 @@
 
 #include "core/Attempt.h"
 
+#include <QList>
 #include <QObject>
 #include <chrono>
 #include <cstdint>
-#include <QList>
 #include <deque>
 #include <vector>
 

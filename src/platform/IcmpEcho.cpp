@@ -305,20 +305,27 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     if (first)
         d_->arm();
 
-    // A pass asks for the same few addresses again and again: each literal is read once.
-    if (const auto known = d_->literals.constFind(address); known != d_->literals.constEnd()) {
-        if (const int result = d_->send(id, a, known->to, known->len); result != ECHO_OK)
-            d_->failAtOnce(a, result);
-        return id;
-    }
-    const QByteArray text = address.toLocal8Bit();
-    char host[HostText];
+    // A pass asks for the same few addresses again and again: a literal is read once.
     Impl::Literal literal;
-    switch (echo_parse_address(text.constData(), host, sizeof host, &literal.to, &literal.len)) {
+    char host[HostText];
+    int kind = 1;
+    if (const auto known = d_->literals.constFind(address); known != d_->literals.constEnd()) {
+        literal = *known;
+    } else {
+        kind = echo_parse_address(address.toLocal8Bit().constData(), host, sizeof host, &literal.to,
+                                  &literal.len);
+        // A scoped address (fe80::1%eth0) names its interface by number, which changes when
+        // the interface comes again: it is read afresh each time.
+        const bool scoped = literal.to.ss_family == AF_INET6 &&
+                            reinterpret_cast<const sockaddr_in6&>(literal.to).sin6_scope_id != 0;
+        if (kind == 1 && !scoped) {
+            if (d_->literals.size() >= Impl::LiteralsKept)
+                d_->literals.clear();
+            d_->literals.insert(address, literal);
+        }
+    }
+    switch (kind) {
     case 1:
-        if (d_->literals.size() >= Impl::LiteralsKept)
-            d_->literals.clear();
-        d_->literals.insert(address, literal);
         if (const int result = d_->send(id, a, literal.to, literal.len); result != ECHO_OK)
             d_->failAtOnce(a, result);
         break;
