@@ -299,9 +299,9 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     a.done = std::move(done);
     a.packetSize = packetSize;
     a.timeout = std::chrono::milliseconds(timeoutMs);
-    const bool first =
-        d_->deadlines.empty() || Clock::now() + a.timeout < d_->deadlines.begin()->first;
-    a.due = d_->deadlines.emplace(Clock::now() + a.timeout, id);
+    const Clock::time_point due = Clock::now() + a.timeout;
+    const bool first = d_->deadlines.empty() || due < d_->deadlines.begin()->first;
+    a.due = d_->deadlines.emplace(due, id);
     if (first)
         d_->arm();
 
