@@ -28,9 +28,9 @@ QString timeOfDayFormat() {
 }
 
 QString timeOfDayText(const QTime& time) {
-    // Lines that end within one second share one text, formatted once.
-    static int shownSecond = -1;
-    static QString shown;
+    // Lines that end within one second share one text, formatted once (per thread).
+    thread_local int shownSecond = -1;
+    thread_local QString shown;
     const bool bySecond = time.isValid() && !timeOfDayFormat().contains(QLatin1Char('z'));
     const int second = time.msecsSinceStartOfDay() / 1000;
     if (bySecond && second == shownSecond)
