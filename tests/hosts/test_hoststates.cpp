@@ -17,7 +17,7 @@ const QDateTime Start(QDate(2026, 12, 7), QTime(14, 3, 12));
 
 // One attempt of entry id, s seconds after Start; a reply when rt is given.
 Attempt at(std::uint64_t id, int s, std::optional<std::chrono::nanoseconds> rt = {}) {
-    return {id, QStringLiteral("10.0.0.%1").arg(id), rt.has_value(), rt.value_or(0ns),
+    return {id, QStringLiteral("127.0.0.%1").arg(id), rt.has_value(), rt.value_or(0ns),
             Start.addSecs(s)};
 }
 
@@ -52,14 +52,14 @@ TEST_P(StateRule, StatesAfterEachAttemptAndTheNoticesOfThePass) {
 INSTANTIATE_TEST_SUITE_P(
     Hosts, StateRule,
     ::testing::Values(Rule{"ff", "??", {}}, Rule{"r", "u", {}}, // a first reply is no news
-                      Rule{"ffff", "??dd", {"10.0.0.5 is down: no reply since 14:03:12"}},
-                      Rule{"rfff", "uuud", {"10.0.0.5 is down: no reply since 14:03:13"}},
+                      Rule{"ffff", "??dd", {"127.0.0.5 is down: no reply since 14:03:12"}},
+                      Rule{"rfff", "uuud", {"127.0.0.5 is down: no reply since 14:03:13"}},
                       Rule{"ffrffrffr", "??uuuuuuu", {}}, // flapping below the threshold
                       Rule{"fffrfff",
                            "??duuud",
-                           {"10.0.0.5 is down: no reply since 14:03:12",
-                            "10.0.0.5 answers again after 1 s down",
-                            "10.0.0.5 is down: no reply since 14:03:16"}}));
+                           {"127.0.0.5 is down: no reply since 14:03:12",
+                            "127.0.0.5 answers again after 1 s down",
+                            "127.0.0.5 is down: no reply since 14:03:16"}}));
 
 TEST(HostStates, FiguresStatisticsAndAResetAtPing) {
     HostStates hosts;
@@ -70,15 +70,15 @@ TEST(HostStates, FiguresStatisticsAndAResetAtPing) {
     EXPECT_EQ(std::tuple(f.attempts, f.replies, f.lossPercent(), f.last, f.lowest, f.highest),
               std::tuple(5, 4, 20.0, 1234567ns, 46us, 1500us));
     EXPECT_EQ(HostStates::roundTripMs(f.average()), QStringLiteral("0.725 ms"));
-    const std::vector<HostStates::ListEntry> list{{2, "10.0.0.2"}, {1, "10.0.0.1"}, {0, "new"}};
+    const std::vector<HostStates::ListEntry> list{{2, "127.0.0.2"}, {1, "127.0.0.1"}, {0, "new"}};
     EXPECT_EQ(hosts.statisticsTsv(list),
               "Entry\tState\tAttempts\tReplies\tLoss %\tLast ms\tLowest ms\tAverage ms\tHighest "
               "ms\tState changed\n"
-              "10.0.0.2\tdown\t3\t0\t100.0\t\t\t\t\t2026-12-07 14:03:18\n"
-              "10.0.0.1\tup\t5\t4\t20.0\t1.235\t0.046\t0.725\t1.500\t2026-12-07 14:03:12\n"
+              "127.0.0.2\tdown\t3\t0\t100.0\t\t\t\t\t2026-12-07 14:03:18\n"
+              "127.0.0.1\tup\t5\t4\t20.0\t1.235\t0.046\t0.725\t1.500\t2026-12-07 14:03:12\n"
               "new\tnot yet known\t0\t0\t\t\t\t\t\t");
     EXPECT_EQ(hosts.figuresText(list[1]),
-              "10.0.0.1: up since 14:03:12\nAttempts: 5, replies: 4, loss: 20.0 %\nRound trip: "
+              "127.0.0.1: up since 14:03:12\nAttempts: 5, replies: 4, loss: 20.0 %\nRound trip: "
               "last 1.235 ms, lowest 0.046 ms, average 0.725 ms, highest 1.500 ms");
     hosts.reset();
     EXPECT_EQ(hosts.find(1), nullptr);
@@ -93,14 +93,14 @@ TEST(HostStates, ManyChangesInAPassMakeOneNoticeThatNamesThem) {
     hosts.record(at(1, 252, 1ms));
     EXPECT_EQ(hosts.takeNotices(),
               std::vector<Notice>({{"5 hosts went down or came back",
-                                    "10.0.0.1 is down: no reply since 14:03:12\n"
-                                    "10.0.0.2 is down: no reply since 14:03:12\n"
-                                    "10.0.0.3 is down: no reply since 14:03:12\n"
-                                    "10.0.0.4 is down: no reply since 14:03:12\n"
-                                    "10.0.0.1 answers again after 4 min 10 s down"}}));
+                                    "127.0.0.1 is down: no reply since 14:03:12\n"
+                                    "127.0.0.2 is down: no reply since 14:03:12\n"
+                                    "127.0.0.3 is down: no reply since 14:03:12\n"
+                                    "127.0.0.4 is down: no reply since 14:03:12\n"
+                                    "127.0.0.1 answers again after 4 min 10 s down"}}));
     EXPECT_EQ(QStringList({HostStates::durationText(59), HostStates::durationText(3 * 3600 + 301),
-                           HostStates::downSummary({"10.0.0.5", "fileserver"}, 12)}),
-              QStringList({"59 s", "3 h 5 min", "2 of 12 down: 10.0.0.5, fileserver"}));
+                           HostStates::downSummary({"127.0.0.5", "fileserver"}, 12)}),
+              QStringList({"59 s", "3 h 5 min", "2 of 12 down: 127.0.0.5, fileserver"}));
 }
 
 // The window feeds the states from its passes: marks a screen reader reads, a notification
@@ -108,7 +108,7 @@ TEST(HostStates, ManyChangesInAPassMakeOneNoticeThatNamesThem) {
 using HostWatchInWindow = PassTest;
 
 TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
-    addAddress(QStringLiteral("10.0.0.5"));
+    addAddress(QStringLiteral("127.0.0.5"));
     setAttempts(3);
     fakes.echo.fail(3);
     QAction* notify = ui().mnuNotify;
@@ -120,18 +120,18 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
     const auto marked = [&](const char* text) {
         return QTest::qWaitFor([&] { return item.data(Qt::AccessibleTextRole) == text; }, 2000);
     };
-    EXPECT_TRUE(marked("10.0.0.5, down"));
+    EXPECT_TRUE(marked("127.0.0.5, down"));
     ASSERT_EQ(fakes.notifier.notices.size(), 1u);
     EXPECT_EQ(fakes.notifier.notices[0].summary,
-              "10.0.0.5 is down: no reply since " + fakes.clock.now().toString("HH:mm:ss"));
+              "127.0.0.5 is down: no reply since " + fakes.clock.now().toString("HH:mm:ss"));
     notify->trigger();
     fakes.clock.advanceSecs(30);
     pass();
-    EXPECT_TRUE(marked("10.0.0.5, up"));
+    EXPECT_TRUE(marked("127.0.0.5, up"));
     EXPECT_EQ(fakes.notifier.notices.size(), 1u);
     window->hostWatch().listMenu()->actions().at(0)->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text().section('\n', 1),
-              "10.0.0.5\tup\t6\t3\t50.0\t1.000\t1.000\t1.000\t1.000\t2026-12-07 10:00:30");
+              "127.0.0.5\tup\t6\t3\t50.0\t1.000\t1.000\t1.000\t1.000\t2026-12-07 10:00:30");
     ui().cmdStopPing->click();
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid());
 }

@@ -31,9 +31,9 @@ TEST_F(AddressListEditing, EnterAddsAndAPasteGivesOneCleanEntryPerLineOrComma) {
         const char* pasted;
         QStringList entries;
     } rows[] = {{" host a ", {" host a "}}, // a single line is kept as it is, like typed text
-                {"10.0.0.1\r\n10.0.0.2\r\n", {"10.0.0.1", "10.0.0.2"}},
+                {"127.0.0.1\r\n127.0.0.2\r\n", {"127.0.0.1", "127.0.0.2"}},
                 {"a\n\n  b \nc", {"a", "b", "c"}},
-                {"\t10.0.0.3\t\r\nhost\tname\n", {"10.0.0.3", "host name"}},
+                {"\t127.0.0.3\t\r\nhost\tname\n", {"127.0.0.3", "host name"}},
                 {"host\tname", {"host name"}},
                 {"a\rb", {"a", "b"}},
                 {"a, b,,c,", {"a", "b", "c"}}, // the store would split it at the next start

@@ -30,14 +30,14 @@ protected:
 TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
     IniSettingsStore store;
     startOn(store);
-    ui().lstIPList->addItems({QStringLiteral("10.0.0.1"), QStringLiteral("server2")});
+    ui().lstIPList->addItems({QStringLiteral("127.0.0.1"), QStringLiteral("server2")});
     ui().txtLog->setText(QString());
     ASSERT_TRUE(window->settings().cmdSave_Click());
     QFile file(iniPath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray ini = file.readAll();
     for (const char* line : {"[EchoWarden]\n", "\nBeep=0\n", "\nIntervalMinutes=True\n",
-                             "\nLogFilePath=\n", "\nIPList=\"10.0.0.1,server2,\"\n"})
+                             "\nLogFilePath=\n", "\nIPList=\"127.0.0.1,server2,\"\n"})
         EXPECT_TRUE(ini.contains(line)) << line << " in\n" << ini.constData();
     IniSettingsStore again; // missing and empty stay apart
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::LogFilePath), QString());

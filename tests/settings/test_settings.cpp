@@ -13,7 +13,7 @@ using SettingsRules = MainWindowTest;
 
 TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) {
     load();
-    ui().lstIPList->addItems({QStringLiteral("10.0.0.1"), QStringLiteral("server2")});
+    ui().lstIPList->addItems({QStringLiteral("127.0.0.1"), QStringLiteral("server2")});
     ui().txtLog->setText(QStringLiteral("/var/tmp/run.log"));
     ui().txtNumBytes->setText(QStringLiteral("512"));
     ui().optSeconds->setChecked(true);
@@ -31,7 +31,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
                              "IntervalMinutes=False IntervalSeconds=True Interval=30 "
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
                              "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
-                             "PingAtOnce=True NotifyStateChanges=False IPList=10.0.0.1,server2,"));
+                             "PingAtOnce=True NotifyStateChanges=False IPList=127.0.0.1,server2,"));
     restart();
     EXPECT_EQ(shown(ui()), saved);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());
