@@ -31,7 +31,8 @@ QString timeOfDayText(const QTime& time) {
     // Lines that end within one second share one text, formatted once (per thread).
     thread_local int shownSecond = -1;
     thread_local QString shown;
-    const bool bySecond = time.isValid() && !timeOfDayFormat().contains(QLatin1Char('z'));
+    static const bool wholeSeconds = !timeOfDayFormat().contains(QLatin1Char('z'));
+    const bool bySecond = wholeSeconds && time.isValid();
     const int second = time.msecsSinceStartOfDay() / 1000;
     if (bySecond && second == shownSecond)
         return shown;

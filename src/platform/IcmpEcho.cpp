@@ -79,7 +79,6 @@ struct IcmpEcho::Impl {
         std::uint16_t sequence = 0;
         std::int64_t sentNs = 0;
         sockaddr_storage to{};
-        socklen_t toLen = 0;
     };
     struct Socket {
         echo_socket s{-1, AF_UNSPEC, 0, 0, 0};
@@ -203,7 +202,6 @@ struct IcmpEcho::Impl {
         a.family = to.ss_family;
         a.sequence = sequence;
         a.to = to;
-        a.toLen = len;
         sent.emplace(sentKey(to.ss_family, sequence), id);
         return ECHO_OK;
     }
@@ -252,9 +250,9 @@ struct IcmpEcho::Impl {
     // False when the socket had nothing to read.
     bool readReply(int family) {
         Socket& s = sockets[familyIndex(family)];
-        echo_reply r;
         if (!s.unread)
             return false;
+        echo_reply r;
         const int got = echo_receive(&s.s, &r);
         if (got < 0)
             s.unread = false; // nothing left (or an error the attempts' time-outs will show)
