@@ -156,11 +156,13 @@ void PingPass::abandon() {
 void PingPass::send(std::size_t entry) {
     Entry& e = entries_[entry];
     ++e.sent;
-    const std::uint64_t generation = generation_;
+    // Sixteen bytes of capture, which the callback keeps without a heap block of its own.
+    const auto index = static_cast<std::uint32_t>(entry);
+    const auto generation = static_cast<std::uint32_t>(generation_);
     e.inFlight = echo_.start(e.text, packetSize_, timeoutMs_,
-                             [this, entry, generation](const EchoOutcome& outcome) {
-                                 if (generation == generation_)
-                                     ended(entry, outcome);
+                             [this, index, generation](const EchoOutcome& outcome) {
+                                 if (generation == static_cast<std::uint32_t>(generation_))
+                                     ended(index, outcome);
                              });
 }
 
