@@ -54,7 +54,18 @@ int main(int argc, char* argv[]) {
         options.parser.process(core);
     }
 
+    // On X11 the window's backing store goes to the server through the socket, not through
+    // MIT-SHM shared memory: before each paint into shared memory that the server may still be
+    // reading, Qt waits for a round trip to the server, and for the few lines that change each
+    // second that costs this program and the X server more than sending the pixels (some 10 %
+    // of the CPU of each while monitoring, bench_operator). The variable is read once, as the
+    // connection opens, and is not handed down to programs that the window starts.
+    const bool shmAsked = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (!shmAsked)
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
+    if (!shmAsked)
+        qunsetenv("QT_XCB_NO_MITSHM");
     QApplication::setQuitOnLastWindowClosed(true);
     Options options;
     options.parser.process(app);
