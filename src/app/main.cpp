@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstring>
+#include <fontconfig/fontconfig.h>
+#include <thread>
 
 namespace {
 
@@ -63,7 +65,12 @@ int main(int argc, char* argv[]) {
     const bool shmAsked = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
     if (!shmAsked)
         qputenv("QT_XCB_NO_MITSHM", "1");
+    // Fontconfig reads its configuration (some milliseconds of XML) when the first font is
+    // asked for, which the window's first layout does just before the window shows. It reads
+    // it here instead, on a thread of its own, while the application connects to the display.
+    std::thread fonts([] { FcInit(); });
     QApplication app(argc, argv);
+    fonts.join();
     if (!shmAsked)
         qunsetenv("QT_XCB_NO_MITSHM");
     QApplication::setQuitOnLastWindowClosed(true);
