@@ -264,6 +264,7 @@ public:
         return !display_.empty();
     }
     const std::string& display() const { return display_; }
+    pid_t pid() const { return server_.pid(); }
 
 private:
     Child server_;

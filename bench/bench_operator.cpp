@@ -65,6 +65,7 @@ QStringList loopbackAddresses(int count) {
 
 struct Measured {
     double cpuSeconds = 0;
+    double serverCpuSeconds = 0; // the X server's meanwhile: what drawing costs it
     double seconds = 0;
     long replies = 0;
     bool networked = false;
@@ -163,6 +164,7 @@ public:
         };
         const pid_t inNamespace = children.front()->pid();
         const auto before = sampleAll();
+        const CpuSample serverBefore = sampleCpuWithChildren(x_.pid());
         const long repliesBefore = networked ? echoRepliesSeen(inNamespace) : 0;
         const auto begin = SteadyClock::now();
         for (auto left = window; left.count() > 0; left -= 1s) {
@@ -176,6 +178,7 @@ public:
             }
         }
         const auto after = sampleAll();
+        m.serverCpuSeconds = cpuSecondsBetween(serverBefore, sampleCpuWithChildren(x_.pid()));
         m.replies = networked ? echoRepliesSeen(inNamespace) - repliesBefore : 0;
         m.seconds = secondsBetween(begin, SteadyClock::now());
         for (size_t i = 0; i < children.size(); ++i)
@@ -221,11 +224,14 @@ private:
 void printRun(const char* name, const Measured& m) {
     if (m.why.empty() && m.networked)
         std::printf("  %-40s %6.3f ms of CPU a second (%.4f%% of a core), %5.1f echo replies/s "
-                    "over %.0f s\n",
-                    name, 10 * m.percent(), m.percent(), m.repliesPerSecond(), m.seconds);
+                    "over %.0f s; X server meanwhile %.3f ms a second\n",
+                    name, 10 * m.percent(), m.percent(), m.repliesPerSecond(), m.seconds,
+                    1000 * m.serverCpuSeconds / m.seconds);
     else if (m.why.empty())
-        std::printf("  %-40s %6.3f ms of CPU a second (%.4f%% of a core) over %.0f s\n", name,
-                    10 * m.percent(), m.percent(), m.seconds);
+        std::printf("  %-40s %6.3f ms of CPU a second (%.4f%% of a core) over %.0f s; X server "
+                    "meanwhile %.3f ms a second\n",
+                    name, 10 * m.percent(), m.percent(), m.seconds,
+                    1000 * m.serverCpuSeconds / m.seconds);
     else
         std::printf("  %-40s not measured: %s\n", name, m.why.c_str());
     std::fflush(stdout);
