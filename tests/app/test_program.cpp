@@ -63,5 +63,20 @@ TEST(Program, VersionNeedsNoDisplay) {
     EXPECT_EQ(program.readAllStandardError(), QByteArray());
 }
 
+// Started from a folder that holds a library of the same name as one of its own, it still
+// loads the system's.
+TEST(Program, LoadsNoLibraryFromTheFolderItStartsIn) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1"),
+                            dir.filePath(QStringLiteral("libQt6Core.so.6"))));
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(dir));
+    program.setWorkingDirectory(dir.path());
+    program.start(QStringLiteral(EW_BINARY), {QStringLiteral("--version")});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.readAllStandardError(), QByteArray());
+    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
+}
+
 } // namespace
 } // namespace ew::test
