@@ -19,6 +19,7 @@
 #include <netdb.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
+#include <stdatomic.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/uio.h>
@@ -39,12 +40,9 @@
  * longer replies are simply cut when read. */
 #define RECV_BUFFER 128
 
-/* One request at a time goes out: its header is written in front of the payload, so that the
- * request leaves in one piece. */
-static unsigned char packet[ICMP_HEADER_SIZE + MAX_PAYLOAD];
-static int payload_filled;
-static int hint_shown;
-static unsigned raw_sockets_opened;
+static atomic_int hint_shown;
+/* Counted across threads, so that echoes on threads of their own get identifiers of their own. */
+static atomic_uint raw_sockets_opened;
 /* The raw sockets opened at start, before the capability was dropped: [0] IPv4, [1] IPv6. */
 static struct echo_socket handed[2] = {{-1, AF_INET, 1, 0, 1}, {-1, AF_INET6, 1, 0, 1}};
 
@@ -63,8 +61,8 @@ static uint32_t add_words(const unsigned char* p, size_t n, uint32_t sum) {
     return sum;
 }
 
-static uint16_t icmp_checksum(size_t size) {
-    uint32_t sum = add_words(packet, ICMP_HEADER_SIZE + size, 0);
+static uint16_t icmp_checksum(const unsigned char* packet, size_t length) {
+    uint32_t sum = add_words(packet, length, 0);
     while (sum >> 16)
         sum = (sum & 0xFFFFu) + (sum >> 16);
     return (uint16_t)~sum;
@@ -114,16 +112,16 @@ static int open_kind(struct echo_socket* s, int family, int raw) {
     s->ident = 0;
     if (raw) {
         /* The first is the pid, as other ping programs do; the rest are spread out. */
-        s->ident = (uint16_t)((unsigned)getpid() ^ (raw_sockets_opened++ * 0x9E37u));
+        s->ident =
+            (uint16_t)((unsigned)getpid() ^ (atomic_fetch_add(&raw_sockets_opened, 1u) * 0x9E37u));
         filter_raw_socket(fd, family, s->ident);
     }
     return 0;
 }
 
 static void permission_hint(void) {
-    if (hint_shown)
+    if (atomic_exchange(&hint_shown, 1))
         return;
-    hint_shown = 1;
     char exe[4096];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0)
@@ -178,12 +176,12 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
               uint16_t sequence, int size, int64_t* sent_ns) {
     if (size < 0 || size > MAX_PAYLOAD || to->sa_family != s->family)
         return ECHO_SEND_ERROR;
-    if (!payload_filled) {
-        static const char letters[] = "abcdefghijklmnopqrstuvw";
-        for (size_t i = 0; i < MAX_PAYLOAD; ++i)
-            packet[ICMP_HEADER_SIZE + i] = (unsigned char)letters[i % (sizeof letters - 1)];
-        payload_filled = 1;
-    }
+    /* Built on the caller's stack, header in front of the payload, so that the request leaves in
+     * one piece and echoes on other threads have their own. */
+    unsigned char packet[ICMP_HEADER_SIZE + MAX_PAYLOAD];
+    static const char letters[] = "abcdefghijklmnopqrstuvw";
+    for (size_t i = 0; i < (size_t)size; ++i)
+        packet[ICMP_HEADER_SIZE + i] = (unsigned char)letters[i % (sizeof letters - 1)];
     const unsigned char header[ICMP_HEADER_SIZE] = {
         s->family == AF_INET ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST,
         0,
@@ -197,7 +195,7 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
     memcpy(packet, header, sizeof header);
     /* The kernel fills in the checksum on ping sockets and for ICMPv6; raw ICMPv4 is ours. */
     if (s->family == AF_INET && s->raw) {
-        uint16_t sum = icmp_checksum((size_t)size);
+        uint16_t sum = icmp_checksum(packet, ICMP_HEADER_SIZE + (size_t)size);
         packet[2] = (unsigned char)(sum >> 8);
         packet[3] = (unsigned char)sum;
     }

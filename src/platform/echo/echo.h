@@ -3,7 +3,8 @@
  * A leaf: it opens a socket, builds and sends a request, and reads the replies that come in,
  * each with the kernel's receive timestamp. It never waits and keeps no threads: the caller
  * watches the socket's descriptor (poll, or a Qt socket notifier), reads when it is readable,
- * and matches each reply to its request by identifier, sequence number and peer.
+ * and matches each reply to its request by identifier, sequence number and peer. Threads may
+ * use it side by side, each with sockets of its own.
  */
 #ifndef ECHO_H
 #define ECHO_H
