@@ -22,7 +22,7 @@ namespace ew {
 
 namespace {
 
-// The application's style with a wider gap between a button and its caption. The
+// The application's style with a wider gap between a radio button and its caption. The
 // tenth-seconds option carries its own caption, which this sets as far from its button as the
 // other two options' labels are from theirs. A style sheet would do the same, but the first
 // one costs the start of the window more than a millisecond.
@@ -35,7 +35,7 @@ public:
     }
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
-        if (metric == PM_RadioButtonLabelSpacing || metric == PM_CheckBoxLabelSpacing)
+        if (metric == PM_RadioButtonLabelSpacing)
             return pixels_;
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
