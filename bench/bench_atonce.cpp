@@ -22,9 +22,9 @@
 #include "support/TestNet.h"
 #include "widgets/ResultsList.h"
 
-#include <QHostAddress>
 #include <QTemporaryFile>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -290,7 +290,9 @@ void wrongMatches() {
         Window w(echo, list, true, MatchAttempts, MatchTimeoutMs);
         long wrong = 0, prompt = 0, promptLost = 0, lateTimedOut = 0;
         QObject::connect(&w.window.pingPass(), &PingPass::attemptReported, [&](const Attempt& a) {
-            const unsigned entry = QHostAddress(a.address).toIPv4Address() & 0xFFFF;
+            in_addr ip{};
+            inet_pton(AF_INET, a.address.toLatin1().constData(), &ip);
+            const unsigned entry = ntohl(ip.s_addr) & 0xFFFF;
             const double ms = std::chrono::duration<double, std::milli>(a.roundTrip).count();
             if (late(entry))
                 a.reply ? ++wrong : ++lateTimedOut;

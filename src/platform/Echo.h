@@ -30,7 +30,7 @@ public:
 };
 
 // The real echo: the sockets of the C component in echo/, watched by socket notifiers, a
-// deadline timer for the time-outs, and names looked up by QHostInfo.
+// deadline timer for the time-outs, and names looked up by glibc's getaddrinfo_a.
 class IcmpEcho final : public QObject, public Echo {
     Q_OBJECT
 public:

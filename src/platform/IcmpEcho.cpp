@@ -3,17 +3,16 @@
 #include "echo.h"
 
 #include <QHash>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <map>
-#include <netinet/in.h>
+#include <netdb.h>
+#include <string>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace ew {
 
@@ -33,6 +32,8 @@ constexpr int ReadsPerWake = 512;
 constexpr auto WakeSpan = std::chrono::milliseconds(1);
 // A reply that takes longer than the attempt's time-out is a late one, whenever it is read.
 constexpr int NoFailure = -1;
+// How often open name lookups are asked whether they have ended: only while one is open.
+constexpr int LookupPollMs = 2;
 
 int familyIndex(int family) {
     return family == AF_INET6 ? 1 : 0;
@@ -40,29 +41,6 @@ int familyIndex(int family) {
 
 std::uint32_t sentKey(int family, std::uint16_t sequence) {
     return static_cast<std::uint32_t>(familyIndex(family)) << 16 | sequence;
-}
-
-// A resolver's answer as the socket call wants it; false for an address of no family we ping.
-bool toSockaddr(const QHostAddress& address, sockaddr_storage& to, socklen_t& len) {
-    std::memset(&to, 0, sizeof to);
-    bool v4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&v4); // also an IPv4-mapped IPv6 address
-    if (v4) {
-        auto* in = reinterpret_cast<sockaddr_in*>(&to);
-        in->sin_family = AF_INET;
-        in->sin_addr.s_addr = htonl(ipv4);
-        len = sizeof *in;
-        return true;
-    }
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
-        return false;
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&to);
-    in6->sin6_family = AF_INET6;
-    const Q_IPV6ADDR bytes = address.toIPv6Address();
-    std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
-    in6->sin6_scope_id = address.scopeId().toUInt();
-    len = sizeof *in6;
-    return true;
 }
 
 } // namespace
@@ -73,7 +51,6 @@ struct IcmpEcho::Impl {
         int packetSize = 0;
         nanoseconds timeout{0};
         std::multimap<Clock::time_point, std::uint64_t>::iterator due;
-        int lookup = -1;         // the QHostInfo lookup in progress
         int failure = NoFailure; // known at once: reported as the deadline timer comes round
         int family = AF_UNSPEC;  // once sent
         std::uint16_t sequence = 0;
@@ -87,6 +64,15 @@ struct IcmpEcho::Impl {
         // last read found a datagram. A socket that was found empty since is not read again,
         // which spares a read for nothing on the other family's socket at every reply.
         bool unread = false;
+    };
+
+    // A name's lookup through glibc's getaddrinfo_a, shared by the attempts that ask for the
+    // name while it is open. Its helper thread writes the answer into the block, which lives
+    // until the lookup has ended, whatever became of the attempts.
+    struct Lookup {
+        std::string name;
+        gaicb request{};
+        std::vector<std::uint64_t> waiting;
     };
 
     IcmpEcho& q;
@@ -104,6 +90,8 @@ struct IcmpEcho::Impl {
     QHash<QString, Literal> literals;
     QTimer timer;
     Clock::time_point armedFor;
+    std::unordered_map<std::string, std::unique_ptr<Lookup>> lookups; // the open ones, by name
+    QTimer lookupPoll;
     Socket sockets[2];
     std::uint64_t lastId = 0;
     // Starts somewhere of its own, so that two runs of the program do not begin alike.
@@ -114,12 +102,18 @@ struct IcmpEcho::Impl {
         timer.setTimerType(Qt::PreciseTimer);
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &q, [this] { expire(); });
+        lookupPoll.setInterval(LookupPollMs);
+        QObject::connect(&lookupPoll, &QTimer::timeout, &q, [this] { pollLookups(); });
     }
 
     ~Impl() {
-        for (auto& [id, a] : attempts)
-            if (a.lookup >= 0)
-                QHostInfo::abortHostLookup(a.lookup);
+        for (auto& [name, l] : lookups) {
+            const int cancelled = gai_cancel(&l->request);
+            if (cancelled == EAI_NOTCANCELED)
+                (void)l.release(); // its helper thread still writes into it: left to the process
+            else if (cancelled == EAI_ALLDONE)
+                freeaddrinfo(l->request.ar_result);
+        }
         for (Socket& s : sockets) {
             s.notifier.reset();
             echo_close(&s.s);
@@ -154,8 +148,6 @@ struct IcmpEcho::Impl {
     void forget(std::unordered_map<std::uint64_t, Attempt>::iterator it) {
         Attempt& a = it->second;
         deadlines.erase(a.due);
-        if (a.lookup >= 0)
-            QHostInfo::abortHostLookup(a.lookup);
         if (a.family != AF_UNSPEC)
             sent.erase(sentKey(a.family, a.sequence));
         attempts.erase(it);
@@ -206,22 +198,68 @@ struct IcmpEcho::Impl {
         return ECHO_OK;
     }
 
-    void resolved(std::uint64_t id, const QHostInfo& info) {
+    // A name's lookup for an attempt that asks while none is open for it; false when glibc
+    // refuses to start one.
+    bool lookUp(std::uint64_t id, const char* name) {
+        std::unique_ptr<Lookup>& l = lookups[name];
+        if (!l) {
+            static const addrinfo hints = [] {
+                addrinfo h{};
+                h.ai_socktype = SOCK_DGRAM; // one answer per address
+                h.ai_flags = AI_IDN;
+                return h;
+            }();
+            l = std::make_unique<Lookup>();
+            l->name = name;
+            l->request.ar_name = l->name.c_str();
+            l->request.ar_request = &hints;
+            gaicb* list[] = {&l->request};
+            if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+                lookups.erase(name);
+                return false;
+            }
+            if (!lookupPoll.isActive())
+                lookupPoll.start();
+        }
+        l->waiting.push_back(id);
+        return true;
+    }
+
+    void pollLookups() {
+        std::vector<std::unique_ptr<Lookup>> ended;
+        for (auto it = lookups.begin(); it != lookups.end();) {
+            if (gai_error(&it->second->request) == EAI_INPROGRESS) {
+                ++it;
+                continue;
+            }
+            ended.push_back(std::move(it->second));
+            it = lookups.erase(it);
+        }
+        if (lookups.empty())
+            lookupPoll.stop();
+        // The attempts' callbacks may start lookups of their own: the open ones were set aside.
+        for (const auto& l : ended) {
+            for (const std::uint64_t id : l->waiting)
+                resolved(id, l->request.ar_result);
+            freeaddrinfo(l->request.ar_result);
+        }
+    }
+
+    void resolved(std::uint64_t id, const addrinfo* found) {
         const auto it = attempts.find(id);
-        if (it == attempts.end() || it->second.lookup != info.lookupId())
-            return;
+        if (it == attempts.end())
+            return; // stopped, or ended by its time-out
         Attempt& a = it->second;
-        a.lookup = -1;
         a.failure = NoFailure;
         // Move on to the next address only when this one could not even be sent to (an IPv6
         // address on a machine without IPv6, say); once a request is out, its outcome counts.
         int result = ECHO_UNRESOLVED;
-        for (const QHostAddress& address : info.addresses()) {
-            sockaddr_storage to;
-            socklen_t len = 0;
-            if (!toSockaddr(address, to, len))
+        for (; found; found = found->ai_next) {
+            if (found->ai_family != AF_INET && found->ai_family != AF_INET6)
                 continue;
-            result = send(id, a, to, len);
+            sockaddr_storage to{};
+            std::memcpy(&to, found->ai_addr, found->ai_addrlen);
+            result = send(id, a, to, found->ai_addrlen);
             if (result != ECHO_SEND_ERROR)
                 break;
         }
@@ -329,12 +367,12 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
         break;
     case 0:
         // The lookup counts against the attempt's time-out, which ends it should the resolver
-        // not answer. Qt keeps a name's answer for a minute and asks once for many attempts
-        // at the same name, so a pass over one name costs the resolver one question.
+        // not answer. Each attempt asks the system's resolver afresh: a host is watched by its
+        // name because its address may change, and keeping answers is the resolver's business
+        // (by each record's time to live). Attempts at a name whose lookup is open wait for it.
         a.failure = ECHO_UNRESOLVED; // should the time-out come first
-        a.lookup = QHostInfo::lookupHost(
-            QString::fromLocal8Bit(host), this,
-            [d = d_.get(), id](const QHostInfo& info) { d->resolved(id, info); });
+        if (!d_->lookUp(id, host))
+            d_->failAtOnce(a, ECHO_UNRESOLVED);
         break;
     default:
         d_->failAtOnce(a, ECHO_UNRESOLVED);
