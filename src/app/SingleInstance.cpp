@@ -6,13 +6,16 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace ew {
@@ -31,7 +34,8 @@ constexpr int KeyDigits = 16;
 // at most this long, and ends regardless (the lock says that a program runs).
 constexpr int ConnectAttempts = 10;
 constexpr int ConnectWaitMs = 200;
-constexpr int WriteWaitMs = 1000;
+// Requests read at one wake-up; any more wake the notifier again.
+constexpr int RequestsPerRead = 16;
 const QByteArray RaiseRequest = QByteArrayLiteral("raise\n");
 
 QString runtimeFolder() {
@@ -57,6 +61,20 @@ QString socketName(const QString& canonical, const QString& folder) {
                                  SocketSuffix);
 }
 
+// A socket for requests, and the address of the path; -1 (errno ENAMETOOLONG) for a path that
+// the address cannot hold whole.
+int datagramSocket(const QString& path, sockaddr_un& address) {
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), name.size());
+    return ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(SettingsStore& store)
@@ -65,18 +83,15 @@ SingleInstance::SingleInstance(SettingsStore& store)
 SingleInstance::SingleInstance(const QString& settingsFile, const QString& socketFolder)
     : lockPath_(canonicalFile(settingsFile) + LockSuffix),
       socketPath_(socketName(canonicalFile(settingsFile), socketFolder)) {
-    connect(&server_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* peer = server_.nextPendingConnection()) {
-            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                if (peer->readAll().contains(RaiseRequest))
-                    raiseWindow();
-            });
-        }
-    });
+    connect(&notifier_, &QSocketNotifier::activated, this, &SingleInstance::readRequests);
 }
 
 SingleInstance::~SingleInstance() {
+    if (socketFd_ >= 0) {
+        notifier_.setEnabled(false);
+        ::unlink(QFile::encodeName(socketPath_).constData());
+        ::close(socketFd_);
+    }
     if (lockFd_ >= 0)
         ::close(lockFd_);
 }
@@ -95,12 +110,7 @@ bool SingleInstance::claim() {
     lockFd_ = ::open(QFile::encodeName(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     const bool locked = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
     if (locked) {
-        // A socket left by a killed start is in the way; holding the lock, it is ours to clear.
-        QLocalServer::removeServer(socketPath());
-        server_.setSocketOptions(QLocalServer::UserAccessOption);
-        if (!server_.listen(socketPath()))
-            qWarning("EchoWarden: a later start cannot reach this one: %s",
-                     qPrintable(server_.errorString()));
+        listen();
         return true;
     }
     if (lockFd_ < 0 || errno != EWOULDBLOCK) {
@@ -111,18 +121,51 @@ bool SingleInstance::claim() {
     }
     ::close(lockFd_);
     lockFd_ = -1;
+    sockaddr_un address;
+    const int fd = datagramSocket(socketPath_, address);
+    if (fd < 0)
+        return false;
     for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(ConnectWaitMs)) {
-            socket.write(RaiseRequest);
-            socket.waitForBytesWritten(WriteWaitMs);
-            socket.disconnectFromServer();
-            return false;
-        }
+        if (::sendto(fd, RaiseRequest.constData(), RaiseRequest.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0)
+            break;
         QThread::msleep(ConnectWaitMs);
     }
+    ::close(fd);
     return false;
+}
+
+void SingleInstance::listen() {
+    sockaddr_un address;
+    const int fd = datagramSocket(socketPath_, address);
+    // A socket left by a killed start is in the way; holding the lock, it is ours to clear.
+    // Linux gives a socket's file the socket's own mode (less the umask): this user's alone
+    // from the start, with no moment in which another could write to it.
+    if (fd < 0 || (::unlink(address.sun_path) != 0 && errno != ENOENT) ||
+        ::fchmod(fd, S_IRUSR | S_IWUSR) != 0 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        qWarning("EchoWarden: a later start cannot reach this one: %s: %s", qPrintable(socketPath_),
+                 std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    socketFd_ = fd;
+    notifier_.setSocket(fd);
+    notifier_.setEnabled(true);
+}
+
+void SingleInstance::readRequests() {
+    bool raise = false;
+    char request[64];
+    for (int i = 0; i < RequestsPerRead; ++i) {
+        const ssize_t size = ::recv(socketFd_, request, sizeof request, MSG_DONTWAIT);
+        if (size < 0)
+            break;
+        raise = raise || QByteArray::fromRawData(request, size).contains(RaiseRequest);
+    }
+    if (raise)
+        raiseWindow();
 }
 
 void SingleInstance::raiseWindow() {

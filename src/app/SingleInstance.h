@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QLocalServer>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QString>
 #include <QWidget>
 
@@ -16,10 +16,10 @@ class SettingsStore;
 // The first start holds a lock file beside the settings file for as long as it runs, named
 // after the file's canonical path: every path that leads to the file (a folder reached through
 // a symbolic link, another XDG_RUNTIME_DIR) meets the same lock. It listens on a local socket
-// in the runtime folder; a later start that finds the lock taken connects to the socket, which
-// asks the first to raise its window. The lock is the kernel's (flock) on that file: it ends
-// with its process however that process ends, so a killed program leaves nothing that blocks
-// the next start, and taking it writes nothing to the disk.
+// in the runtime folder; a later start that finds the lock taken sends the socket a request to
+// raise the first start's window. The lock is the kernel's (flock) on that file: it ends with
+// its process however that process ends, so a killed program leaves nothing that blocks the
+// next start, and taking it writes nothing to the disk.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -43,12 +43,15 @@ Q_SIGNALS:
     void raiseRequested();
 
 private:
+    void listen();
+    void readRequests();
     void raiseWindow();
 
     QString lockPath_;
     QString socketPath_;
     int lockFd_ = -1;
-    QLocalServer server_;
+    int socketFd_ = -1; // bound to socketPath_, which is then ours to remove
+    QSocketNotifier notifier_{QSocketNotifier::Read};
     QPointer<QWidget> window_;
 };
 
