@@ -45,6 +45,7 @@ private:
 };
 
 constexpr int TenthsCaptionGap = 10;
+constexpr int DesignPointSize = 8;
 
 } // namespace
 
@@ -53,14 +54,19 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
       platform_(platform), ui_(std::make_unique<Ui::frmEchoWarden>()) {
-    ui_->setupUi(this);
-    new CaptionGap(TenthsCaptionGap, *ui_->optMilSeconds);
-    setWindowIcon(QIcon(QStringLiteral(":/echowarden.png")));
+    // Once the window shows: the first image that is read loads every image plug-in, which
+    // would hold the window a few milliseconds (the tray, which shows this icon, comes later).
+    QTimer::singleShot(0, this,
+                       [this] { setWindowIcon(QIcon(QStringLiteral(":/echowarden.png"))); });
     // The captions were sized for a narrow 8-point system font; a semi-condensed face (where
-    // the desktop has one) keeps them whole at their design widths.
+    // the desktop has one) keeps them whole at their design widths. Set before the controls
+    // are made, so that they are measured in it once, not first in the desktop's own font.
     QFont narrow = font();
+    narrow.setPointSize(DesignPointSize);
     narrow.setStretch(QFont::SemiCondensed);
     setFont(narrow);
+    ui_->setupUi(this);
+    new CaptionGap(TenthsCaptionGap, *ui_->optMilSeconds);
     ui_->StatusBar1->setClock(&platform_.clock);
     ui_->lstPingResults->setMessageBoxes(&platform_.messages);
 

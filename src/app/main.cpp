@@ -7,6 +7,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIconEngine>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
 #include <cstring>
@@ -42,6 +45,58 @@ bool asksForText(int argc, char* argv[]) {
     return false;
 }
 
+// A standard icon of a style that is read only when it is first drawn. The menu bar asks for
+// its extension arrow as it is built, though the arrow only shows when the menus do not fit;
+// reading it would load every image plug-in a few milliseconds before the window shows.
+class LaterIcon final : public QIconEngine {
+public:
+    LaterIcon(QStyle* style, QStyle::StandardPixmap which) : style_(style), which_(which) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        return icon().pixmap(size, scale, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return icon().availableSizes(mode, state);
+    }
+    bool isNull() override { return false; }
+    QIconEngine* clone() const override { return new LaterIcon(style_, which_); }
+
+private:
+    QIcon& icon() {
+        if (!read_ && style_)
+            icon_ = style_->standardIcon(which_);
+        read_ = true;
+        return icon_;
+    }
+    QPointer<QStyle> style_;
+    QStyle::StandardPixmap which_;
+    QIcon icon_;
+    bool read_ = false;
+};
+
+// The application's own style (as the desktop or -style chose it), with the extension arrows
+// read late.
+class LaterArrows final : public QProxyStyle {
+public:
+    QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
+                       const QWidget* widget) const override {
+        if (which == SP_ToolBarHorizontalExtensionButton ||
+            which == SP_ToolBarVerticalExtensionButton)
+            return QIcon(new LaterIcon(baseStyle(), which));
+        return QProxyStyle::standardIcon(which, option, widget);
+    }
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -74,6 +129,7 @@ int main(int argc, char* argv[]) {
     if (!shmAsked)
         qunsetenv("QT_XCB_NO_MITSHM");
     QApplication::setQuitOnLastWindowClosed(true);
+    QApplication::setStyle(new LaterArrows);
     Options options;
     options.parser.process(app);
 

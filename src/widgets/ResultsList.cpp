@@ -45,7 +45,7 @@ ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(HorizontalStep);
     resetMetrics();
-    updateScrollRange();
+    verticalScrollBar()->setRange(0, 0);
     askSaveFileName_ = &ResultsList::askSaveFileNameWithDialog;
 }
 
@@ -399,8 +399,14 @@ int ResultsList::lineWidth(const QString& line) {
     return width;
 }
 
+int ResultsList::rowHeight() const {
+    if (rowHeight_ == 0)
+        rowHeight_ = fontMetrics().height() + RowPadding;
+    return rowHeight_;
+}
+
 void ResultsList::resetMetrics() {
-    rowHeight_ = fontMetrics().height() + RowPadding;
+    rowHeight_ = 0;
     latin1Advances_.fill(-1);
     otherAdvances_.clear();
     widest_ = 0;

@@ -53,7 +53,7 @@ public:
 
     // The first row in view, and the height of every row in pixels.
     int topRow() const;
-    int rowHeight() const { return rowHeight_; }
+    int rowHeight() const;
     // Where a row is drawn, in viewport coordinates (it may lie outside the viewport).
     QRect visualRect(int row) const;
     // The width the widest line needs, in pixels.
@@ -128,7 +128,8 @@ private:
     // others met so far.
     std::array<int, 256> latin1Advances_{};
     QHash<char16_t, int> otherAdvances_;
-    int rowHeight_ = 0;
+    // 0 until measured: the list's font is seldom its last while the window is being built.
+    mutable int rowHeight_ = 0;
     // Rows marked for repainting since the last paint. A scroll moves the drawn pixels, stale
     // ones of these rows included, so it marks them again at their new places.
     QVarLengthArray<int, 4> pendingRows_;
