@@ -34,6 +34,10 @@ constexpr auto WakeSpan = std::chrono::milliseconds(1);
 constexpr int NoFailure = -1;
 // How often open name lookups are asked whether they have ended: only while one is open.
 constexpr int LookupPollMs = 2;
+// How long a name's answer serves later attempts: watching a name every tenth of a second costs
+// the resolver one question a minute, and a changed address is followed within a minute.
+constexpr auto AnswerKept = std::chrono::minutes(1);
+constexpr std::size_t AnswersKept = 4096;
 
 int familyIndex(int family) {
     return family == AF_INET6 ? 1 : 0;
@@ -91,6 +95,11 @@ struct IcmpEcho::Impl {
     QTimer timer;
     Clock::time_point armedFor;
     std::unordered_map<std::string, std::unique_ptr<Lookup>> lookups; // the open ones, by name
+    struct Answer {
+        std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses{nullptr, freeaddrinfo};
+        Clock::time_point until;
+    };
+    std::unordered_map<std::string, Answer> answers; // by name
     QTimer lookupPoll;
     Socket sockets[2];
     std::uint64_t lastId = 0;
@@ -198,9 +207,14 @@ struct IcmpEcho::Impl {
         return ECHO_OK;
     }
 
-    // A name's lookup for an attempt that asks while none is open for it; false when glibc
-    // refuses to start one.
-    bool lookUp(std::uint64_t id, const char* name) {
+    // Sends to a name's kept answer, or waits for its lookup (started when none is open); the
+    // failure when neither can be.
+    int lookUp(std::uint64_t id, Attempt& a, const char* name) {
+        if (const auto kept = answers.find(name); kept != answers.end()) {
+            if (Clock::now() < kept->second.until)
+                return sendToFirst(id, a, kept->second.addresses.get());
+            answers.erase(kept);
+        }
         std::unique_ptr<Lookup>& l = lookups[name];
         if (!l) {
             static const addrinfo hints = [] {
@@ -216,13 +230,13 @@ struct IcmpEcho::Impl {
             gaicb* list[] = {&l->request};
             if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
                 lookups.erase(name);
-                return false;
+                return ECHO_UNRESOLVED;
             }
             if (!lookupPoll.isActive())
                 lookupPoll.start();
         }
         l->waiting.push_back(id);
-        return true;
+        return ECHO_OK;
     }
 
     void pollLookups() {
@@ -239,17 +253,24 @@ struct IcmpEcho::Impl {
             lookupPoll.stop();
         // The attempts' callbacks may start lookups of their own: the open ones were set aside.
         for (const auto& l : ended) {
-            for (const std::uint64_t id : l->waiting)
-                resolved(id, l->request.ar_result);
-            freeaddrinfo(l->request.ar_result);
+            Answer answer{{l->request.ar_result, freeaddrinfo}, Clock::now() + AnswerKept};
+            for (const std::uint64_t id : l->waiting) {
+                const auto it = attempts.find(id);
+                if (it == attempts.end())
+                    continue; // stopped, or ended by its time-out
+                if (const int result = sendToFirst(id, it->second, answer.addresses.get());
+                    result != ECHO_OK)
+                    finish(id, {result, {}});
+            }
+            if (answer.addresses) {
+                if (answers.size() >= AnswersKept)
+                    answers.clear();
+                answers[l->name] = std::move(answer);
+            }
         }
     }
 
-    void resolved(std::uint64_t id, const addrinfo* found) {
-        const auto it = attempts.find(id);
-        if (it == attempts.end())
-            return; // stopped, or ended by its time-out
-        Attempt& a = it->second;
+    int sendToFirst(std::uint64_t id, Attempt& a, const addrinfo* found) {
         a.failure = NoFailure;
         // Move on to the next address only when this one could not even be sent to (an IPv6
         // address on a machine without IPv6, say); once a request is out, its outcome counts.
@@ -263,8 +284,7 @@ struct IcmpEcho::Impl {
             if (result != ECHO_SEND_ERROR)
                 break;
         }
-        if (result != ECHO_OK)
-            finish(id, {result, {}});
+        return result;
     }
 
     // Reads what both sockets hold: a reply to an IPv4 attempt and one to the IPv6 attempt
@@ -367,12 +387,10 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
         break;
     case 0:
         // The lookup counts against the attempt's time-out, which ends it should the resolver
-        // not answer. Each attempt asks the system's resolver afresh: a host is watched by its
-        // name because its address may change, and keeping answers is the resolver's business
-        // (by each record's time to live). Attempts at a name whose lookup is open wait for it.
+        // not answer. Attempts at a name whose lookup is open wait for it.
         a.failure = ECHO_UNRESOLVED; // should the time-out come first
-        if (!d_->lookUp(id, host))
-            d_->failAtOnce(a, ECHO_UNRESOLVED);
+        if (const int result = d_->lookUp(id, a, host); result != ECHO_OK)
+            d_->failAtOnce(a, result);
         break;
     default:
         d_->failAtOnce(a, ECHO_UNRESOLVED);
