@@ -37,7 +37,9 @@ constexpr int LookupPollMs = 2;
 // How long a name's answer serves later attempts: watching a name every tenth of a second costs
 // the resolver one question a minute, and a changed address is followed within a minute.
 constexpr auto AnswerKept = std::chrono::minutes(1);
-constexpr std::size_t AnswersKept = 4096;
+// The most literals and names whose addresses are kept; either kind is forgotten all at once
+// beyond it, so that texts that come and go cannot grow the echo without bound.
+constexpr int TextsKept = 4096;
 
 int familyIndex(int family) {
     return family == AF_INET6 ? 1 : 0;
@@ -90,7 +92,6 @@ struct IcmpEcho::Impl {
         sockaddr_storage to{};
         socklen_t len = 0;
     };
-    static constexpr qsizetype LiteralsKept = 4096;
     QHash<QString, Literal> literals;
     QTimer timer;
     Clock::time_point armedFor;
@@ -263,7 +264,7 @@ struct IcmpEcho::Impl {
                     finish(id, {result, {}});
             }
             if (answer.addresses) {
-                if (answers.size() >= AnswersKept)
+                if (answers.size() >= std::size_t{TextsKept})
                     answers.clear();
                 answers[l->name] = std::move(answer);
             }
@@ -375,7 +376,7 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
         const bool scoped = literal.to.ss_family == AF_INET6 &&
                             reinterpret_cast<const sockaddr_in6&>(literal.to).sin6_scope_id != 0;
         if (kind == 1 && !scoped) {
-            if (d_->literals.size() >= Impl::LiteralsKept)
+            if (d_->literals.size() >= TextsKept)
                 d_->literals.clear();
             d_->literals.insert(address, literal);
         }
