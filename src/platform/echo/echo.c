@@ -178,10 +178,12 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
         return ECHO_SEND_ERROR;
     /* Built on the caller's stack, header in front of the payload, so that the request leaves in
      * one piece and echoes on other threads have their own. */
-    unsigned char packet[ICMP_HEADER_SIZE + MAX_PAYLOAD];
     static const char letters[] = "abcdefghijklmnopqrstuvw";
-    for (size_t i = 0; i < (size_t)size; ++i)
-        packet[ICMP_HEADER_SIZE + i] = (unsigned char)letters[i % (sizeof letters - 1)];
+    enum { LETTERS = sizeof letters - 1 };
+    /* Whole runs of the letters, the last one cut by the length sent: room for it beyond. */
+    unsigned char packet[ICMP_HEADER_SIZE + MAX_PAYLOAD + LETTERS];
+    for (size_t at = 0; at < (size_t)size; at += LETTERS)
+        memcpy(packet + ICMP_HEADER_SIZE + at, letters, LETTERS);
     const unsigned char header[ICMP_HEADER_SIZE] = {
         s->family == AF_INET ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST,
         0,
