@@ -24,14 +24,11 @@ using std::chrono::nanoseconds;
 // The longest host text handed to the resolver (a DNS name has at most 253 characters; room
 // for any scoped IPv6 literal besides).
 constexpr std::size_t HostText = 1025;
-// What one wake-up reads at most, so that neither a flood on a raw socket nor a pass over
+// How long one wake-up reads at most, so that neither a flood on a raw socket nor a pass over
 // hosts that answer at once holds the window: a loopback reply is in the socket before its
 // send returns, so the attempts of a pass one after another would otherwise follow each other
 // without the event loop turning. Within the span, lines that end together show together.
-constexpr int ReadsPerWake = 512;
 constexpr auto WakeSpan = std::chrono::milliseconds(1);
-// A reply that takes longer than the attempt's time-out is a late one, whenever it is read.
-constexpr int NoFailure = -1;
 // How often open name lookups are asked whether they have ended: only while one is open.
 constexpr int LookupPollMs = 2;
 // How long a name's answer serves later attempts: watching a name every tenth of a second costs
@@ -57,8 +54,7 @@ struct IcmpEcho::Impl {
         int packetSize = 0;
         nanoseconds timeout{0};
         std::multimap<Clock::time_point, std::uint64_t>::iterator due;
-        int failure = NoFailure; // known at once: reported as the deadline timer comes round
-        int family = AF_UNSPEC;  // once sent
+        int family = AF_UNSPEC; // once sent: until then, the name's lookup is open
         std::uint16_t sequence = 0;
         std::int64_t sentNs = 0;
         sockaddr_storage to{};
@@ -163,12 +159,10 @@ struct IcmpEcho::Impl {
         attempts.erase(it);
     }
 
-    void failAtOnce(Attempt& a, int result) {
-        a.failure = result;
-        const std::uint64_t id = a.due->second;
-        deadlines.erase(a.due);
-        a.due = deadlines.emplace(Clock::now(), id);
-        arm();
+    // A failure known at once still comes from the event loop, never from within start().
+    void failSoon(std::uint64_t id, int result) {
+        QMetaObject::invokeMethod(
+            &q, [this, id, result] { finish(id, {result, {}}); }, Qt::QueuedConnection);
     }
 
     Socket* socketFor(int family, int& failure) {
@@ -272,7 +266,6 @@ struct IcmpEcho::Impl {
     }
 
     int sendToFirst(std::uint64_t id, Attempt& a, const addrinfo* found) {
-        a.failure = NoFailure;
         // Move on to the next address only when this one could not even be sent to (an IPv6
         // address on a machine without IPv6, say); once a request is out, its outcome counts.
         int result = ECHO_UNRESOLVED;
@@ -292,15 +285,10 @@ struct IcmpEcho::Impl {
     // that its outcome started come in one wake-up, and show in one repaint.
     void readReplies() {
         const auto until = Clock::now() + WakeSpan;
-        for (int reads = 0; reads < ReadsPerWake && Clock::now() < until;) {
-            bool got = false;
+        for (bool got = true; got && Clock::now() < until;) {
+            got = false;
             for (int family : {AF_INET, AF_INET6})
-                if (readReply(family)) {
-                    got = true;
-                    ++reads;
-                }
-            if (!got)
-                break;
+                got = readReply(family) || got;
         }
         if (deadlines.empty())
             timer.stop(); // nothing to time: no wake-up for nothing
@@ -338,9 +326,9 @@ struct IcmpEcho::Impl {
             s.unread = s.s.fd >= 0;
         readReplies();
         while (!deadlines.empty() && deadlines.begin()->first <= Clock::now()) {
+            // A name that is still being looked up has not resolved in time.
             const std::uint64_t id = deadlines.begin()->second;
-            const int failure = attempts.at(id).failure;
-            finish(id, {failure == NoFailure ? ECHO_TIMEOUT : failure, {}});
+            finish(id, {attempts.at(id).family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT, {}});
         }
         arm();
     }
@@ -381,21 +369,13 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
             d_->literals.insert(address, literal);
         }
     }
-    switch (kind) {
-    case 1:
-        if (const int result = d_->send(id, a, literal.to, literal.len); result != ECHO_OK)
-            d_->failAtOnce(a, result);
-        break;
-    case 0:
-        // The lookup counts against the attempt's time-out, which ends it should the resolver
-        // not answer. Attempts at a name whose lookup is open wait for it.
-        a.failure = ECHO_UNRESOLVED; // should the time-out come first
-        if (const int result = d_->lookUp(id, a, host); result != ECHO_OK)
-            d_->failAtOnce(a, result);
-        break;
-    default:
-        d_->failAtOnce(a, ECHO_UNRESOLVED);
-    }
+    // A name's lookup counts against the attempt's time-out, which ends it should the resolver
+    // not answer. Attempts at a name whose lookup is open wait for it.
+    const int result = kind == 1   ? d_->send(id, a, literal.to, literal.len)
+                       : kind == 0 ? d_->lookUp(id, a, host)
+                                   : ECHO_UNRESOLVED;
+    if (result != ECHO_OK)
+        d_->failSoon(id, result);
     return id;
 }
 

@@ -13,7 +13,6 @@
 
 #include "echo.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <linux/filter.h>
 #include <netdb.h>
@@ -52,17 +51,12 @@ static int64_t echo_clock_ns(void) {
     return (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
 }
 
-static uint32_t add_words(const unsigned char* p, size_t n, uint32_t sum) {
-    size_t i = 0;
-    for (; i + 1 < n; i += 2)
+static uint16_t icmp_checksum(const unsigned char* p, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < n; i += 2)
         sum += (uint32_t)p[i] << 8 | p[i + 1];
-    if (i < n)
-        sum += (uint32_t)p[i] << 8;
-    return sum;
-}
-
-static uint16_t icmp_checksum(const unsigned char* packet, size_t length) {
-    uint32_t sum = add_words(packet, length, 0);
+    if (n & 1)
+        sum += (uint32_t)p[n - 1] << 8;
     while (sum >> 16)
         sum = (sum & 0xFFFFu) + (sum >> 16);
     return (uint16_t)~sum;
@@ -144,20 +138,15 @@ int echo_open(struct echo_socket* s, int family, int mode) {
         *s = *h;
         return ECHO_OK;
     }
-    int errors[2];
-    int tried = 0;
-    if (mode != ECHO_SOCKET_RAW_ONLY && (errors[tried++] = open_kind(s, family, 0)) == 0)
-        return ECHO_OK;
-    if (mode != ECHO_SOCKET_DGRAM_ONLY && (errors[tried++] = open_kind(s, family, 1)) == 0)
-        return ECHO_OK;
     /* Only call it a matter of permission when nothing else (no memory, no file descriptors,
      * no IPv6) got in the way. */
     int refused = 0, other = 0;
-    for (int i = 0; i < tried; ++i) {
-        if (errors[i] == EACCES || errors[i] == EPERM)
-            refused = 1;
-        else if (errors[i] != EPROTONOSUPPORT && errors[i] != ESOCKTNOSUPPORT)
-            other = 1;
+    for (int raw = mode == ECHO_SOCKET_RAW_ONLY; raw <= (mode != ECHO_SOCKET_DGRAM_ONLY); ++raw) {
+        const int e = open_kind(s, family, raw);
+        if (e == 0)
+            return ECHO_OK;
+        refused |= e == EACCES || e == EPERM;
+        other |= !(e == EACCES || e == EPERM || e == EPROTONOSUPPORT || e == ESOCKTNOSUPPORT);
     }
     if (refused && !other) {
         permission_hint();
@@ -309,37 +298,22 @@ int echo_parse_address(const char* text, char* host, size_t host_size,
     memcpy(host, text, n);
     host[n] = '\0';
 
-    memset(addr, 0, sizeof *addr);
-    struct sockaddr_in* v4 = (struct sockaddr_in*)addr;
-    if (inet_pton(AF_INET, host, &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        *len = sizeof *v4;
-        return 1;
-    }
-    if (strchr(host, ':')) {
-        /* Through the resolver's numeric path, which also takes scoped addresses (fe80::1%eth0)
-         * and never asks a name server. */
-        struct addrinfo hints, *found = NULL;
-        memset(&hints, 0, sizeof hints);
-        hints.ai_family = AF_INET6;
-        hints.ai_flags = AI_NUMERICHOST;
-        if (getaddrinfo(host, NULL, &hints, &found) != 0 || !found)
-            return -1;
+    /* Through the resolver's numeric path, which never asks a name server: dotted quads and
+     * their short forms (127.1), and IPv6 with its scoped addresses (fe80::1%eth0). */
+    struct addrinfo hints, *found = NULL;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_DGRAM; /* one answer, not one per kind of socket */
+    if (getaddrinfo(host, NULL, &hints, &found) == 0 && found) {
+        memset(addr, 0, sizeof *addr);
         memcpy(addr, found->ai_addr, found->ai_addrlen);
         *len = found->ai_addrlen;
         freeaddrinfo(found);
         unmap_ipv4(addr, len);
         return 1;
     }
-    if (host[strspn(host, "0123456789.")] == '\0') {
-        /* Short forms such as 127.1 are still addresses. */
-        if (inet_aton(host, &v4->sin_addr) == 0)
-            return -1;
-        v4->sin_family = AF_INET;
-        *len = sizeof *v4;
-        return 1;
-    }
-    return 0;
+    /* A text that only looks like an address is none, nor a name to look up. */
+    return strchr(host, ':') || host[strspn(host, "0123456789.")] == '\0' ? -1 : 0;
 }
 
 int echo_open_raw_sockets(void) {
