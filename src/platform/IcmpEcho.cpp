@@ -62,10 +62,6 @@ struct IcmpEcho::Impl {
     struct Socket {
         echo_socket s{-1, AF_UNSPEC, 0, 0, 0};
         std::unique_ptr<QSocketNotifier> notifier;
-        // Something may wait in it: its notifier fired, a request went out through it, or the
-        // last read found a datagram. A socket that was found empty since is not read again,
-        // which spares a read for nothing on the other family's socket at every reply.
-        bool unread = false;
     };
 
     // A name's lookup through glibc's getaddrinfo_a, shared by the attempts that ask for the
@@ -161,44 +157,31 @@ struct IcmpEcho::Impl {
 
     // A failure known at once still comes from the event loop, never from within start().
     void failSoon(std::uint64_t id, int result) {
-        QMetaObject::invokeMethod(
-            &q, [this, id, result] { finish(id, {result, {}}); }, Qt::QueuedConnection);
+        QTimer::singleShot(0, &q, [this, id, result] { finish(id, {result, {}}); });
     }
 
-    Socket* socketFor(int family, int& failure) {
+    // ECHO_OK once the request is out; its family's socket is opened on first use.
+    int send(std::uint64_t id, Attempt& a, const sockaddr* to, socklen_t len) {
+        const int family = to->sa_family;
         Socket& s = sockets[familyIndex(family)];
-        if (s.s.fd >= 0)
-            return &s;
-        failure = echo_open(&s.s, family, mode);
-        if (failure != ECHO_OK)
-            return nullptr;
-        s.notifier = std::make_unique<QSocketNotifier>(s.s.fd, QSocketNotifier::Read);
-        QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q, [this, &s] {
-            s.unread = true;
-            readReplies();
-        });
-        return &s;
-    }
-
-    // ECHO_OK once the request is out.
-    int send(std::uint64_t id, Attempt& a, const sockaddr_storage& to, socklen_t len) {
-        int result = ECHO_OK;
-        Socket* s = socketFor(to.ss_family, result);
-        if (!s)
-            return result;
+        if (s.s.fd < 0) {
+            if (const int opened = echo_open(&s.s, family, mode); opened != ECHO_OK)
+                return opened;
+            s.notifier = std::make_unique<QSocketNotifier>(s.s.fd, QSocketNotifier::Read);
+            QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q,
+                             [this] { readReplies(); });
+        }
         // A sequence number still waiting for its reply is not given out again.
         std::uint16_t sequence = nextSequence++;
-        for (int tries = 0; sent.count(sentKey(to.ss_family, sequence)) && tries < 0x10000; ++tries)
+        for (int tries = 0; sent.count(sentKey(family, sequence)) && tries < 0x10000; ++tries)
             sequence = nextSequence++;
-        result = echo_send(&s->s, reinterpret_cast<const sockaddr*>(&to), len, sequence,
-                           a.packetSize, &a.sentNs);
-        if (result != ECHO_OK)
-            return result;
-        s->unread = true;
-        a.family = to.ss_family;
+        if (const int out = echo_send(&s.s, to, len, sequence, a.packetSize, &a.sentNs);
+            out != ECHO_OK)
+            return out;
+        a.family = family;
         a.sequence = sequence;
-        a.to = to;
-        sent.emplace(sentKey(to.ss_family, sequence), id);
+        std::memcpy(&a.to, to, len);
+        sent.emplace(sentKey(a.family, sequence), id);
         return ECHO_OK;
     }
 
@@ -272,9 +255,7 @@ struct IcmpEcho::Impl {
         for (; found; found = found->ai_next) {
             if (found->ai_family != AF_INET && found->ai_family != AF_INET6)
                 continue;
-            sockaddr_storage to{};
-            std::memcpy(&to, found->ai_addr, found->ai_addrlen);
-            result = send(id, a, to, found->ai_addrlen);
+            result = send(id, a, found->ai_addr, found->ai_addrlen);
             if (result != ECHO_SEND_ERROR)
                 break;
         }
@@ -294,15 +275,11 @@ struct IcmpEcho::Impl {
             timer.stop(); // nothing to time: no wake-up for nothing
     }
 
-    // False when the socket had nothing to read.
+    // False when the socket had nothing to read (or an error that the time-outs will show).
     bool readReply(int family) {
         Socket& s = sockets[familyIndex(family)];
-        if (!s.unread)
-            return false;
         echo_reply r;
-        const int got = echo_receive(&s.s, &r);
-        if (got < 0)
-            s.unread = false; // nothing left (or an error the attempts' time-outs will show)
+        const int got = s.s.fd < 0 ? -1 : echo_receive(&s.s, &r);
         if (got <= 0)
             return got == 0;
         const auto match = sent.find(sentKey(family, r.sequence));
@@ -322,8 +299,6 @@ struct IcmpEcho::Impl {
     void expire() {
         // Replies that came in before their time-out but wait to be read count as replies,
         // whether or not their socket's notifier has told of them yet.
-        for (Socket& s : sockets)
-            s.unread = s.s.fd >= 0;
         readReplies();
         while (!deadlines.empty() && deadlines.begin()->first <= Clock::now()) {
             // A name that is still being looked up has not resolved in time.
@@ -371,7 +346,8 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     }
     // A name's lookup counts against the attempt's time-out, which ends it should the resolver
     // not answer. Attempts at a name whose lookup is open wait for it.
-    const int result = kind == 1   ? d_->send(id, a, literal.to, literal.len)
+    const auto* to = reinterpret_cast<const sockaddr*>(&literal.to);
+    const int result = kind == 1   ? d_->send(id, a, to, literal.len)
                        : kind == 0 ? d_->lookUp(id, a, host)
                                    : ECHO_UNRESOLVED;
     if (result != ECHO_OK)

@@ -2,6 +2,7 @@
 
 #include <QGlyphRun>
 #include <QPainter>
+#include <utility>
 
 namespace ew {
 
@@ -32,18 +33,16 @@ bool GlyphLine::draw(QPainter& painter, const QPointF& baseline, const QString& 
         return false;
     }
     const qsizetype n = glyphs_.size();
-    advances_.resize(n);
     positions_.resize(n);
-    if (!raw_.advancesForGlyphIndexes(glyphs_.constData(), advances_.data(), static_cast<int>(n),
+    if (!raw_.advancesForGlyphIndexes(glyphs_.constData(), positions_.data(), static_cast<int>(n),
                                       QRawFont::KernedAdvances)) {
         painter.drawText(baseline, text);
         return false;
     }
+    // Each glyph's advance becomes its place: the sum of the advances before it.
     qreal x = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        positions_[i] = QPointF(x, 0);
-        x += advances_[i].x();
-    }
+    for (QPointF& p : positions_)
+        x += std::exchange(p, QPointF(x, 0)).x();
     QGlyphRun run;
     run.setRawFont(raw_);
     run.setGlyphIndexes(glyphs_);

@@ -30,7 +30,6 @@ private:
     QRawFont raw_;
     QHash<char16_t, quint32> glyphOf_; // 0: drawn by drawText
     QList<quint32> glyphs_;
-    QList<QPointF> advances_;
     QList<QPointF> positions_;
 };
 

@@ -269,9 +269,7 @@ static void unmap_ipv4(struct sockaddr_storage* ss, socklen_t* len) {
     const struct sockaddr_in6* v6 = (const struct sockaddr_in6*)ss;
     if (ss->ss_family != AF_INET6 || !IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr))
         return;
-    struct sockaddr_in v4;
-    memset(&v4, 0, sizeof v4);
-    v4.sin_family = AF_INET;
+    struct sockaddr_in v4 = {.sin_family = AF_INET};
     memcpy(&v4.sin_addr, &v6->sin6_addr.s6_addr[12], sizeof v4.sin_addr);
     memset(ss, 0, sizeof *ss);
     memcpy(ss, &v4, sizeof v4);
