@@ -155,7 +155,8 @@ struct IcmpEcho::Impl {
         attempts.erase(it);
     }
 
-    // A failure known at once still comes from the event loop, never from within start().
+    // A failure known at once still comes from the event loop, never from within start(). Qt
+    // delivers the call before a timer that fell due meanwhile: the time-out cannot take its place.
     void failSoon(std::uint64_t id, int result) {
         QTimer::singleShot(0, &q, [this, id, result] { finish(id, {result, {}}); });
     }

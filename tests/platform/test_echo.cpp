@@ -173,13 +173,20 @@ TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
         }
         EXPECT_EQ(queries(), 1);
 
+        // A cancelled attempt never reports; a failure known at once keeps its own cause however
+        // long the thread is busy before its event loop turns, past the time-out too.
         bool reported = false;
         echo.cancel(echo.start(QString::fromStdString(up->ipv4), 32, 100,
                                [&](const EchoOutcome&) { reported = true; }));
+        int unsent = -1;
+        echo.start(QString::fromStdString(TestNet::unreachableIpv4), 32, 1,
+                   [&](const EchoOutcome& o) { unsent = o.result; });
+        std::this_thread::sleep_for(20ms);
         QEventLoop wait;
         QTimer::singleShot(300ms, &wait, &QEventLoop::quit);
         wait.exec();
         EXPECT_FALSE(reported);
+        EXPECT_EQ(unsent, ECHO_SEND_ERROR);
     });
 }
 
