@@ -208,8 +208,10 @@ int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
     struct iovec iov = {buf, sizeof buf};
     struct msghdr msg;
     memset(&msg, 0, sizeof msg);
-    msg.msg_name = &r->from;
-    msg.msg_namelen = sizeof r->from;
+    /* A raw IPv4 reply names its sender in its IP header: the kernel need not copy it out too. */
+    const int ip_header = s->family == AF_INET && s->raw;
+    msg.msg_name = ip_header ? NULL : &r->from;
+    msg.msg_namelen = ip_header ? 0 : sizeof r->from;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     msg.msg_control = &control;
@@ -233,13 +235,15 @@ int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
 
     const unsigned char* icmp = buf;
     size_t len = (size_t)n;
-    if (s->family == AF_INET && s->raw) {
-        /* Only a raw IPv4 socket hands over the IP header. */
+    if (ip_header) {
         if (len < 20 || buf[0] >> 4 != 4)
             return 0;
         size_t header = (size_t)(buf[0] & 0x0F) * 4;
         if (header < 20 || len < header + ICMP_HEADER_SIZE)
             return 0;
+        struct sockaddr_in* from = (struct sockaddr_in*)&r->from;
+        from->sin_family = AF_INET;
+        memcpy(&from->sin_addr, buf + 12, sizeof from->sin_addr);
         icmp += header;
         len -= header;
     }
