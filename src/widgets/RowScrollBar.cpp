@@ -12,27 +12,36 @@ RowScrollBar::RowScrollBar(Qt::Orientation orientation, QWidget* parent)
 }
 
 void RowScrollBar::sliderChange(SliderChange change) {
-    if (change == SliderRangeChange || change == SliderValueChange) {
-        QStyleOptionSlider opt;
-        initStyleOption(&opt);
-        const QRect slider =
-            style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this);
-        // The arrows look disabled at either end. A new range comes before the value that
-        // follows it, so only a new value is judged by its ends.
-        const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
-        const bool sameEnds = change == SliderRangeChange || ends == shownEnds_;
-        if (slider == shownSlider_ && sameEnds)
-            return;
-        const QRect before = shownSlider_;
-        shownSlider_ = slider;
-        if (change == SliderValueChange)
-            shownEnds_ = ends;
-        if (sameEnds && before.isValid()) {
-            update(before.united(slider));
-            return;
-        }
+    if (change != SliderRangeChange && change != SliderValueChange)
+        return QScrollBar::sliderChange(change);
+    // A new range comes just before the value that follows it, and the slider would jump up
+    // and back in between: it is judged once both are in, before the next repaint.
+    if (!judging_) {
+        judging_ = true;
+        QMetaObject::invokeMethod(this, &RowScrollBar::judge, Qt::QueuedConnection);
     }
-    QScrollBar::sliderChange(change);
+}
+
+void RowScrollBar::judge() {
+    judging_ = false;
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect slider =
+        style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this);
+    // The arrows look disabled at either end.
+    const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
+    if (slider == shownSlider_ && ends == shownEnds_)
+        return;
+    const QRect before = shownSlider_;
+    const bool sameEnds = ends == shownEnds_;
+    shownSlider_ = slider;
+    shownEnds_ = ends;
+    // The style draws the slider's edge a pixel beyond its rectangle.
+    // The style draws the slider's edge a pixel or two beyond its rectangle.
+    if (sameEnds && before.isValid())
+        update(before.united(slider).adjusted(-4, -4, 4, 4));
+    else
+        QScrollBar::sliderChange(SliderValueChange);
 }
 
 void RowScrollBar::resizeEvent(QResizeEvent* event) {

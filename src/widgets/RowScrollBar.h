@@ -19,8 +19,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void judge();
+
     QRect shownSlider_;
     int shownEnds_ = -1;
+    bool judging_ = false;
 };
 
 } // namespace ew

@@ -4,7 +4,9 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 namespace ew::test {
 namespace {
@@ -121,6 +123,26 @@ TEST_F(ResultsListTest, ANoticeIsShownButIsNoLine) {
     list().truncate(3);
     list().setNotice(QString());
     EXPECT_EQ(list().viewport()->grab().toImage(), plain);
+}
+
+// The list repaints only what changed: the rows that came or lost the selection, the strip a
+// scroll uncovered, the strip the slider left or took. After every line what is on screen is
+// what a full repaint draws, while the slider shrinks and once it is as short as it gets.
+TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
+    window->show();
+    QWindow* shown = window->windowHandle();
+    const QRect area(list().mapTo(window.get(), QPoint()), list().size());
+    for (int i = 0; i < 80; i += 2) {
+        list().addLine(reply);
+        list().addLine(QStringLiteral("X 10:00:00 Ping to  silent  F A I L E D"));
+        list().setCurrentRow(i + 1);
+        QCoreApplication::processEvents();
+        const QImage onScreen = shown->screen()->grabWindow(shown->winId()).toImage();
+        const QImage full = window->grab().toImage();
+        ASSERT_EQ(onScreen.copy(area).convertToFormat(QImage::Format_RGB32),
+                  full.copy(area).convertToFormat(QImage::Format_RGB32))
+            << "after line " << i;
+    }
 }
 
 } // namespace
