@@ -143,9 +143,12 @@ void ResultsList::applyPending() {
     if (!applyPending_)
         return;
     applyPending_ = false;
+    auto* bar = static_cast<RowScrollBar*>(verticalScrollBar());
+    bar->hold();
     updateScrollRange();
     if (follow_ && current_ >= 0)
         scrollToRow(current_);
+    bar->release();
     follow_ = false;
     // The new lines in view: after the scroll, which moved what was drawn.
     const int first = std::max(appliedCount_, shownTop());
@@ -201,7 +204,8 @@ bool ResultsList::rowInView(int row) const {
 }
 
 void ResultsList::updateRow(int row) {
-    if (row < 0 || !rowInView(row))
+    // A line not yet applied is drawn when it is, after the scroll that brings it into view.
+    if (row < 0 || (applyPending_ && row >= appliedCount_) || !rowInView(row))
         return;
     viewport()->update(rowRect(row));
     if (pendingRows_.size() < pendingRows_.capacity())
@@ -323,7 +327,13 @@ void ResultsList::scrollContentsBy(int dx, int dy) {
         viewport()->update();
         return;
     }
-    viewport()->scroll(dx, shift);
+    // Following the newest line, the strip under the last whole row shows no line before the
+    // scroll nor after it: only the whole rows move, and the strip is not drawn again.
+    if (dy < 0 && dx == 0 && shownTop() + dy + fullRows() >= appliedCount_ &&
+        shownTop() + fullRows() >= count())
+        viewport()->scroll(0, shift, QRect(0, 0, viewport()->width(), fullRows() * rowHeight()));
+    else
+        viewport()->scroll(dx, shift);
     const QVarLengthArray<int, 4> pending = pendingRows_;
     pendingRows_.clear();
     for (const int row : pending)

@@ -13,17 +13,17 @@ RowScrollBar::RowScrollBar(Qt::Orientation orientation, QWidget* parent)
 
 void RowScrollBar::sliderChange(SliderChange change) {
     if (change != SliderRangeChange && change != SliderValueChange)
-        return QScrollBar::sliderChange(change);
-    // A new range comes just before the value that follows it, and the slider would jump up
-    // and back in between: it is judged once both are in, before the next repaint.
-    if (!judging_) {
-        judging_ = true;
-        QMetaObject::invokeMethod(this, &RowScrollBar::judge, Qt::QueuedConnection);
-    }
+        QScrollBar::sliderChange(change);
+    else if (!held_)
+        judge();
+}
+
+void RowScrollBar::release() {
+    held_ = false;
+    judge();
 }
 
 void RowScrollBar::judge() {
-    judging_ = false;
     QStyleOptionSlider opt;
     initStyleOption(&opt);
     const QRect slider =
@@ -36,7 +36,6 @@ void RowScrollBar::judge() {
     const bool sameEnds = ends == shownEnds_;
     shownSlider_ = slider;
     shownEnds_ = ends;
-    // The style draws the slider's edge a pixel beyond its rectangle.
     // The style draws the slider's edge a pixel or two beyond its rectangle.
     if (sameEnds && before.isValid())
         update(before.united(slider).adjusted(-4, -4, 4, 4));

@@ -14,6 +14,11 @@ class RowScrollBar : public QScrollBar {
 public:
     explicit RowScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr);
 
+    // A new range comes just before the value that follows it, and the slider would jump up
+    // and back in between: the changes between hold() and release() are judged once, at the end.
+    void hold() { held_ = true; }
+    void release();
+
 protected:
     void sliderChange(SliderChange change) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -23,7 +28,7 @@ private:
 
     QRect shownSlider_;
     int shownEnds_ = -1;
-    bool judging_ = false;
+    bool held_ = false;
 };
 
 } // namespace ew

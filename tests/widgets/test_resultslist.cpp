@@ -127,7 +127,8 @@ TEST_F(ResultsListTest, ANoticeIsShownButIsNoLine) {
 
 // The list repaints only what changed: the rows that came or lost the selection, the strip a
 // scroll uncovered, the strip the slider left or took. After every line what is on screen is
-// what a full repaint draws, while the slider shrinks and once it is as short as it gets.
+// what a full repaint draws, while the slider shrinks, once it is as short as it gets, and
+// after the operator scrolled back.
 TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
     window->show();
     QWindow* shown = window->windowHandle();
@@ -137,6 +138,11 @@ TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
         list().addLine(QStringLiteral("X 10:00:00 Ping to  silent  F A I L E D"));
         list().setCurrentRow(i + 1);
         QCoreApplication::processEvents();
+        if (i == 60) { // the operator looks a row back; the next lines bring the newest back
+            list().verticalScrollBar()->setValue(list().verticalScrollBar()->value() - 1);
+            list().setCurrentRow(list().topRow());
+            QCoreApplication::processEvents();
+        }
         const QImage onScreen = shown->screen()->grabWindow(shown->winId()).toImage();
         const QImage full = window->grab().toImage();
         ASSERT_EQ(onScreen.copy(area).convertToFormat(QImage::Format_RGB32),
