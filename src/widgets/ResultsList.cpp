@@ -215,6 +215,7 @@ void ResultsList::updateRow(int row) {
 }
 
 void ResultsList::paintEvent(QPaintEvent* event) {
+    paintedCount_ = count();
     pendingRows_.clear();
     pendingOverflow_ = false;
     QPainter painter(viewport());
@@ -329,7 +330,7 @@ void ResultsList::scrollContentsBy(int dx, int dy) {
     }
     // Following the newest line, the strip under the last whole row shows no line before the
     // scroll nor after it: only the whole rows move, and the strip is not drawn again.
-    if (dy < 0 && dx == 0 && shownTop() + dy + fullRows() >= appliedCount_ &&
+    if (dy < 0 && dx == 0 && shownTop() + dy + fullRows() >= paintedCount_ &&
         shownTop() + fullRows() >= count())
         viewport()->scroll(0, shift, QRect(0, 0, viewport()->width(), fullRows() * rowHeight()));
     else

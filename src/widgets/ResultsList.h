@@ -122,6 +122,7 @@ private:
     int widest_ = 0;
     // Lines whose rows were brought into view so far, and whether the selection is to be.
     int appliedCount_ = 0;
+    int paintedCount_ = 0; // lines there were at the last paint
     bool applyPending_ = false;
     bool follow_ = false;
     // Advances of the Latin-1 characters in the current font (-1 until measured), and of the
