@@ -266,12 +266,15 @@ struct IcmpEcho::Impl {
     // Reads what both sockets hold: a reply to an IPv4 attempt and one to the IPv6 attempt
     // that its outcome started come in one wake-up, and show in one repaint.
     void readReplies() {
-        // The clock is asked every sixteenth round: a round takes a few microseconds.
         const auto until = Clock::now() + WakeSpan;
-        for (int round = 1, got = 1; got && (round++ % 16 != 0 || Clock::now() < until);) {
+        int round = 0;
+        for (bool got = true; got;) {
             got = false;
             for (int family : {AF_INET, AF_INET6})
                 got = readReply(family) || got;
+            // The clock is asked every sixteenth round: a round takes a few microseconds.
+            if (++round % 16 == 0 && Clock::now() >= until)
+                break;
         }
         if (deadlines.empty())
             timer.stop(); // nothing to time: no wake-up for nothing
