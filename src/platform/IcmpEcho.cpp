@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <netdb.h>
 #include <string>
 #include <unistd.h>
@@ -42,20 +41,16 @@ int familyIndex(int family) {
     return family == AF_INET6 ? 1 : 0;
 }
 
-std::uint32_t sentKey(int family, std::uint16_t sequence) {
-    return static_cast<std::uint32_t>(familyIndex(family)) << 16 | sequence;
-}
-
 } // namespace
 
 struct IcmpEcho::Impl {
     struct Attempt {
+        std::uint64_t id = 0;
         Done done;
         int packetSize = 0;
         nanoseconds timeout{0};
-        std::multimap<Clock::time_point, std::uint64_t>::iterator due;
+        Clock::time_point due;
         int family = AF_UNSPEC; // once sent: until then, the name's lookup is open
-        std::uint16_t sequence = 0;
         std::int64_t sentNs = 0;
         sockaddr_storage to{};
     };
@@ -75,10 +70,10 @@ struct IcmpEcho::Impl {
 
     IcmpEcho& q;
     int mode;
-    std::unordered_map<std::uint64_t, Attempt> attempts;
-    // Requests out, by family and sequence number (sentKey): where a reply is looked up.
-    std::unordered_map<std::uint32_t, std::uint64_t> sent;
-    std::multimap<Clock::time_point, std::uint64_t> deadlines;
+    // The attempts by their sequence number, the low 16 bits of their id, which is where a reply
+    // is looked up. A number still waiting for its reply is not given out again, unless all are.
+    std::unordered_multimap<std::uint16_t, Attempt> attempts;
+    using Iterator = decltype(attempts)::iterator;
     // Address literals as the socket calls want them, by the text they were read from.
     struct Literal {
         sockaddr_storage to{};
@@ -122,37 +117,33 @@ struct IcmpEcho::Impl {
         }
     }
 
+    Iterator find(std::uint64_t id) {
+        auto [it, end] = attempts.equal_range(static_cast<std::uint16_t>(id));
+        while (it != end && it->second.id != id)
+            ++it;
+        return it == end ? attempts.end() : it;
+    }
+
     // The timer is set for the earliest deadline, and only moved when one earlier comes: an
     // attempt that ends before its deadline leaves it as it is (it then fires for nothing, at
     // most once a time-out), which spares setting a timer twice for every attempt.
-    void arm() {
-        if (deadlines.empty())
-            return;
-        const Clock::time_point first = deadlines.begin()->first;
-        if (timer.isActive() && armedFor <= first)
+    void arm(Clock::time_point due) {
+        if (timer.isActive() && armedFor <= due)
             return;
         // Rounded up: a time-out never ends before its time.
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
         timer.start(static_cast<int>(std::max<decltype(ms)>(ms, 0)));
-        armedFor = first;
+        armedFor = due;
     }
 
     // Ends an attempt and tells its caller; done may start or cancel other attempts.
     void finish(std::uint64_t id, const EchoOutcome& outcome) {
-        const auto it = attempts.find(id);
+        const auto it = find(id);
         if (it == attempts.end())
             return;
         Done done = std::move(it->second.done);
-        forget(it);
-        done(outcome);
-    }
-
-    void forget(std::unordered_map<std::uint64_t, Attempt>::iterator it) {
-        Attempt& a = it->second;
-        deadlines.erase(a.due);
-        if (a.family != AF_UNSPEC)
-            sent.erase(sentKey(a.family, a.sequence));
         attempts.erase(it);
+        done(outcome);
     }
 
     // A failure known at once still comes from the event loop, never from within start(). Qt
@@ -162,7 +153,7 @@ struct IcmpEcho::Impl {
     }
 
     // ECHO_OK once the request is out; its family's socket is opened on first use.
-    int send(std::uint64_t id, Attempt& a, const sockaddr* to, socklen_t len) {
+    int send(Attempt& a, const sockaddr* to, socklen_t len) {
         const int family = to->sa_family;
         Socket& s = sockets[familyIndex(family)];
         if (s.s.fd < 0) {
@@ -172,26 +163,21 @@ struct IcmpEcho::Impl {
             QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q,
                              [this] { readReplies(); });
         }
-        // A sequence number still waiting for its reply is not given out again.
-        std::uint16_t sequence = nextSequence++;
-        for (int tries = 0; sent.count(sentKey(family, sequence)) && tries < 0x10000; ++tries)
-            sequence = nextSequence++;
+        const auto sequence = static_cast<std::uint16_t>(a.id);
         if (const int out = echo_send(&s.s, to, len, sequence, a.packetSize, &a.sentNs);
             out != ECHO_OK)
             return out;
         a.family = family;
-        a.sequence = sequence;
         std::memcpy(&a.to, to, len);
-        sent.emplace(sentKey(a.family, sequence), id);
         return ECHO_OK;
     }
 
     // Sends to a name's kept answer, or waits for its lookup (started when none is open); the
     // failure when neither can be.
-    int lookUp(std::uint64_t id, Attempt& a, const char* name) {
+    int lookUp(Attempt& a, const char* name) {
         if (const auto kept = answers.find(name); kept != answers.end()) {
             if (Clock::now() < kept->second.until)
-                return sendToFirst(id, a, kept->second.addresses.get());
+                return sendToFirst(a, kept->second.addresses.get());
             answers.erase(kept);
         }
         std::unique_ptr<Lookup>& l = lookups[name];
@@ -214,7 +200,7 @@ struct IcmpEcho::Impl {
             if (!lookupPoll.isActive())
                 lookupPoll.start();
         }
-        l->waiting.push_back(id);
+        l->waiting.push_back(a.id);
         return ECHO_OK;
     }
 
@@ -234,10 +220,10 @@ struct IcmpEcho::Impl {
         for (const auto& l : ended) {
             Answer answer{{l->request.ar_result, freeaddrinfo}, Clock::now() + AnswerKept};
             for (const std::uint64_t id : l->waiting) {
-                const auto it = attempts.find(id);
+                const auto it = find(id);
                 if (it == attempts.end())
                     continue; // stopped, or ended by its time-out
-                if (const int result = sendToFirst(id, it->second, answer.addresses.get());
+                if (const int result = sendToFirst(it->second, answer.addresses.get());
                     result != ECHO_OK)
                     finish(id, {result, {}});
             }
@@ -249,14 +235,14 @@ struct IcmpEcho::Impl {
         }
     }
 
-    int sendToFirst(std::uint64_t id, Attempt& a, const addrinfo* found) {
+    int sendToFirst(Attempt& a, const addrinfo* found) {
         // Move on to the next address only when this one could not even be sent to (an IPv6
         // address on a machine without IPv6, say); once a request is out, its outcome counts.
         int result = ECHO_UNRESOLVED;
         for (; found; found = found->ai_next) {
             if (found->ai_family != AF_INET && found->ai_family != AF_INET6)
                 continue;
-            result = send(id, a, found->ai_addr, found->ai_addrlen);
+            result = send(a, found->ai_addr, found->ai_addrlen);
             if (result != ECHO_SEND_ERROR)
                 break;
         }
@@ -276,7 +262,7 @@ struct IcmpEcho::Impl {
             if (++round % 16 == 0 && Clock::now() >= until)
                 break;
         }
-        if (deadlines.empty())
+        if (attempts.empty())
             timer.stop(); // nothing to time: no wake-up for nothing
     }
 
@@ -287,17 +273,17 @@ struct IcmpEcho::Impl {
         const int got = s.s.fd < 0 ? -1 : echo_receive(&s.s, &r);
         if (got <= 0)
             return got == 0;
-        const auto match = sent.find(sentKey(family, r.sequence));
-        if (match == sent.end())
+        auto [it, end] = attempts.equal_range(r.sequence);
+        while (it != end && !(it->second.family == family &&
+                              echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&it->second.to),
+                                           r.sequence)))
+            ++it;
+        if (it == end)
             return true; // late, or not ours
-        const std::uint64_t id = match->second;
-        const Attempt& a = attempts.at(id);
-        if (!echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to), a.sequence))
-            return true;
-        const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - a.sentNs, 0)};
+        const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - it->second.sentNs, 0)};
         // Stamped by the kernel after the time-out: a failure, however soon it is read.
-        if (roundTrip <= a.timeout)
-            finish(id, {ECHO_OK, roundTrip});
+        if (roundTrip <= it->second.timeout)
+            finish(it->second.id, {ECHO_OK, roundTrip});
         return true;
     }
 
@@ -305,12 +291,20 @@ struct IcmpEcho::Impl {
         // Replies that came in before their time-out but wait to be read count as replies,
         // whether or not their socket's notifier has told of them yet.
         readReplies();
-        while (!deadlines.empty() && deadlines.begin()->first <= Clock::now()) {
+        // Ended in the order of their deadlines, and of their start where those are the same.
+        std::vector<std::pair<Clock::time_point, std::uint64_t>> due;
+        const Clock::time_point now = Clock::now();
+        for (const auto& [sequence, a] : attempts)
+            if (a.due <= now)
+                due.emplace_back(a.due, a.id);
+        std::sort(due.begin(), due.end());
+        for (const auto& [when, id] : due) {
             // A name that is still being looked up has not resolved in time.
-            const std::uint64_t id = deadlines.begin()->second;
-            finish(id, {attempts.at(id).family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT, {}});
+            if (const auto it = find(id); it != attempts.end())
+                finish(id, {it->second.family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT, {}});
         }
-        arm();
+        for (const auto& [sequence, a] : attempts)
+            arm(a.due);
     }
 };
 
@@ -319,16 +313,17 @@ IcmpEcho::IcmpEcho(int mode) : d_(std::make_unique<Impl>(*this, mode)) {}
 IcmpEcho::~IcmpEcho() = default;
 
 std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeoutMs, Done done) {
-    const std::uint64_t id = ++d_->lastId;
-    Impl::Attempt& a = d_->attempts[id];
+    std::uint16_t sequence = d_->nextSequence++;
+    for (int tries = 0; d_->attempts.count(sequence) && tries < 0xFFFF; ++tries)
+        sequence = d_->nextSequence++;
+    const std::uint64_t id = ++d_->lastId << 16 | sequence;
+    Impl::Attempt& a = d_->attempts.emplace(sequence, Impl::Attempt{})->second;
+    a.id = id;
     a.done = std::move(done);
     a.packetSize = packetSize;
     a.timeout = std::chrono::milliseconds(timeoutMs);
-    const Clock::time_point due = Clock::now() + a.timeout;
-    const bool first = d_->deadlines.empty() || due < d_->deadlines.begin()->first;
-    a.due = d_->deadlines.emplace(due, id);
-    if (first)
-        d_->arm();
+    a.due = Clock::now() + a.timeout;
+    d_->arm(a.due);
 
     // A pass asks for the same few addresses again and again: a literal is read once.
     Impl::Literal literal;
@@ -352,8 +347,8 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     // A name's lookup counts against the attempt's time-out, which ends it should the resolver
     // not answer. Attempts at a name whose lookup is open wait for it.
     const auto* to = reinterpret_cast<const sockaddr*>(&literal.to);
-    const int result = kind == 1   ? d_->send(id, a, to, literal.len)
-                       : kind == 0 ? d_->lookUp(id, a, host)
+    const int result = kind == 1   ? d_->send(a, to, literal.len)
+                       : kind == 0 ? d_->lookUp(a, host)
                                    : ECHO_UNRESOLVED;
     if (result != ECHO_OK)
         d_->failSoon(id, result);
@@ -361,9 +356,8 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
 }
 
 void IcmpEcho::cancel(std::uint64_t attempt) {
-    const auto it = d_->attempts.find(attempt);
-    if (it != d_->attempts.end())
-        d_->forget(it);
+    if (const auto it = d_->find(attempt); it != d_->attempts.end())
+        d_->attempts.erase(it);
 }
 
 } // namespace ew
