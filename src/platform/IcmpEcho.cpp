@@ -273,11 +273,13 @@ struct IcmpEcho::Impl {
         const int got = s.s.fd < 0 ? -1 : echo_receive(&s.s, &r);
         if (got <= 0)
             return got == 0;
-        auto [it, end] = attempts.equal_range(r.sequence);
-        while (it != end && !(it->second.family == family &&
-                              echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&it->second.to),
-                                           r.sequence)))
-            ++it;
+        // Its request went out on this socket, to the host that answers.
+        const auto [from, end] = attempts.equal_range(r.sequence);
+        const auto it = std::find_if(from, end, [&](const auto& entry) {
+            const Attempt& a = entry.second;
+            return a.family == family &&
+                   echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to), r.sequence);
+        });
         if (it == end)
             return true; // late, or not ours
         const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - it->second.sentNs, 0)};
