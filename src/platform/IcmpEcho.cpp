@@ -315,8 +315,9 @@ IcmpEcho::IcmpEcho(int mode) : d_(std::make_unique<Impl>(*this, mode)) {}
 IcmpEcho::~IcmpEcho() = default;
 
 std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeoutMs, Done done) {
+    // Fewer attempts than numbers leave one free: the search ends.
     std::uint16_t sequence = d_->nextSequence++;
-    for (int tries = 0; d_->attempts.count(sequence) && tries < 0xFFFF; ++tries)
+    while (d_->attempts.size() < 0x10000 && d_->attempts.count(sequence))
         sequence = d_->nextSequence++;
     const std::uint64_t id = ++d_->lastId << 16 | sequence;
     Impl::Attempt& a = d_->attempts.emplace(sequence, Impl::Attempt{})->second;
