@@ -15,6 +15,7 @@
 #include <QStyleOptionFocusRect>
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 namespace ew {
 
@@ -58,7 +59,7 @@ void ResultsList::addLine(const QString& line) {
         widest_ = width;
         updateHorizontalRange();
     }
-    applyLater();
+    applyLater(true);
     const int row = count() - 1;
     if (QAccessible::isActive()) {
         QAccessibleTableModelChangeEvent event(this,
@@ -73,6 +74,7 @@ void ResultsList::clear() {
     lines_.clear();
     appliedCount_ = 0;
     current_ = -1;
+    unselected_ = -1;
     widest_ = 0;
     updateHorizontalRange();
     updateScrollRange();
@@ -90,6 +92,8 @@ void ResultsList::truncate(int rows) {
     appliedCount_ = std::min(appliedCount_, rows);
     if (current_ >= rows)
         current_ = -1;
+    if (unselected_ >= rows)
+        unselected_ = -1;
     updateScrollRange();
     viewport()->update();
 }
@@ -97,14 +101,22 @@ void ResultsList::truncate(int rows) {
 void ResultsList::setCurrentRow(int row) {
     const int previous = current_;
     current_ = row >= 0 && row < count() ? row : -1;
+    // A line that waits for its pace is selected as it shows: nothing is drawn before.
+    const bool waits = applyPending_ && !applyQueued_ && current_ >= appliedCount_;
     if (current_ >= 0) {
         follow_ = true;
-        applyLater();
+        if (!waits)
+            applyLater();
     }
     if (previous == current_)
         return;
-    updateRow(previous);
-    updateRow(current_);
+    if (waits) {
+        if (unselected_ < 0)
+            unselected_ = previous;
+    } else {
+        updateRow(previous);
+        updateRow(current_);
+    }
     if (current_ >= 0) {
         notifyAccessible(current_, QAccessible::Selection);
         if (hasFocus())
@@ -131,17 +143,21 @@ QRect ResultsList::rowRect(int row) const {
     return QRect(0, (row - shownTop()) * h, viewport()->width(), h);
 }
 
-void ResultsList::applyLater() {
-    if (applyPending_)
-        return;
+void ResultsList::applyLater(bool paced) {
     applyPending_ = true;
+    if (applyQueued_ || (paced && !pace_.mayShow()))
+        return;
+    pace_.cancel();
+    applyQueued_ = true;
     // Before the repaint, which Qt posts at a lower priority.
     QMetaObject::invokeMethod(this, &ResultsList::applyPending, Qt::QueuedConnection);
 }
 
 void ResultsList::applyPending() {
+    applyQueued_ = false;
     if (!applyPending_)
         return;
+    pace_.cancel();
     applyPending_ = false;
     auto* bar = static_cast<RowScrollBar*>(verticalScrollBar());
     bar->hold();
@@ -150,6 +166,8 @@ void ResultsList::applyPending() {
         scrollToRow(current_);
     bar->release();
     follow_ = false;
+    if (unselected_ >= 0)
+        updateRow(std::exchange(unselected_, -1));
     // The new lines in view: after the scroll, which moved what was drawn.
     const int first = std::max(appliedCount_, shownTop());
     const int last = std::min(count() - 1, shownTop() + fullRows());

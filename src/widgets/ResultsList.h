@@ -1,6 +1,7 @@
 #pragma once
 
 #include "widgets/GlyphLine.h"
+#include "widgets/PaintPace.h"
 
 #include <QAbstractScrollArea>
 #include <QHash>
@@ -97,8 +98,11 @@ private:
     void scrollToRow(int row);
     // Lines added and a row selected within one turn of the event loop come into view together:
     // the scroll bar is set, what is drawn moved and the new rows painted once a turn, however
-    // many lines came in it. What reads the view's geometry applies what is pending first.
-    void applyLater();
+    // many lines came in it. Added lines are paced besides: lines that come faster than an eye
+    // follows them show together a few times a second. What the operator does shows at the
+    // next turn, with whatever waits. What reads the view's geometry applies what is pending
+    // first.
+    void applyLater(bool paced = false);
     void applyPending();
     // The first row in view and where a row is drawn, as they are now: pending changes aside.
     int shownTop() const;
@@ -124,6 +128,11 @@ private:
     int appliedCount_ = 0;
     int paintedCount_ = 0; // lines there were at the last paint
     bool applyPending_ = false;
+    bool applyQueued_ = false; // the call that applies is posted
+    // The row drawn selected while the newly selected line waits for its pace: it is drawn
+    // plain again as the new line shows.
+    int unselected_ = -1;
+    PaintPace pace_{this, [this] { applyPending(); }};
     bool follow_ = false;
     // Advances of the Latin-1 characters in the current font (-1 until measured), and of the
     // others met so far.

@@ -3,6 +3,7 @@
 #include "core/TimeText.h"
 #include "platform/Clock.h"
 #include "widgets/GlyphLine.h"
+#include "widgets/PaintPace.h"
 
 #include <QFrame>
 #include <QPaintEvent>
@@ -22,15 +23,18 @@ public:
     }
 
     const QString& text() const { return text_; }
+    // The pass writes the counts on every attempt; they show at the pace of the results.
     void setText(const QString& text) {
         if (text == text_)
             return;
         text_ = text;
-        update(contentsRect());
+        if (!dirty_ && pace_.mayShow())
+            show();
     }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
+        dirty_ = false;
         // The clock's tick repaints the text only; the frame around it is already drawn.
         if (!contentsRect().contains(event->rect()))
             QFrame::paintEvent(event);
@@ -47,9 +51,16 @@ protected:
     }
 
 private:
+    void show() {
+        dirty_ = true;
+        update(contentsRect());
+    }
+
     static constexpr int Indent = 3;
     QString text_;
+    bool dirty_ = false; // a repaint of the text is asked for
     GlyphLine glyphs_;
+    PaintPace pace_{this, [this] { show(); }};
 };
 
 namespace {

@@ -48,6 +48,35 @@ TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndScrollsItIntoView) {
     EXPECT_EQ(a->child(200)->text(QAccessible::Name), reply);
 }
 
+// A line that comes within a quarter of a second of the last that showed waits for the pace's
+// timer, or for the operator's next key, which shows it at once.
+TEST_F(ResultsListTest, LinesFasterThanThePaceShowTogetherLater) {
+    fill(100);
+    QCoreApplication::processEvents();
+    QTest::qWait(PaintPace::PaceMs);
+    QScrollBar* bar = list().verticalScrollBar();
+    list().addLine(reply); // the last line that showed is a pace ago: shows at once
+    list().setCurrentRow(100);
+    QCoreApplication::processEvents();
+    const int top = bar->value();
+    EXPECT_GT(top, 0);
+    for (int waited = 0; waited < 2; ++waited) {
+        list().addLine(reply);
+        list().setCurrentRow(list().count() - 1);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar->value(), top + waited);
+        if (!waited) {
+            for (int ms = 0; ms < 2000 && bar->value() == top; ms += 10)
+                QTest::qWait(10);
+            EXPECT_EQ(bar->value(), top + 1);
+        }
+    }
+    QTest::keyClick(&list(), Qt::Key_Up);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->maximum(), top + 2);
+    EXPECT_EQ(list().currentRow(), 101);
+}
+
 TEST_F(ResultsListTest, KeysMoveTheSelectionAndKeepItInView) {
     fill(100);
     const int page = list().viewport()->height() / list().rowHeight();
@@ -137,6 +166,7 @@ TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
         list().addLine(reply);
         list().addLine(QStringLiteral("X 10:00:00 Ping to  silent  F A I L E D"));
         list().setCurrentRow(i + 1);
+        list().topRow(); // what waits for its pace now
         QCoreApplication::processEvents();
         if (i == 60) { // the operator looks a row back; the next lines bring the newest back
             list().verticalScrollBar()->setValue(list().verticalScrollBar()->value() - 1);
