@@ -126,6 +126,9 @@ void PingPass::PingAddresses() {
         pace();
     }
     advance();
+    // The first replies of a pass over fast hosts end their attempts in this same wake-up.
+    if (running_ && generation == generation_)
+        echo_.collect();
 }
 
 // Drops whatever the pass still has in flight.

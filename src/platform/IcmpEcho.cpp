@@ -363,4 +363,8 @@ void IcmpEcho::cancel(std::uint64_t attempt) {
         d_->attempts.erase(it);
 }
 
+void IcmpEcho::collect() {
+    d_->readReplies();
+}
+
 } // namespace ew
