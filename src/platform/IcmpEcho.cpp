@@ -250,11 +250,13 @@ struct IcmpEcho::Impl {
     }
 
     // Reads what both sockets hold: a reply to an IPv4 attempt and one to the IPv6 attempt
-    // that its outcome started come in one wake-up, and show in one repaint.
-    void readReplies() {
+    // that its outcome started come in one wake-up, and show in one repaint. Once no attempt
+    // waits, the sockets are read on only when asked to empty them (a notifier that told of
+    // what they hold); otherwise what comes late waits for its notifier.
+    void readReplies(bool untilEmpty = true) {
         const auto until = Clock::now() + WakeSpan;
         int round = 0;
-        for (bool got = true; got;) {
+        for (bool got = true; got && (untilEmpty || !attempts.empty());) {
             got = false;
             for (int family : {AF_INET, AF_INET6})
                 got = readReply(family) || got;
@@ -364,7 +366,7 @@ void IcmpEcho::cancel(std::uint64_t attempt) {
 }
 
 void IcmpEcho::collect() {
-    d_->readReplies();
+    d_->readReplies(false);
 }
 
 } // namespace ew
