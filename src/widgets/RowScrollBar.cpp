@@ -24,12 +24,22 @@ void RowScrollBar::release() {
 }
 
 void RowScrollBar::judge() {
+    // A longer range only makes a slider shorter, which it cannot be.
+    if (shortestAtEnd_ && value() == maximum() && sliderPosition() == value() &&
+        maximum() >= judgedMaximum_ && pageStep() == shownPageStep_)
+        return;
     QStyleOptionSlider opt;
     initStyleOption(&opt);
     const QRect slider =
         style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this);
     // The arrows look disabled at either end.
     const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
+    const int length = orientation() == Qt::Vertical ? slider.height() : slider.width();
+    shortestAtEnd_ =
+        ends == 2 && sliderPosition() == value() &&
+        length <= style()->pixelMetric(QStyle::PM_ScrollBarSliderMin, &opt, this);
+    shownPageStep_ = pageStep();
+    judgedMaximum_ = maximum();
     if (slider == shownSlider_ && ends == shownEnds_)
         return;
     const QRect before = shownSlider_;
@@ -46,6 +56,7 @@ void RowScrollBar::judge() {
 void RowScrollBar::resizeEvent(QResizeEvent* event) {
     // A new length moves the slider: judge the next change afresh.
     shownSlider_ = QRect();
+    shortestAtEnd_ = false;
     QScrollBar::resizeEvent(event);
 }
 

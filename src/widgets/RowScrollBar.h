@@ -28,6 +28,11 @@ private:
 
     QRect shownSlider_;
     int shownEnds_ = -1;
+    int shownPageStep_ = -1;
+    int judgedMaximum_ = 0;
+    // The slider is as short as the style makes it and sits at the end, where it stays while
+    // the range grows and the value follows: nothing to ask the style.
+    bool shortestAtEnd_ = false;
     bool held_ = false;
 };
 
