@@ -27,9 +27,8 @@ public:
     virtual std::uint64_t start(const QString& address, int packetSize, int timeoutMs,
                                 Done done) = 0;
     virtual void cancel(std::uint64_t attempt) = 0;
-    // Ends now the attempts whose outcomes are already in, rather than at the event loop's next
-    // turn: a loopback reply is in its socket before its request's send returns. For a caller
-    // that is ready for done.
+    // Ends now, not at the event loop's next turn, the attempts whose outcomes are already in (a
+    // loopback reply is in its socket before its send returns). For a caller ready for done.
     virtual void collect() {}
 };
 

@@ -24,9 +24,7 @@ using std::chrono::nanoseconds;
 // for any scoped IPv6 literal besides).
 constexpr std::size_t HostText = 1025;
 // How long one wake-up reads at most, so that neither a flood on a raw socket nor a pass over
-// hosts that answer at once holds the window: a loopback reply is in the socket before its
-// send returns, so the attempts of a pass one after another would otherwise follow each other
-// without the event loop turning. Within the span, lines that end together show together.
+// hosts that answer at once (a loopback reply is in before its send returns) holds the window.
 constexpr auto WakeSpan = std::chrono::milliseconds(1);
 // How often open name lookups are asked whether they have ended: only while one is open.
 constexpr int LookupPollMs = 2;
@@ -59,9 +57,8 @@ struct IcmpEcho::Impl {
         std::unique_ptr<QSocketNotifier> notifier;
     };
 
-    // A name's lookup through glibc's getaddrinfo_a, shared by the attempts that ask for the
-    // name while it is open. Its helper thread writes the answer into the block, which lives
-    // until the lookup has ended, whatever became of the attempts.
+    // A name's lookup through glibc's getaddrinfo_a, shared by the attempts that ask while it
+    // is open. Its helper thread writes into the block, which lives until the lookup has ended.
     struct Lookup {
         std::string name;
         gaicb request{};
@@ -125,8 +122,7 @@ struct IcmpEcho::Impl {
     }
 
     // The timer is set for the earliest deadline, and only moved when one earlier comes: an
-    // attempt that ends before its deadline leaves it as it is (it then fires for nothing, at
-    // most once a time-out), which spares setting a timer twice for every attempt.
+    // attempt that ends before its deadline leaves it (to fire for nothing, once a time-out).
     void arm(Clock::time_point due) {
         if (timer.isActive() && armedFor <= due)
             return;
@@ -249,10 +245,8 @@ struct IcmpEcho::Impl {
         return result;
     }
 
-    // Reads what both sockets hold: a reply to an IPv4 attempt and one to the IPv6 attempt
-    // that its outcome started come in one wake-up, and show in one repaint. Once no attempt
-    // waits, the sockets are read on only when asked to empty them (a notifier that told of
-    // what they hold); otherwise what comes late waits for its notifier.
+    // Reads both sockets, so that replies that come together show in one repaint; once no
+    // attempt waits, only until empty when a notifier asks (what comes late waits for it).
     void readReplies(bool untilEmpty = true) {
         const auto until = Clock::now() + WakeSpan;
         int round = 0;
@@ -292,8 +286,7 @@ struct IcmpEcho::Impl {
     }
 
     void expire() {
-        // Replies that came in before their time-out but wait to be read count as replies,
-        // whether or not their socket's notifier has told of them yet.
+        // Replies that came in before their time-out count, told by their notifier or not.
         readReplies();
         // Ended in the order of their deadlines, and of their start where those are the same.
         std::vector<std::pair<Clock::time_point, std::uint64_t>> due;
@@ -366,7 +359,7 @@ void IcmpEcho::cancel(std::uint64_t attempt) {
 }
 
 void IcmpEcho::collect() {
-    d_->readReplies(false);
+    d_->readReplies(false); // what comes late waits for its notifier
 }
 
 } // namespace ew
