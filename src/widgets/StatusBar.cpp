@@ -29,7 +29,7 @@ public:
             return;
         text_ = text;
         if (!dirty_ && pace_.mayShow())
-            show();
+            repaintText();
     }
 
 protected:
@@ -51,7 +51,7 @@ protected:
     }
 
 private:
-    void show() {
+    void repaintText() {
         dirty_ = true;
         update(contentsRect());
     }
@@ -60,7 +60,7 @@ private:
     QString text_;
     bool dirty_ = false; // a repaint of the text is asked for
     GlyphLine glyphs_;
-    PaintPace pace_{this, [this] { show(); }};
+    PaintPace pace_{this, [this] { repaintText(); }};
 };
 
 namespace {
