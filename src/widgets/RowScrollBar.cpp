@@ -35,9 +35,8 @@ void RowScrollBar::judge() {
     // The arrows look disabled at either end.
     const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0);
     const int length = orientation() == Qt::Vertical ? slider.height() : slider.width();
-    shortestAtEnd_ =
-        ends == 2 && sliderPosition() == value() &&
-        length <= style()->pixelMetric(QStyle::PM_ScrollBarSliderMin, &opt, this);
+    shortestAtEnd_ = ends == 2 && sliderPosition() == value() &&
+                     length <= style()->pixelMetric(QStyle::PM_ScrollBarSliderMin, &opt, this);
     shownPageStep_ = pageStep();
     judgedMaximum_ = maximum();
     if (slider == shownSlider_ && ends == shownEnds_)
