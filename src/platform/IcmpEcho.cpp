@@ -133,10 +133,7 @@ struct IcmpEcho::Impl {
     }
 
     // Ends an attempt and tells its caller; done may start or cancel other attempts.
-    void finish(std::uint64_t id, const EchoOutcome& outcome) {
-        const auto it = find(id);
-        if (it == attempts.end())
-            return;
+    void finish(Iterator it, const EchoOutcome& outcome) {
         Done done = std::move(it->second.done);
         attempts.erase(it);
         done(outcome);
@@ -145,7 +142,10 @@ struct IcmpEcho::Impl {
     // A failure known at once still comes from the event loop, never from within start(). Qt
     // delivers the call before a timer that fell due meanwhile: the time-out cannot take its place.
     void failSoon(std::uint64_t id, int result) {
-        QTimer::singleShot(0, &q, [this, id, result] { finish(id, {result, {}}); });
+        QTimer::singleShot(0, &q, [this, id, result] {
+            if (const auto it = find(id); it != attempts.end())
+                finish(it, {result, {}});
+        });
     }
 
     // ECHO_OK once the request is out; its family's socket is opened on first use.
@@ -221,7 +221,7 @@ struct IcmpEcho::Impl {
                     continue; // stopped, or ended by its time-out
                 if (const int result = sendToFirst(it->second, answer.addresses.get());
                     result != ECHO_OK)
-                    finish(id, {result, {}});
+                    finish(it, {result, {}});
             }
             if (answer.addresses) {
                 if (answers.size() >= std::size_t{TextsKept})
@@ -281,7 +281,7 @@ struct IcmpEcho::Impl {
         const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - it->second.sentNs, 0)};
         // Stamped by the kernel after the time-out: a failure, however soon it is read.
         if (roundTrip <= it->second.timeout)
-            finish(it->second.id, {ECHO_OK, roundTrip});
+            finish(it, {ECHO_OK, roundTrip});
         return true;
     }
 
@@ -298,7 +298,7 @@ struct IcmpEcho::Impl {
         for (const auto& [when, id] : due) {
             // A name that is still being looked up has not resolved in time.
             if (const auto it = find(id); it != attempts.end())
-                finish(id, {it->second.family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT, {}});
+                finish(it, {it->second.family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT, {}});
         }
         for (const auto& [sequence, a] : attempts)
             arm(a.due);

@@ -147,8 +147,7 @@ void ResultsList::applyLater(bool paced) {
     applyPending_ = true;
     if (applyQueued_ || (paced && !pace_.mayShow()))
         return;
-    pace_.cancel();
-    applyQueued_ = true;
+    applyQueued_ = true; // what waits for the pace comes with it: applyPending stops its timer
     // Before the repaint, which Qt posts at a lower priority.
     QMetaObject::invokeMethod(this, &ResultsList::applyPending, Qt::QueuedConnection);
 }
