@@ -405,19 +405,7 @@ void ResultsList::keyPressEvent(QKeyEvent* event) {
 }
 
 int ResultsList::charAdvance(QChar c) {
-    const char16_t code = c.unicode() == ReplyMark ? RightArrow : c.unicode();
-    if (code < latin1Advances_.size()) {
-        int& advance = latin1Advances_[code];
-        if (advance < 0)
-            advance = fontMetrics().horizontalAdvance(QChar(code));
-        return advance;
-    }
-    const auto found = otherAdvances_.constFind(code);
-    if (found != otherAdvances_.constEnd())
-        return *found;
-    const int advance = fontMetrics().horizontalAdvance(QChar(code));
-    otherAdvances_.insert(code, advance);
-    return advance;
+    return advances_.of(c.unicode() == ReplyMark ? RightArrow : c.unicode());
 }
 
 int ResultsList::lineWidth(const QString& line) {
@@ -435,8 +423,7 @@ int ResultsList::rowHeight() const {
 
 void ResultsList::resetMetrics() {
     rowHeight_ = 0;
-    latin1Advances_.fill(-1);
-    otherAdvances_.clear();
+    advances_.reset();
     widest_ = 0;
     for (const QString& l : std::as_const(lines_))
         widest_ = std::max(widest_, lineWidth(l));

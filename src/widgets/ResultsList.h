@@ -1,13 +1,12 @@
 #pragma once
 
+#include "widgets/CharAdvances.h"
 #include "widgets/GlyphLine.h"
 #include "widgets/PaintPace.h"
 
 #include <QAbstractScrollArea>
-#include <QHash>
 #include <QStringList>
 #include <QVarLengthArray>
-#include <array>
 #include <functional>
 
 class QMenu;
@@ -134,10 +133,7 @@ private:
     int unselected_ = -1;
     PaintPace pace_{this, [this] { applyPending(); }};
     bool follow_ = false;
-    // Advances of the Latin-1 characters in the current font (-1 until measured), and of the
-    // others met so far.
-    std::array<int, 256> latin1Advances_{};
-    QHash<char16_t, int> otherAdvances_;
+    CharAdvances advances_{this};
     // 0 until measured: the list's font is seldom its last while the window is being built.
     mutable int rowHeight_ = 0;
     // Rows marked for repainting since the last paint. A scroll moves the drawn pixels, stale

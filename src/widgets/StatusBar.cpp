@@ -2,6 +2,7 @@
 
 #include "core/TimeText.h"
 #include "platform/Clock.h"
+#include "widgets/CharAdvances.h"
 #include "widgets/GlyphLine.h"
 #include "widgets/PaintPace.h"
 
@@ -9,6 +10,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace ew {
 
@@ -28,13 +31,18 @@ public:
         if (text == text_)
             return;
         text_ = text;
-        if (!dirty_ && pace_.mayShow())
+        if (dirty_)
+            askFor(changedArea()); // what differs from what shows may reach further now
+        else if (pace_.mayShow())
             repaintText();
     }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         dirty_ = false;
+        // What shows is known only when all of it that changed is drawn again now.
+        shownKnown_ = (QRegion(changedArea()) - event->region()).isEmpty();
+        shown_ = text_;
         // The clock's tick repaints the text only; the frame around it is already drawn.
         if (!contentsRect().contains(event->rect()))
             QFrame::paintEvent(event);
@@ -50,16 +58,57 @@ protected:
             text_);
     }
 
+    void changeEvent(QEvent* event) override {
+        QFrame::changeEvent(event);
+        if (event->type() == QEvent::FontChange) {
+            advances_.reset();
+            shownKnown_ = false;
+        }
+    }
+
 private:
     void repaintText() {
         dirty_ = true;
-        update(contentsRect());
+        asked_ = QRect();
+        askFor(changedArea());
+    }
+
+    void askFor(const QRect& area) {
+        if (asked_.contains(area))
+            return;
+        asked_ |= area;
+        update(area);
+    }
+
+    // Where the text differs from what shows: a count that goes up repaints its last digit or
+    // two, not the whole panel, and sends the display that much less. The span is a character
+    // wider each side for kerning and for glyphs that reach past their advance. Text beyond
+    // Latin-1 may be shaped or run right to left: it repaints whole.
+    QRect changedArea() {
+        const QRect area = contentsRect();
+        const auto latin1 = [](const QString& s) {
+            return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 256; });
+        };
+        if (!shownKnown_ || !latin1(shown_) || !latin1(text_))
+            return area;
+        qsizetype same = 0;
+        while (same < shown_.size() && same < text_.size() && shown_[same] == text_[same])
+            ++same;
+        const int slack = fontMetrics().averageCharWidth();
+        const int left = area.left() + Indent;
+        const int from = left + advances_.width(QStringView(text_).first(same)) - slack;
+        const int to = left + std::max(advances_.width(shown_), advances_.width(text_)) + slack;
+        return QRect(QPoint(from, area.top()), QPoint(to, area.bottom())) & area;
     }
 
     static constexpr int Indent = 3;
     QString text_;
+    QString shown_; // the text on screen, when shownKnown_
+    bool shownKnown_ = false;
     bool dirty_ = false; // a repaint of the text is asked for
+    QRect asked_;        // what that repaint covers
     GlyphLine glyphs_;
+    CharAdvances advances_{this};
     PaintPace pace_{this, [this] { repaintText(); }};
 };
 
