@@ -2,6 +2,7 @@
 #include "app/SingleInstance.h"
 #include "app/frmEchoWarden.h"
 #include "editors/LogFile.h"
+#include "platform/DisplayBuffer.h"
 #include "platform/Privileges.h"
 #include "ui_frmEchoWarden.h"
 
@@ -128,6 +129,7 @@ int main(int argc, char* argv[]) {
     fonts.join();
     if (!shmAsked)
         qunsetenv("QT_XCB_NO_MITSHM");
+    ew::widenDisplayBuffer();
     QApplication::setQuitOnLastWindowClosed(true);
     QApplication::setStyle(new LaterArrows);
     Options options;
