@@ -21,8 +21,12 @@
 #include <gtest/gtest.h>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <sched.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -288,6 +292,30 @@ protected:
         return waitUntil([&] { return loggedEntries(defaultLog()) >= wanted; }, 60s);
     }
     std::string output() const { return readFile(root() / "program-output.txt"); }
+    // The send buffer of the program's connection to the display, read from a copy of its
+    // socket; nullopt where the kernel gives no copies (before 5.6).
+    std::optional<int> displaySendBuffer() const {
+        const auto pid = static_cast<pid_t>(program_->processId());
+        const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        if (process < 0)
+            return std::nullopt;
+        int size = 0;
+        for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+            const int own = std::stoi(e.path().filename().string());
+            const int fd = static_cast<int>(::syscall(SYS_pidfd_getfd, process, own, 0));
+            sockaddr_un peer{};
+            socklen_t length = sizeof peer, sizeLength = sizeof size;
+            if (fd >= 0 && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+                peer.sun_family == AF_UNIX &&
+                std::string(peer.sun_path, sizeof peer.sun_path).find(".X11-unix") !=
+                    std::string::npos)
+                ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &sizeLength);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        ::close(process);
+        return size;
+    }
     // The keys of the program's section, or one that says the file is no well-formed INI file.
     Settings storedSettings() const {
         QSettings ini(settingsFile(), QSettings::IniFormat);
