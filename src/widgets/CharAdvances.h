@@ -4,6 +4,8 @@
 #include <QStringView>
 
 #include <array>
+#include <optional>
+#include <utility>
 
 class QWidget;
 
@@ -18,6 +20,12 @@ public:
 
     int of(char16_t code);
     int width(QStringView text);
+    // Where two texts drawn from the same point differ, in pixels from that point: from the
+    // first character that differs to the end of the longer text, or to where the rest of both
+    // is the same text at the same place; a character wider each side for kerning and for
+    // glyphs that reach past their advance. None for text beyond Latin-1 (arrows aside), which
+    // may be shaped or run right to left.
+    std::optional<std::pair<int, int>> changed(QStringView was, QStringView now);
     // The font changed: every advance is measured afresh.
     void reset();
 

@@ -75,6 +75,7 @@ void ResultsList::clear() {
     appliedCount_ = 0;
     current_ = -1;
     unselected_ = -1;
+    kept_ = {};
     widest_ = 0;
     updateHorizontalRange();
     updateScrollRange();
@@ -89,6 +90,7 @@ void ResultsList::truncate(int rows) {
     if (rows < 0 || rows >= count())
         return;
     lines_.resize(rows);
+    kept_ = {};
     appliedCount_ = std::min(appliedCount_, rows);
     if (current_ >= rows)
         current_ = -1;
@@ -101,8 +103,9 @@ void ResultsList::truncate(int rows) {
 void ResultsList::setCurrentRow(int row) {
     const int previous = current_;
     current_ = row >= 0 && row < count() ? row : -1;
-    // A line that waits for its pace is selected as it shows: nothing is drawn before.
-    const bool waits = applyPending_ && !applyQueued_ && current_ >= appliedCount_;
+    // A line still to be applied is selected as it shows: nothing is drawn before, and the row
+    // selected until then is drawn plain where the scroll that brings the line in leaves it.
+    const bool waits = applyPending_ && current_ >= appliedCount_;
     if (current_ >= 0) {
         follow_ = true;
         if (!waits)
@@ -170,9 +173,34 @@ void ResultsList::applyPending() {
     // The new lines in view: after the scroll, which moved what was drawn.
     const int first = std::max(appliedCount_, shownTop());
     const int last = std::min(count() - 1, shownTop() + fullRows());
-    for (int row = first; row <= last; ++row)
-        updateRow(row);
+    for (int row = first; row <= last; ++row) {
+        if (row == current_ && overKept_)
+            updateOverKept(row);
+        else
+            updateRow(row);
+    }
+    overKept_ = false;
     appliedCount_ = count();
+}
+
+// The newly selected line in the last whole row, over the selected line that a scroll left
+// there: only where their texts differ.
+void ResultsList::updateOverKept(int row) {
+    const auto span =
+        kept_.row >= 0 && kept_.row < count()
+            ? advances_.changed(displayText(lines_.at(kept_.row)), displayText(lines_.at(row)))
+            : std::nullopt;
+    if (!span)
+        return updateRow(row);
+    const int x = TextIndent - horizontalScrollBar()->value();
+    const QRect rect = rowRect(row);
+    viewport()->update(
+        QRect(QPoint(x + span->first, rect.top()), QPoint(x + span->second, rect.bottom())) & rect);
+    // A later scroll before the paint marks the whole row again.
+    if (pendingRows_.size() < pendingRows_.capacity())
+        pendingRows_.append(row);
+    else
+        pendingOverflow_ = true;
 }
 
 QString ResultsList::displayText(const QString& line) {
@@ -267,6 +295,11 @@ void ResultsList::paintEvent(QPaintEvent* event) {
     }
     if (!notice_.isEmpty() && dirty.intersects(noticeRect()))
         paintNotice(painter);
+    // What the last whole row shows now, with all that was asked drawn.
+    const int lastWhole = top + fullRows() - 1;
+    kept_ = lastWhole == current_ && lastWhole < count()
+                ? Kept{current_, hasFocus(), horizontalScrollBar()->value(), width}
+                : Kept{};
 }
 
 void ResultsList::setNotice(const QString& text) {
@@ -340,6 +373,7 @@ void ResultsList::scrollContentsBy(int dx, int dy) {
     // unless nothing drawn would stay in view.
     const int shift = dy * rowHeight();
     // The notice stays where it is while the lines move under it.
+    overKept_ = false;
     if (pendingOverflow_ || !notice_.isEmpty() || std::abs(shift) >= viewport()->height() ||
         std::abs(dx) >= viewport()->width()) {
         viewport()->update();
@@ -347,11 +381,25 @@ void ResultsList::scrollContentsBy(int dx, int dy) {
     }
     // Following the newest line, the strip under the last whole row shows no line before the
     // scroll nor after it: only the whole rows move, and the strip is not drawn again.
-    if (dy < 0 && dx == 0 && shownTop() + dy + fullRows() >= paintedCount_ &&
-        shownTop() + fullRows() >= count())
-        viewport()->scroll(0, shift, QRect(0, 0, viewport()->width(), fullRows() * rowHeight()));
-    else
+    // When the selected line was in the last whole row and the new selected line comes there,
+    // that row keeps its pixels, highlight and all: the new line is drawn over the old one
+    // where their texts differ, and only the rows above move.
+    const int lastWhole = fullRows() - 1;
+    const int top = shownTop();
+    if (dy < 0 && dx == 0 && top + dy + fullRows() >= paintedCount_ &&
+        top + fullRows() >= count()) {
+        overKept_ = kept_.row >= 0 && kept_.row == top + dy + lastWhole &&
+                    current_ == top + lastWhole && current_ >= appliedCount_ && -dy < lastWhole &&
+                    kept_.focus == hasFocus() && kept_.x == horizontalScrollBar()->value() &&
+                    kept_.width == viewport()->width();
+        const int moved = overKept_ ? lastWhole : fullRows();
+        viewport()->scroll(0, shift, QRect(0, 0, viewport()->width(), moved * rowHeight()));
+        if (!overKept_)
+            kept_ = {};
+    } else {
         viewport()->scroll(dx, shift);
+        kept_ = {};
+    }
     const QVarLengthArray<int, 4> pending = pendingRows_;
     pendingRows_.clear();
     for (const int row : pending)

@@ -108,6 +108,7 @@ private:
     QRect rowRect(int row) const;
     bool rowInView(int row) const;
     void updateRow(int row);
+    void updateOverKept(int row);
     void popupMenu(const QPoint& globalPos);
     static QString askSaveFileNameWithDialog(QWidget* parent);
     // The drawn width of a line, summed from per-character advances: far cheaper than laying
@@ -126,6 +127,15 @@ private:
     // Lines whose rows were brought into view so far, and whether the selection is to be.
     int appliedCount_ = 0;
     int paintedCount_ = 0; // lines there were at the last paint
+    // The line drawn selected in the last whole row, as it was drawn; row -1 when that row shows
+    // anything else.
+    struct Kept {
+        int row = -1;
+        bool focus = false;
+        int x = 0;
+        int width = 0;
+    } kept_;
+    bool overKept_ = false; // the scroll just made left the last whole row as it was
     bool applyPending_ = false;
     bool applyQueued_ = false; // the call that applies is posted
     // The row drawn selected while the newly selected line waits for its pace: it is drawn

@@ -11,8 +11,6 @@
 #include <QPainter>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace ew {
 
 // One sunken panel with a line of text. Unlike a QLabel it neither asks its parent for a new
@@ -81,24 +79,16 @@ private:
     }
 
     // Where the text differs from what shows: a count that goes up repaints its last digit or
-    // two, not the whole panel, and sends the display that much less. The span is a character
-    // wider each side for kerning and for glyphs that reach past their advance. Text beyond
-    // Latin-1 may be shaped or run right to left: it repaints whole.
+    // two, not the whole panel, and sends the display that much less.
     QRect changedArea() {
         const QRect area = contentsRect();
-        const auto latin1 = [](const QString& s) {
-            return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 256; });
-        };
-        if (!shownKnown_ || !latin1(shown_) || !latin1(text_))
+        const auto span = shownKnown_ ? advances_.changed(shown_, text_) : std::nullopt;
+        if (!span)
             return area;
-        qsizetype same = 0;
-        while (same < shown_.size() && same < text_.size() && shown_[same] == text_[same])
-            ++same;
-        const int slack = fontMetrics().averageCharWidth();
         const int left = area.left() + Indent;
-        const int from = left + advances_.width(QStringView(text_).first(same)) - slack;
-        const int to = left + std::max(advances_.width(shown_), advances_.width(text_)) + slack;
-        return QRect(QPoint(from, area.top()), QPoint(to, area.bottom())) & area;
+        return QRect(QPoint(left + span->first, area.top()),
+                     QPoint(left + span->second, area.bottom())) &
+               area;
     }
 
     static constexpr int Indent = 3;

@@ -164,7 +164,9 @@ TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
     const QRect area(list().mapTo(window.get(), QPoint()), list().size());
     for (int i = 0; i < 80; i += 2) {
         list().addLine(reply);
-        list().addLine(QStringLiteral("X 10:00:00 Ping to  silent  F A I L E D"));
+        list().addLine(QStringLiteral("X 10:00:%1 Ping to  silent%2  F A I L E D")
+                           .arg(i % 60, 2, 10, QLatin1Char('0'))
+                           .arg(QString(i % 3, QLatin1Char('s'))));
         list().setCurrentRow(i + 1);
         list().topRow(); // what waits for its pace now
         QCoreApplication::processEvents();
