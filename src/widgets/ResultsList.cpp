@@ -196,11 +196,7 @@ void ResultsList::updateOverKept(int row) {
     const QRect rect = rowRect(row);
     viewport()->update(
         QRect(QPoint(x + span->first, rect.top()), QPoint(x + span->second, rect.bottom())) & rect);
-    // A later scroll before the paint marks the whole row again.
-    if (pendingRows_.size() < pendingRows_.capacity())
-        pendingRows_.append(row);
-    else
-        pendingOverflow_ = true;
+    markPending(row); // a later scroll before the paint marks the whole row again
 }
 
 QString ResultsList::displayText(const QString& line) {
@@ -253,6 +249,10 @@ void ResultsList::updateRow(int row) {
     if (row < 0 || (applyPending_ && row >= appliedCount_) || !rowInView(row))
         return;
     viewport()->update(rowRect(row));
+    markPending(row);
+}
+
+void ResultsList::markPending(int row) {
     if (pendingRows_.size() < pendingRows_.capacity())
         pendingRows_.append(row);
     else

@@ -109,6 +109,7 @@ private:
     bool rowInView(int row) const;
     void updateRow(int row);
     void updateOverKept(int row);
+    void markPending(int row);
     void popupMenu(const QPoint& globalPos);
     static QString askSaveFileNameWithDialog(QWidget* parent);
     // The drawn width of a line, summed from per-character advances: far cheaper than laying

@@ -29,7 +29,7 @@ public:
         if (text == text_)
             return;
         text_ = text;
-        if (dirty_)
+        if (!asked_.isNull())
             askFor(changedArea()); // what differs from what shows may reach further now
         else if (pace_.mayShow())
             repaintText();
@@ -37,7 +37,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        dirty_ = false;
+        asked_ = QRect();
         // What shows is known only when all of it that changed is drawn again now.
         shownKnown_ = (QRegion(changedArea()) - event->region()).isEmpty();
         shown_ = text_;
@@ -65,11 +65,7 @@ protected:
     }
 
 private:
-    void repaintText() {
-        dirty_ = true;
-        asked_ = QRect();
-        askFor(changedArea());
-    }
+    void repaintText() { askFor(changedArea()); }
 
     void askFor(const QRect& area) {
         if (asked_.contains(area))
@@ -95,8 +91,7 @@ private:
     QString text_;
     QString shown_; // the text on screen, when shownKnown_
     bool shownKnown_ = false;
-    bool dirty_ = false; // a repaint of the text is asked for
-    QRect asked_;        // what that repaint covers
+    QRect asked_; // what the repaint asked for covers; null when none is
     GlyphLine glyphs_;
     CharAdvances advances_{this};
     PaintPace pace_{this, [this] { repaintText(); }};
