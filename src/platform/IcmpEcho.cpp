@@ -35,10 +35,6 @@ constexpr auto AnswerKept = std::chrono::minutes(1);
 // beyond it, so that texts that come and go cannot grow the echo without bound.
 constexpr int TextsKept = 4096;
 
-int familyIndex(int family) {
-    return family == AF_INET6 ? 1 : 0;
-}
-
 } // namespace
 
 struct IcmpEcho::Impl {
@@ -49,7 +45,7 @@ struct IcmpEcho::Impl {
         nanoseconds timeout{0};
         Clock::time_point due;
         int family = AF_UNSPEC; // once sent: until then, the name's lookup is open
-        std::int64_t sentNs = 0;
+        Clock::time_point sent;
         sockaddr_storage to{};
     };
     struct Socket {
@@ -71,6 +67,7 @@ struct IcmpEcho::Impl {
     // is looked up. A number still waiting for its reply is not given out again, unless all are.
     std::unordered_multimap<std::uint16_t, Attempt> attempts;
     using Iterator = decltype(attempts)::iterator;
+    decltype(attempts)::node_type spare; // an ended attempt's block, for the next one
     // Address literals as the socket calls want them, by the text they were read from.
     struct Literal {
         sockaddr_storage to{};
@@ -86,7 +83,7 @@ struct IcmpEcho::Impl {
     };
     std::unordered_map<std::string, Answer> answers; // by name
     QTimer lookupPoll;
-    Socket sockets[2];
+    Socket sockets[2]; // IPv4, IPv6
     std::uint64_t lastId = 0;
     // Starts somewhere of its own, so that two runs of the program do not begin alike.
     std::uint16_t nextSequence = static_cast<std::uint16_t>(getpid() * 40503u);
@@ -134,8 +131,8 @@ struct IcmpEcho::Impl {
 
     // Ends an attempt and tells its caller; done may start or cancel other attempts.
     void finish(Iterator it, const EchoOutcome& outcome) {
-        Done done = std::move(it->second.done);
-        attempts.erase(it);
+        spare = attempts.extract(it);
+        Done done = std::move(spare.mapped().done);
         done(outcome);
     }
 
@@ -149,9 +146,9 @@ struct IcmpEcho::Impl {
     }
 
     // ECHO_OK once the request is out; its family's socket is opened on first use.
-    int send(Attempt& a, const sockaddr* to, socklen_t len) {
+    int send(Attempt& a, const sockaddr* to, socklen_t len, Clock::time_point now) {
         const int family = to->sa_family;
-        Socket& s = sockets[familyIndex(family)];
+        Socket& s = sockets[family == AF_INET6];
         if (s.s.fd < 0) {
             if (const int opened = echo_open(&s.s, family, mode); opened != ECHO_OK)
                 return opened;
@@ -160,8 +157,8 @@ struct IcmpEcho::Impl {
                              [this] { readReplies(); });
         }
         const auto sequence = static_cast<std::uint16_t>(a.id);
-        if (const int out = echo_send(&s.s, to, len, sequence, a.packetSize, &a.sentNs);
-            out != ECHO_OK)
+        a.sent = now;
+        if (const int out = echo_send(&s.s, to, len, sequence, a.packetSize); out != ECHO_OK)
             return out;
         a.family = family;
         std::memcpy(&a.to, to, len);
@@ -170,20 +167,17 @@ struct IcmpEcho::Impl {
 
     // Sends to a name's kept answer, or waits for its lookup (started when none is open); the
     // failure when neither can be.
-    int lookUp(Attempt& a, const char* name) {
+    int lookUp(Attempt& a, const char* name, Clock::time_point now) {
         if (const auto kept = answers.find(name); kept != answers.end()) {
-            if (Clock::now() < kept->second.until)
-                return sendToFirst(a, kept->second.addresses.get());
+            if (now < kept->second.until)
+                return sendToFirst(a, kept->second.addresses.get(), now);
             answers.erase(kept);
         }
         std::unique_ptr<Lookup>& l = lookups[name];
         if (!l) {
-            static const addrinfo hints = [] {
-                addrinfo h{};
-                h.ai_socktype = SOCK_DGRAM; // one answer per address
-                h.ai_flags = AI_IDN;
-                return h;
-            }();
+            // Datagram sockets: one answer per address.
+            static const addrinfo hints{AI_IDN, AF_UNSPEC, SOCK_DGRAM, 0,
+                                        0,      nullptr,   nullptr,    nullptr};
             l = std::make_unique<Lookup>();
             l->name = name;
             l->request.ar_name = l->name.c_str();
@@ -219,7 +213,8 @@ struct IcmpEcho::Impl {
                 const auto it = find(id);
                 if (it == attempts.end())
                     continue; // stopped, or ended by its time-out
-                if (const int result = sendToFirst(it->second, answer.addresses.get());
+                if (const int result =
+                        sendToFirst(it->second, answer.addresses.get(), Clock::now());
                     result != ECHO_OK)
                     finish(it, {result, {}});
             }
@@ -231,14 +226,14 @@ struct IcmpEcho::Impl {
         }
     }
 
-    int sendToFirst(Attempt& a, const addrinfo* found) {
+    int sendToFirst(Attempt& a, const addrinfo* found, Clock::time_point now) {
         // Move on to the next address only when this one could not even be sent to (an IPv6
         // address on a machine without IPv6, say); once a request is out, its outcome counts.
         int result = ECHO_UNRESOLVED;
         for (; found; found = found->ai_next) {
             if (found->ai_family != AF_INET && found->ai_family != AF_INET6)
                 continue;
-            result = send(a, found->ai_addr, found->ai_addrlen);
+            result = send(a, found->ai_addr, found->ai_addrlen, now);
             if (result != ECHO_SEND_ERROR)
                 break;
         }
@@ -248,12 +243,19 @@ struct IcmpEcho::Impl {
     // Reads both sockets, so that replies that come together show in one repaint; once no
     // attempt waits, only until empty when a notifier asks (what comes late waits for it).
     void readReplies(bool untilEmpty = true) {
-        const auto until = Clock::now() + WakeSpan;
+        const Clock::time_point now = Clock::now();
+        const auto until = now + WakeSpan;
+        // The kernel stamps replies on the wall clock, which runs at the steady clock's rate: their
+        // distance, read once a wake-up, puts a stamp on the clock that the sends were read from.
+        timespec wall{};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        const auto wallAhead =
+            std::chrono::seconds(wall.tv_sec) + nanoseconds(wall.tv_nsec) - now.time_since_epoch();
         int round = 0;
         for (bool got = true; got && (untilEmpty || !attempts.empty());) {
             got = false;
             for (int family : {AF_INET, AF_INET6})
-                got = readReply(family) || got;
+                got = readReply(family, wallAhead) || got;
             // The clock is asked every sixteenth round: a round takes a few microseconds.
             if (++round % 16 == 0 && Clock::now() >= until)
                 break;
@@ -263,8 +265,8 @@ struct IcmpEcho::Impl {
     }
 
     // False when the socket had nothing to read (or an error that the time-outs will show).
-    bool readReply(int family) {
-        Socket& s = sockets[familyIndex(family)];
+    bool readReply(int family, nanoseconds wallAhead) {
+        Socket& s = sockets[family == AF_INET6];
         echo_reply r;
         const int got = s.s.fd < 0 ? -1 : echo_receive(&s.s, &r);
         if (got <= 0)
@@ -274,11 +276,12 @@ struct IcmpEcho::Impl {
         const auto it = std::find_if(from, end, [&](const auto& entry) {
             const Attempt& a = entry.second;
             return a.family == family &&
-                   echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to), r.sequence);
+                   echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to));
         });
         if (it == end)
             return true; // late, or not ours
-        const nanoseconds roundTrip{std::max<std::int64_t>(r.received_ns - it->second.sentNs, 0)};
+        const Clock::time_point received{nanoseconds(r.received_ns) - wallAhead};
+        const nanoseconds roundTrip = std::max(received - it->second.sent, nanoseconds(0));
         // Stamped by the kernel after the time-out: a failure, however soon it is read.
         if (roundTrip <= it->second.timeout)
             finish(it, {ECHO_OK, roundTrip});
@@ -315,38 +318,46 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     while (d_->attempts.size() < 0x10000 && d_->attempts.count(sequence))
         sequence = d_->nextSequence++;
     const std::uint64_t id = ++d_->lastId << 16 | sequence;
-    Impl::Attempt& a = d_->attempts.emplace(sequence, Impl::Attempt{})->second;
+    // In the block of the last attempt that ended, when there is one; the rest is set below.
+    if (!d_->spare.empty()) {
+        d_->spare.key() = sequence;
+        d_->spare.mapped().family = AF_UNSPEC;
+    }
+    Impl::Attempt& a = d_->spare.empty() ? d_->attempts.emplace(sequence, Impl::Attempt{})->second
+                                         : d_->attempts.insert(std::move(d_->spare))->second;
     a.id = id;
     a.done = std::move(done);
     a.packetSize = packetSize;
     a.timeout = std::chrono::milliseconds(timeoutMs);
-    a.due = Clock::now() + a.timeout;
+    const Clock::time_point now = Clock::now();
+    a.due = now + a.timeout;
     d_->arm(a.due);
 
     // A pass asks for the same few addresses again and again: a literal is read once.
-    Impl::Literal literal;
+    Impl::Literal parsed;
+    const Impl::Literal* literal = &parsed;
     char host[HostText];
     int kind = 1;
     if (const auto known = d_->literals.constFind(address); known != d_->literals.constEnd()) {
-        literal = *known;
+        literal = &*known;
     } else {
-        kind = echo_parse_address(address.toLocal8Bit().constData(), host, sizeof host, &literal.to,
-                                  &literal.len);
+        kind = echo_parse_address(address.toLocal8Bit().constData(), host, sizeof host, &parsed.to,
+                                  &parsed.len);
         // A scoped address (fe80::1%eth0) names its interface by number, which changes when
         // the interface comes again: it is read afresh each time.
-        const bool scoped = literal.to.ss_family == AF_INET6 &&
-                            reinterpret_cast<const sockaddr_in6&>(literal.to).sin6_scope_id != 0;
+        const bool scoped = parsed.to.ss_family == AF_INET6 &&
+                            reinterpret_cast<const sockaddr_in6&>(parsed.to).sin6_scope_id != 0;
         if (kind == 1 && !scoped) {
             if (d_->literals.size() >= TextsKept)
                 d_->literals.clear();
-            d_->literals.insert(address, literal);
+            d_->literals.insert(address, parsed);
         }
     }
     // A name's lookup counts against the attempt's time-out, which ends it should the resolver
     // not answer. Attempts at a name whose lookup is open wait for it.
-    const auto* to = reinterpret_cast<const sockaddr*>(&literal.to);
-    const int result = kind == 1   ? d_->send(a, to, literal.len)
-                       : kind == 0 ? d_->lookUp(a, host)
+    const auto* to = reinterpret_cast<const sockaddr*>(&literal->to);
+    const int result = kind == 1   ? d_->send(a, to, literal->len, now)
+                       : kind == 0 ? d_->lookUp(a, host, now)
                                    : ECHO_UNRESOLVED;
     if (result != ECHO_OK)
         d_->failSoon(id, result);

@@ -47,13 +47,16 @@ std::optional<std::pair<int, int>> CharAdvances::changed(QStringView was, QStrin
     const int wasEnd = width(was.first(was.size() - tail));
     const int nowEnd = width(now.first(now.size() - tail));
     const int to = wasEnd == nowEnd ? nowEnd : std::max(width(was), width(now));
-    const int slack = widget_->fontMetrics().averageCharWidth();
+    if (slack_ < 0)
+        slack_ = widget_->fontMetrics().averageCharWidth();
+    const int slack = slack_;
     return std::pair{width(now.first(same)) - slack, to + slack};
 }
 
 void CharAdvances::reset() {
     latin1_.fill(-1);
     other_.clear();
+    slack_ = -1;
 }
 
 } // namespace ew

@@ -33,6 +33,8 @@ private:
     const QWidget* widget_;
     std::array<int, 256> latin1_{}; // -1 until measured
     QHash<char16_t, int> other_;
+    int slack_ = -1; // the font's average character width: FreeType reads it from a table
+                     // each time it is asked
 };
 
 } // namespace ew

@@ -16,8 +16,9 @@ class PaintPace {
 public:
     static constexpr int PaceMs = 250;
 
-    // show makes the waiting changes appear; it is called from the timer only.
-    PaintPace(QObject* context, std::function<void()> show);
+    // show makes the waiting changes appear; it is called from the timer only. A slower pace
+    // than the quarter second suits what changes by a pixel at a time.
+    PaintPace(QObject* context, std::function<void()> show, int paceMs = PaceMs);
 
     // True when a change may show now; otherwise it is shown later, through show.
     bool mayShow();
@@ -27,6 +28,7 @@ public:
 private:
     QElapsedTimer shown_;
     QTimer timer_;
+    int paceMs_;
 };
 
 } // namespace ew

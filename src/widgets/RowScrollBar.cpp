@@ -28,6 +28,19 @@ void RowScrollBar::judge() {
     if (shortestAtEnd_ && value() == maximum() && sliderPosition() == value() &&
         maximum() >= judgedMaximum_ && pageStep() == shownPageStep_)
         return;
+    // More lines, and the value stayed or followed the end: nothing the operator did.
+    const bool grew =
+        maximum() > judgedMaximum_ && !isSliderDown() && pageStep() == shownPageStep_ &&
+        (value() == judgedValue_ || (value() == maximum() && judgedValue_ == judgedMaximum_));
+    judgedMaximum_ = maximum();
+    judgedValue_ = value();
+    if (grew && shownSlider_.isValid() && !growth_.mayShow())
+        return; // shown with the later ones
+    growth_.cancel();
+    showSlider();
+}
+
+void RowScrollBar::showSlider() {
     QStyleOptionSlider opt;
     initStyleOption(&opt);
     const QRect slider =
@@ -38,7 +51,6 @@ void RowScrollBar::judge() {
     shortestAtEnd_ = ends == 2 && sliderPosition() == value() &&
                      length <= style()->pixelMetric(QStyle::PM_ScrollBarSliderMin, &opt, this);
     shownPageStep_ = pageStep();
-    judgedMaximum_ = maximum();
     if (slider == shownSlider_ && ends == shownEnds_)
         return;
     const QRect before = shownSlider_;

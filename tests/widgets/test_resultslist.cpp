@@ -1,4 +1,5 @@
 #include "support/MainWindowFixture.h"
+#include "widgets/RowScrollBar.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -157,11 +158,19 @@ TEST_F(ResultsListTest, ANoticeIsShownButIsNoLine) {
 // The list repaints only what changed: the rows that came or lost the selection, the strip a
 // scroll uncovered, the strip the slider left or took. After every line what is on screen is
 // what a full repaint draws, while the slider shrinks, once it is as short as it gets, and
-// after the operator scrolled back.
+// after the operator scrolled back; the slider that lines alone shorten shows within its pace.
 TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
     window->show();
     QWindow* shown = window->windowHandle();
     const QRect area(list().mapTo(window.get(), QPoint()), list().size());
+    const auto rows = [&] {
+        return QRect(list().viewport()->mapTo(window.get(), QPoint()), list().viewport()->size());
+    };
+    const auto sameAsFull = [&](const QRect& part) {
+        const QImage onScreen = shown->screen()->grabWindow(shown->winId()).toImage();
+        return onScreen.copy(part).convertToFormat(QImage::Format_RGB32) ==
+               window->grab().toImage().copy(part).convertToFormat(QImage::Format_RGB32);
+    };
     for (int i = 0; i < 80; i += 2) {
         list().addLine(reply);
         list().addLine(QStringLiteral("X 10:00:%1 Ping to  silent%2  F A I L E D")
@@ -170,16 +179,17 @@ TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
         list().setCurrentRow(i + 1);
         list().topRow(); // what waits for its pace now
         QCoreApplication::processEvents();
+        ASSERT_TRUE(sameAsFull(rows())) << "after line " << i;
+        if (i == 20) { // the slider is still shrinking
+            QTest::qWait(RowScrollBar::GrowthPaceMs * 3 / 2 + 150);
+            ASSERT_TRUE(sameAsFull(area)) << "after its pace";
+        }
         if (i == 60) { // the operator looks a row back; the next lines bring the newest back
             list().verticalScrollBar()->setValue(list().verticalScrollBar()->value() - 1);
             list().setCurrentRow(list().topRow());
             QCoreApplication::processEvents();
+            ASSERT_TRUE(sameAsFull(area)) << "scrolled back";
         }
-        const QImage onScreen = shown->screen()->grabWindow(shown->winId()).toImage();
-        const QImage full = window->grab().toImage();
-        ASSERT_EQ(onScreen.copy(area).convertToFormat(QImage::Format_RGB32),
-                  full.copy(area).convertToFormat(QImage::Format_RGB32))
-            << "after line " << i;
     }
 }
 

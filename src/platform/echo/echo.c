@@ -45,12 +45,6 @@ static atomic_uint raw_sockets_opened;
 /* The raw sockets opened at start, before the capability was dropped: [0] IPv4, [1] IPv6. */
 static struct echo_socket handed[2] = {{-1, AF_INET, 1, 0, 1}, {-1, AF_INET6, 1, 0, 1}};
 
-static int64_t echo_clock_ns(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_REALTIME, &t);
-    return (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
-}
-
 static uint16_t icmp_checksum(const unsigned char* p, size_t n) {
     uint32_t sum = 0;
     for (size_t i = 0; i + 1 < n; i += 2)
@@ -162,7 +156,7 @@ void echo_close(struct echo_socket* s) {
 }
 
 int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
-              uint16_t sequence, int size, int64_t* sent_ns) {
+              uint16_t sequence, int size) {
     if (size < 0 || size > MAX_PAYLOAD || to->sa_family != s->family)
         return ECHO_SEND_ERROR;
     /* Built on the caller's stack, header in front of the payload, so that the request leaves in
@@ -190,8 +184,6 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
         packet[2] = (unsigned char)(sum >> 8);
         packet[3] = (unsigned char)sum;
     }
-    /* Taken before the send: over loopback the reply is stamped before sendmsg returns. */
-    *sent_ns = echo_clock_ns();
     ssize_t sent;
     do
         sent = sendto(s->fd, packet, ICMP_HEADER_SIZE + (size_t)size, 0, to, to_len);
@@ -222,16 +214,13 @@ int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
     while (n < 0 && errno == EINTR);
     if (n < 0)
         return -1;
-    r->received_ns = 0;
-    for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            struct timespec t;
+    struct timespec t = {0, 0};
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
             memcpy(&t, CMSG_DATA(c), sizeof t);
-            r->received_ns = (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
-        }
-    }
-    if (r->received_ns == 0)
-        r->received_ns = echo_clock_ns();
+    if (t.tv_sec == 0)
+        clock_gettime(CLOCK_REALTIME, &t); /* no stamp: read now */
+    r->received_ns = (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
 
     const unsigned char* icmp = buf;
     size_t len = (size_t)n;
@@ -255,9 +244,9 @@ int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
     return 1;
 }
 
-int echo_matches(const struct echo_socket* s, const struct echo_reply* r, const struct sockaddr* to,
-                 uint16_t sequence) {
-    if (r->sequence != sequence || (s->raw && r->ident != s->ident))
+int echo_matches(const struct echo_socket* s, const struct echo_reply* r,
+                 const struct sockaddr* to) {
+    if (s->raw && r->ident != s->ident)
         return 0;
     if (r->from.ss_family != to->sa_family)
         return 0;

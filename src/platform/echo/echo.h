@@ -50,25 +50,25 @@ struct echo_socket {
 int echo_open(struct echo_socket* s, int family, int mode);
 void echo_close(struct echo_socket* s);
 
-/* Sends one request with size payload bytes (0 to 65507); *sent_ns is the moment it left, on
- * the clock of the kernel's receive timestamps (CLOCK_REALTIME). ECHO_OK or ECHO_SEND_ERROR. */
+/* Sends one request with size payload bytes (0 to 65507). ECHO_OK or ECHO_SEND_ERROR. The caller
+ * notes the moment before the call: over loopback the reply is stamped before it returns. */
 int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t to_len,
-              uint16_t sequence, int size, int64_t* sent_ns);
+              uint16_t sequence, int size);
 
 struct echo_reply {
     struct sockaddr_storage from;
     uint16_t ident;
     uint16_t sequence;
-    int64_t received_ns; /* the kernel's receive timestamp (CLOCK_REALTIME), as sent_ns */
+    int64_t received_ns; /* the kernel's receive timestamp, on the wall clock (CLOCK_REALTIME) */
 };
 
 /* Reads one datagram without waiting. 1: an echo reply, in *r. 0: something else, skipped.
  * -1: nothing left to read (errno EAGAIN), or an error that errno names. */
 int echo_receive(const struct echo_socket* s, struct echo_reply* r);
 
-/* 1 when r answers the request with this sequence number that went out on s to `to`. */
-int echo_matches(const struct echo_socket* s, const struct echo_reply* r, const struct sockaddr* to,
-                 uint16_t sequence);
+/* 1 when r comes from `to` with s's identifier; the caller looks up its sequence number. */
+int echo_matches(const struct echo_socket* s, const struct echo_reply* r,
+                 const struct sockaddr* to);
 
 /* From an address text to what to send to, blanks around it ignored. 1: an address literal,
  * written to addr. 0: a host name to look up, copied to host without its blanks. -1: nothing
