@@ -24,16 +24,18 @@ void RowScrollBar::release() {
 }
 
 void RowScrollBar::judge() {
-    // A longer range only makes a slider shorter, which it cannot be.
-    if (shortestAtEnd_ && value() == maximum() && sliderPosition() == value() &&
-        maximum() >= judgedMaximum_ && pageStep() == shownPageStep_)
-        return;
     // More lines, and the value stayed or followed the end: nothing the operator did.
     const bool grew =
         maximum() > judgedMaximum_ && !isSliderDown() && pageStep() == shownPageStep_ &&
         (value() == judgedValue_ || (value() == maximum() && judgedValue_ == judgedMaximum_));
+    const bool longer = maximum() >= judgedMaximum_;
+    // Every change is judged against the last one, even one that shows nothing.
     judgedMaximum_ = maximum();
     judgedValue_ = value();
+    // A longer range only makes a slider shorter, which it cannot be.
+    if (shortestAtEnd_ && value() == maximum() && sliderPosition() == value() && longer &&
+        pageStep() == shownPageStep_)
+        return;
     if (grew && shownSlider_.isValid() && !growth_.mayShow())
         return; // shown with the later ones
     growth_.cancel();

@@ -217,6 +217,35 @@ namespace ew::test {
 namespace {
 
 // The quick glyph path draws what drawText draws, and leaves to it what it cannot draw alone.
+// Lines that came while the slider was as short as it gets leave nothing stale behind: the
+// operator's first scroll back after them shows at once, whatever value it lands on.
+TEST(RowScrollBarTest, AScrollAfterLinesAtTheShortestSliderShowsAtOnce) {
+    RowScrollBar bar(Qt::Vertical);
+    bar.resize(16, 200);
+    bar.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
+    const auto follow = [&](int lines) {
+        bar.hold();
+        bar.setRange(0, lines);
+        bar.setValue(lines);
+        bar.release();
+    };
+    follow(5);
+    follow(6); // lines alone: shown, and the next within the pace wait
+    bar.setRange(0, 1000);
+    bar.setValue(1000); // the operator's doing: shown at once, and as short as it gets
+    QCoreApplication::processEvents();
+    for (int lines = 1001; lines <= 1100; ++lines)
+        follow(lines);
+    QCoreApplication::processEvents();
+    bar.setValue(1000);
+    QCoreApplication::processEvents();
+    QWindow* shown = bar.windowHandle();
+    EXPECT_EQ(
+        shown->screen()->grabWindow(shown->winId()).toImage().convertToFormat(QImage::Format_RGB32),
+        bar.grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
 TEST(GlyphLineTest, DrawsWhatDrawTextDraws) {
     QFont font = QApplication::font();
     font.setStretch(QFont::SemiCondensed);
