@@ -4,7 +4,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME echowarden)
 set(CPACK_PACKAGE_VENDOR "EchoWarden")
-set(CPACK_PACKAGE_CONTACT "EchoWarden maintainers <maintainers@echowarden.net>")
+set(CPACK_PACKAGE_CONTACT "EchoWarden developers <maintainers@echowarden.net>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # echowarden_<version>_<arch>.deb
