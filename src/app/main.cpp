@@ -2,20 +2,14 @@
 #include "app/SingleInstance.h"
 #include "app/frmEchoWarden.h"
 #include "editors/LogFile.h"
-#include "platform/DisplayBuffer.h"
 #include "platform/Privileges.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIconEngine>
-#include <QPointer>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
 #include <cstring>
-#include <fontconfig/fontconfig.h>
-#include <thread>
 
 namespace {
 
@@ -46,58 +40,6 @@ bool asksForText(int argc, char* argv[]) {
     return false;
 }
 
-// A standard icon of a style that is read only when it is first drawn. The menu bar asks for
-// its extension arrow as it is built, though the arrow only shows when the menus do not fit;
-// reading it would load every image plug-in a few milliseconds before the window shows.
-class LaterIcon final : public QIconEngine {
-public:
-    LaterIcon(QStyle* style, QStyle::StandardPixmap which) : style_(style), which_(which) {}
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State state) override {
-        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
-    }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return icon().pixmap(size, mode, state);
-    }
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
-                         qreal scale) override {
-        return icon().pixmap(size, scale, mode, state);
-    }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return icon().actualSize(size, mode, state);
-    }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
-        return icon().availableSizes(mode, state);
-    }
-    bool isNull() override { return false; }
-    QIconEngine* clone() const override { return new LaterIcon(style_, which_); }
-
-private:
-    QIcon& icon() {
-        if (!read_ && style_)
-            icon_ = style_->standardIcon(which_);
-        read_ = true;
-        return icon_;
-    }
-    QPointer<QStyle> style_;
-    QStyle::StandardPixmap which_;
-    QIcon icon_;
-    bool read_ = false;
-};
-
-// The application's own style (as the desktop or -style chose it), with the extension arrows
-// read late.
-class LaterArrows final : public QProxyStyle {
-public:
-    QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
-                       const QWidget* widget) const override {
-        if (which == SP_ToolBarHorizontalExtensionButton ||
-            which == SP_ToolBarVerticalExtensionButton)
-            return QIcon(new LaterIcon(baseStyle(), which));
-        return QProxyStyle::standardIcon(which, option, widget);
-    }
-};
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -112,26 +54,8 @@ int main(int argc, char* argv[]) {
         options.parser.process(core);
     }
 
-    // On X11 the window's backing store goes to the server through the socket, not through
-    // MIT-SHM shared memory: before each paint into shared memory that the server may still be
-    // reading, Qt waits for a round trip to the server, and for the few lines that change each
-    // second that costs this program and the X server more than sending the pixels (some 10 %
-    // of the CPU of each while monitoring, bench_operator). The variable is read once, as the
-    // connection opens, and is not handed down to programs that the window starts.
-    const bool shmAsked = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
-    if (!shmAsked)
-        qputenv("QT_XCB_NO_MITSHM", "1");
-    // Fontconfig reads its configuration (some milliseconds of XML) when the first font is
-    // asked for, which the window's first layout does just before the window shows. It reads
-    // it here instead, on a thread of its own, while the application connects to the display.
-    std::thread fonts([] { FcInit(); });
     QApplication app(argc, argv);
-    fonts.join();
-    if (!shmAsked)
-        qunsetenv("QT_XCB_NO_MITSHM");
-    ew::widenDisplayBuffer();
     QApplication::setQuitOnLastWindowClosed(true);
-    QApplication::setStyle(new LaterArrows);
     Options options;
     options.parser.process(app);
 
