@@ -8,7 +8,7 @@
 set -euo pipefail
 
 # Building; qt6-base-dev brings the Qt libraries and platform plugins that running needs.
-PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libfontconfig-dev)
+PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev
   # private test networks; a program file with a capability

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QString>
 #include <QWidget>
+
+class QSocketNotifier;
 
 namespace ew {
 
@@ -13,45 +14,44 @@ class SettingsStore;
 // other at exit, and the operator's newer entries would be lost without a word, so a second
 // start only brings the running window to the front and ends.
 //
-// The first start holds a lock file beside the settings file for as long as it runs, named
-// after the file's canonical path: every path that leads to the file (a folder reached through
-// a symbolic link, another XDG_RUNTIME_DIR) meets the same lock. It listens on a local socket
-// in the runtime folder; a later start that finds the lock taken sends the socket a request to
-// raise the first start's window. The lock is the kernel's (flock) on that file: it ends with
-// its process however that process ends, so a killed program leaves nothing that blocks the
-// next start, and taking it writes nothing to the disk.
+// Beside the settings file, named after its canonical path, lie a lock file and a named pipe:
+// every path that leads to the file (a folder reached through a symbolic link, another
+// XDG_RUNTIME_DIR) meets the same two. The first start holds the lock for as long as it runs
+// and reads the pipe; a later start that finds the lock taken writes a request to raise the
+// window into the pipe. The lock is the kernel's (flock) on that file: it ends with its process
+// however that process ends, so a killed program leaves nothing that blocks the next start,
+// and taking it writes nothing to the disk.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // For the store's file; the socket in the runtime folder (the temporary folder without one).
     explicit SingleInstance(SettingsStore& store);
-    // For any file; the socket in the given folder.
-    SingleInstance(const QString& settingsFile, const QString& socketFolder);
+    explicit SingleInstance(const QString& settingsFile);
     ~SingleInstance() override;
 
-    // True when this is the only start: it now holds the lock and answers later starts.
-    // False when another start holds it; that one has been asked to raise its window.
+    // True when this is the only start: it now holds the lock. False when another start holds
+    // it; that one has been asked to raise its window. Needs no application object yet.
     bool claim();
-    // The window that a later start brings to the front.
-    void setWindow(QWidget* window) { window_ = window; }
+    // The window that a later start brings to the front. Requests are answered from here on,
+    // those that came since claim() included.
+    void setWindow(QWidget* window);
 
-    QString lockPath() const;
-    QString socketPath() const;
+    QString lockPath() const { return lockPath_; }
+    QString pipePath() const { return pipePath_; }
 
 Q_SIGNALS:
     // A later start asked for the window, after it was brought to the front.
     void raiseRequested();
 
 private:
-    void listen();
+    int openPipe(); // 0, or why the pipe cannot be read
     void readRequests();
     void raiseWindow();
 
     QString lockPath_;
-    QString socketPath_;
+    QString pipePath_;
     int lockFd_ = -1;
-    int socketFd_ = -1; // bound to socketPath_, which is then ours to remove
-    QSocketNotifier notifier_{QSocketNotifier::Read};
+    int pipeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
     QPointer<QWidget> window_;
 };
 

@@ -2,20 +2,15 @@
 #include "app/SingleInstance.h"
 #include "app/frmEchoWarden.h"
 #include "editors/LogFile.h"
-#include "platform/DisplayBuffer.h"
 #include "platform/Privileges.h"
 #include "ui_frmEchoWarden.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIconEngine>
-#include <QPointer>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
-#include <cstring>
-#include <fontconfig/fontconfig.h>
-#include <thread>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -34,69 +29,48 @@ struct Options {
     }
 };
 
-// Whether the command line asks only for a text (help or version): that must work where no
-// display is, from a terminal or a packaging script, so it is answered before the window
-// system is touched.
-bool asksForText(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
+// The options that QApplication and the platform plug-in take for themselves, as "-name" or
+// "--name"; those of the first list take a value, as the next argument or after "=". They are
+// read before the window system is reached, so they are set aside here rather than refused.
+const QStringList QtValueOptions{
+    QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("geometry"),
+    QStringLiteral("qwindowtitle"),    QStringLiteral("title"),
+    QStringLiteral("qwindowicon"),     QStringLiteral("icon"),
+    QStringLiteral("display"),         QStringLiteral("name"),
+    QStringLiteral("visual"),          QStringLiteral("session"),
+    QStringLiteral("style"),           QStringLiteral("stylesheet"),
+    QStringLiteral("qmljsdebugger")};
+const QStringList QtFlagOptions{QStringLiteral("reverse"),     QStringLiteral("sync"),
+                                QStringLiteral("widgetcount"), QStringLiteral("testability"),
+                                QStringLiteral("nograb"),      QStringLiteral("dograb")};
+
+QStringList programOptions(int argc, char* argv[]) {
+    QStringList own;
+    for (int i = 0; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const QString name = arg.startsWith(QLatin1String("--")) ? arg.mid(2) : arg.mid(1);
+        if (i == 0 || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("--"))
+            own << arg;
+        else if (QtValueOptions.contains(name))
+            ++i; // and its value
+        else if (!QtFlagOptions.contains(name) &&
+                 !QtValueOptions.contains(name.section(QLatin1Char('='), 0, 0)))
+            own << arg;
     }
-    return false;
+    return own;
 }
 
-// A standard icon of a style that is read only when it is first drawn. The menu bar asks for
-// its extension arrow as it is built, though the arrow only shows when the menus do not fit;
-// reading it would load every image plug-in a few milliseconds before the window shows.
-class LaterIcon final : public QIconEngine {
-public:
-    LaterIcon(QStyle* style, QStyle::StandardPixmap which) : style_(style), which_(which) {}
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State state) override {
-        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
-    }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return icon().pixmap(size, mode, state);
-    }
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
-                         qreal scale) override {
-        return icon().pixmap(size, scale, mode, state);
-    }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return icon().actualSize(size, mode, state);
-    }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
-        return icon().availableSizes(mode, state);
-    }
-    bool isNull() override { return false; }
-    QIconEngine* clone() const override { return new LaterIcon(style_, which_); }
-
-private:
-    QIcon& icon() {
-        if (!read_ && style_)
-            icon_ = style_->standardIcon(which_);
-        read_ = true;
-        return icon_;
-    }
-    QPointer<QStyle> style_;
-    QStyle::StandardPixmap which_;
-    QIcon icon_;
-    bool read_ = false;
-};
-
-// The application's own style (as the desktop or -style chose it), with the extension arrows
-// read late.
-class LaterArrows final : public QProxyStyle {
-public:
-    QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
-                       const QWidget* widget) const override {
-        if (which == SP_ToolBarHorizontalExtensionButton ||
-            which == SP_ToolBarVerticalExtensionButton)
-            return QIcon(new LaterIcon(baseStyle(), which));
-        return QProxyStyle::standardIcon(which, option, widget);
-    }
-};
+// A text asked for on the command line, on standard output; whether all of it got there (a
+// full disk or a closed pipe makes the answer a failure, not a success).
+int answer(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
+                             std::size_t(bytes.size()) &&
+                         std::fflush(stdout) == 0 && !std::ferror(stdout);
+    return written ? EXIT_SUCCESS : EXIT_FAILURE;
+}
 
 } // namespace
 
@@ -105,45 +79,37 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("EchoWarden"));
     QApplication::setApplicationVersion(QStringLiteral(EW_VERSION));
     QApplication::setOrganizationName(QStringLiteral("8R1"));
-    if (asksForText(argc, argv)) {
-        // A core application loads no platform plugin; process() prints and ends the program.
+    // The command line is read before the window system is touched: a wrong option, the help
+    // and the version must work where no display is, from a terminal or a packaging script.
+    Options options;
+    if (!options.parser.parse(programOptions(argc, argv))) {
+        std::fprintf(stderr, "EchoWarden: %s\n", qPrintable(options.parser.errorText()));
+        return EXIT_FAILURE;
+    }
+    if (options.parser.isSet(QStringLiteral("version")))
+        return answer(QApplication::applicationName() + QLatin1Char(' ') +
+                      QApplication::applicationVersion() + QLatin1Char('\n'));
+    if (options.parser.isSet(QStringLiteral("help")) ||
+        options.parser.isSet(QStringLiteral("help-all"))) {
+        // A core application loads no platform plug-in; the usage line names the program as
+        // it was started.
         QCoreApplication core(argc, argv);
-        Options options;
-        options.parser.process(core);
+        return answer(options.parser.helpText());
     }
 
-    // On X11 the window's backing store goes to the server through the socket, not through
-    // MIT-SHM shared memory: before each paint into shared memory that the server may still be
-    // reading, Qt waits for a round trip to the server, and for the few lines that change each
-    // second that costs this program and the X server more than sending the pixels (some 10 %
-    // of the CPU of each while monitoring, bench_operator). The variable is read once, as the
-    // connection opens, and is not handed down to programs that the window starts.
-    const bool shmAsked = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
-    if (!shmAsked)
-        qputenv("QT_XCB_NO_MITSHM", "1");
-    // Fontconfig reads its configuration (some milliseconds of XML) when the first font is
-    // asked for, which the window's first layout does just before the window shows. It reads
-    // it here instead, on a thread of its own, while the application connects to the display.
-    std::thread fonts([] { FcInit(); });
+    // A second start on the same settings ends here, before it reaches the display.
+    ew::IniSettingsStore store;
+    ew::SingleInstance instance(store);
+    if (!instance.claim())
+        return EXIT_SUCCESS;
     QApplication app(argc, argv);
-    fonts.join();
-    if (!shmAsked)
-        qunsetenv("QT_XCB_NO_MITSHM");
-    ew::widenDisplayBuffer();
     QApplication::setQuitOnLastWindowClosed(true);
-    QApplication::setStyle(new LaterArrows);
-    Options options;
-    options.parser.process(app);
 
     // Logout, shutdown, kill or Ctrl+C end the program as Exit does: the settings are saved
     // when "Save Settings on exit" is checked, and the attempt in progress is dropped. Caught
     // from here on; handled once the window runs.
     ew::SessionEnd sessionEnd;
     ew::IcmpEcho echo;
-    ew::IniSettingsStore store;
-    ew::SingleInstance instance(store);
-    if (!instance.claim())
-        return 0;
     ew::SystemClock clock;
     ew::QtMessageBoxes messages;
     ew::ProcessLauncher launcher;

@@ -202,7 +202,7 @@ bool LogFile::appendUnasked() {
         return false;
     state_.askOverwrite = AskOverwrite::Dont;
     std::fprintf(stderr,
-                 "EchoWarden: started unattended, so the log %s is appended to, "
+                 "EchoWarden: started with --start, so the log %s is appended to, "
                  "not overwritten.\n",
                  qPrintable(QDir::toNativeSeparators(state_.logPath)));
     return true;

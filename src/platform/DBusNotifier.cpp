@@ -6,6 +6,7 @@
 #include <QDBusPendingReply>
 #include <QFileInfo>
 #include <cstdio>
+#include <utility>
 
 namespace ew {
 
@@ -15,6 +16,8 @@ const QString Service = QStringLiteral("org.freedesktop.Notifications");
 const QString Path = QStringLiteral("/org/freedesktop/Notifications");
 const QString Interface = QStringLiteral("org.freedesktop.Notifications");
 const QString Method = QStringLiteral("Notify");
+const QString CapabilitiesMethod = QStringLiteral("GetCapabilities");
+const QString BodyMarkup = QStringLiteral("body-markup");
 const QString AppName = QStringLiteral("EchoWarden");
 // The installed icon's theme name, also the desktop file's name, by which the desktop groups
 // the program's notifications.
@@ -39,13 +42,55 @@ void DBusNotifier::notify(const QString& summary, const QString& body) {
         failed(QStringLiteral("no session bus"));
         return;
     }
+    if (bodyMarkup_) {
+        send({summary, body});
+        return;
+    }
+    waiting_.push_back({summary, body});
+    askCapabilities();
+}
+
+void DBusNotifier::askCapabilities() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        waiting_.clear();
+        failed(bus.lastError().message());
+        return;
+    }
+    if (asking_)
+        return;
+    asking_ = true;
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, Path, Interface, CapabilitiesMethod);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        asking_ = false;
+        const QDBusPendingReply<QStringList> reply = *w;
+        const std::vector<Waiting> waiting = std::exchange(waiting_, {});
+        // Without an answer nothing is sent; the next notification asks again, as a
+        // notification server may start after the program.
+        if (reply.isError()) {
+            failed(reply.error().message());
+            return;
+        }
+        bodyMarkup_ = reply.value().contains(BodyMarkup);
+        for (const Waiting& notice : waiting)
+            send(notice);
+    });
+}
+
+void DBusNotifier::send(const Waiting& notice) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         failed(bus.lastError().message());
         return;
     }
+    // The summary is plain text in the protocol whatever the server reads in the body; only
+    // the body is escaped.
+    const QString body = *bodyMarkup_ ? notice.body.toHtmlEscaped() : notice.body;
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, Method);
-    call << AppName << 0u << IconName << summary << body << QStringList()
+    call << AppName << 0u << IconName << notice.summary << body << QStringList()
          << QVariantMap{{DesktopEntryHint, IconName}} << ServerTimeout;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
@@ -60,7 +105,7 @@ void DBusNotifier::failed(const QString& why) {
         return;
     failureSaid_ = true;
     std::fprintf(stderr,
-                 "echowarden: desktop notifications are unavailable (%s); monitoring goes on "
+                 "EchoWarden: desktop notifications are unavailable (%s); monitoring goes on "
                  "without them.\n",
                  qPrintable(why));
 }

@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
+#include <vector>
 
 namespace ew {
 
@@ -26,14 +28,25 @@ inline Notifier& silentNotifier() {
 // The freedesktop notification service on the session bus. The call does not wait for the
 // service: a desktop that is slow to answer must not hold up the window. Where there is no
 // bus or no service, that is said once on standard error and the notifications are dropped.
+// The texts are texts: a server that reads the body as markup gets it escaped (a host named
+// "<b>x</b>" shows as typed), so the server is asked once what it reads before the first send.
 class DBusNotifier final : public QObject, public Notifier {
     Q_OBJECT
 public:
     void notify(const QString& summary, const QString& body) override;
 
 private:
+    struct Waiting {
+        QString summary;
+        QString body;
+    };
+    void askCapabilities();
+    void send(const Waiting& notice);
     void failed(const QString& why);
     bool failureSaid_ = false;
+    bool asking_ = false;
+    std::optional<bool> bodyMarkup_; // known once the server answered
+    std::vector<Waiting> waiting_;   // for that answer
 };
 
 } // namespace ew

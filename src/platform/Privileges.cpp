@@ -30,8 +30,8 @@ struct Capabilities {
 };
 
 [[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "%s: could not drop privileges (%s: %s)\n", program_invocation_short_name,
-                 what, std::strerror(errno));
+    std::fprintf(stderr, "EchoWarden: could not drop privileges (%s: %s)\n", what,
+                 std::strerror(errno));
     std::_Exit(EXIT_FAILURE);
 }
 

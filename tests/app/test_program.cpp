@@ -48,20 +48,42 @@ TEST_P(EndedBySignal, SavesAsExitDoes) {
 INSTANTIATE_TEST_SUITE_P(Signals, EndedBySignal, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
                          [](const auto& row) { return std::string(sigabbrev_np(row.param)); });
 
-// No display and no runtime folder: only the version, on standard output.
-TEST(Program, VersionNeedsNoDisplay) {
+// The command line alone decides, with no display and no runtime folder as with one: its
+// answers, and a status that says whether they were given.
+struct CommandLine {
+    const char* argument;
+    bool display;
+    const char* output; // nullptr: a full disk
+    int status;
+    const char* error;
+};
+class CommandLineAlone : public ::testing::TestWithParam<CommandLine> {};
+
+TEST_P(CommandLineAlone, AnswersAndEndsWithAStatusThatSaysSo) {
+    const CommandLine& c = GetParam();
     QTemporaryDir dir;
     QProcessEnvironment env = programEnvironment(dir);
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
-        env.remove(QString::fromLatin1(name));
+        if (!c.display)
+            env.remove(QString::fromLatin1(name));
     QProcess program;
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(EW_BINARY), {QStringLiteral("--version")});
+    if (!c.output)
+        program.setStandardOutputFile(QStringLiteral("/dev/full"));
+    program.start(QStringLiteral(EW_BINARY), {QString::fromLatin1(c.argument)});
     ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
-    EXPECT_EQ(program.readAllStandardOutput(), QByteArray("EchoWarden " EW_VERSION "\n"));
-    EXPECT_EQ(program.readAllStandardError(), QByteArray());
+    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, c.status);
+    EXPECT_EQ(program.readAllStandardOutput(), QByteArray(c.output ? c.output : ""));
+    EXPECT_EQ(program.readAllStandardError(), QByteArray(c.error));
 }
+INSTANTIATE_TEST_SUITE_P(
+    Program, CommandLineAlone,
+    ::testing::Values(CommandLine{"--version", false, "EchoWarden " EW_VERSION "\n", 0, ""},
+                      CommandLine{"--version", false, nullptr, 1, ""},
+                      CommandLine{"--help", false, nullptr, 1, ""},
+                      CommandLine{"--bogus", false, "", 1, "EchoWarden: Unknown option 'bogus'.\n"},
+                      CommandLine{"--bogus", true, "", 1,
+                                  "EchoWarden: Unknown option 'bogus'.\n"}));
 
 // Started from a folder that holds a library of the same name as one of its own, it still
 // loads the system's.

@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QThread>
+#include <atomic>
 #include <mutex>
 
 namespace ew::e2e {
@@ -17,18 +18,23 @@ class NotificationServer : public QObject {
 public:
     struct Call {
         QString summary;
+        QString body;
         QTime at;
     };
+    std::atomic<bool> markup = false; // whether it says that it reads the body as markup
     std::vector<Call> calls() {
         std::lock_guard lock(mutex_);
         return calls_;
     }
 
 public Q_SLOTS:
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&,
+    QStringList GetCapabilities() {
+        return markup ? QStringList{"body", "body-markup"} : QStringList{"body"};
+    }
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
                 const QStringList&, const QVariantMap&, int) {
         std::lock_guard lock(mutex_);
-        calls_.push_back({summary, QTime::currentTime()});
+        calls_.push_back({summary, body, QTime::currentTime()});
         return uint(calls_.size());
     }
 
@@ -117,6 +123,31 @@ TEST_F(Notifications, OneWhenAHostGoesDownAndOneWhenItComesBack) {
     const QTime since = QTime::fromString(down.captured(1), "HH:mm:ss");
     EXPECT_TRUE(since.isValid() && since >= silenced.addSecs(-1) && since <= got[0].at);
     EXPECT_NEAR(up.captured(1).toInt(), got[0].at.secsTo(answering), 3);
+}
+
+// Four names that nothing answers go down in one pass: their lines make one body, which is text.
+TEST_F(Notifications, ABodyIsEscapedOnlyForAServerThatReadsMarkup) {
+    net_ = std::make_unique<test::TestNet>(); // where the names are looked up in vain
+    if (QStandardPaths::findExecutable("dbus-daemon").isEmpty() || !net_->usable())
+        GTEST_SKIP() << "no dbus-daemon or no private network here";
+    const QString address = startBus();
+    ASSERT_FALSE(address.isEmpty()) << "the private session bus or its server did not start";
+    env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    writeSettings(settingsFile(), {{"IPList", "<b>x</b>,a&b,c.invalid,d.invalid,"},
+                                   {"IntervalMinutes", "False"},
+                                   {"IntervalSeconds", "True"},
+                                   {"Interval", "1"}});
+    for (const bool markup : {true, false}) {
+        server_.markup = markup;
+        ASSERT_TRUE(startProgram());
+        ASSERT_TRUE(click(controls::cmdStartPing));
+        ASSERT_TRUE(calls(markup ? 1 : 2)) << output();
+        ASSERT_TRUE(exitProgram());
+        const QString body = server_.calls().back().body;
+        EXPECT_TRUE(body.startsWith(markup ? "&lt;b&gt;x&lt;/b&gt; is down" : "<b>x</b> is down") &&
+                    body.contains(markup ? "\na&amp;b is down" : "\na&b is down"))
+            << body.toStdString();
+    }
 }
 
 } // namespace

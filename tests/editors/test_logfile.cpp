@@ -85,7 +85,7 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
         EXPECT_TRUE(log().appendUnasked());
         EXPECT_FALSE(log().appendUnasked()); // said once
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                  "EchoWarden: started unattended, so the log " + logPath.toStdString() +
+                  "EchoWarden: started with --start, so the log " + logPath.toStdString() +
                       " is appended to, not overwritten.\n");
     }
     log().ApplyLogPath(); // the first pass
