@@ -10,20 +10,6 @@ std::optional<double> toNumber(const QString& text) {
     const QString t = text.trimmed();
     if (t.isEmpty())
         return std::nullopt;
-    // Plain digits, what the boxes hold nearly always, are read here: the general parser costs a
-    // pass tens of microseconds when it has gone cold since the last one.
-    if (t.size() <= 9) {
-        int value = 0;
-        for (const QChar c : t) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-                value = -1;
-                break;
-            }
-            value = value * 10 + (c.unicode() - u'0');
-        }
-        if (value >= 0)
-            return value;
-    }
     bool ok = false;
     const double v = t.toDouble(&ok);
     if (!ok || !std::isfinite(v))

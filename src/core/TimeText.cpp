@@ -19,34 +19,6 @@ QString localeTimeFormat(QLocale::FormatType type, const QRegularExpression& dro
 
 } // namespace
 
-QString numericTimeText(const QTime& time, const QString& format) {
-    QString text;
-    for (qsizetype i = 0, run = 1; i < format.size(); i += run, run = 1) {
-        const QChar c = format.at(i);
-        while (i + run < format.size() && format.at(i + run) == c)
-            ++run;
-        int value = 0;
-        if (c == QLatin1Char('H') || c == QLatin1Char('h'))
-            value = time.hour(); // no AM/PM field can follow: 24 hours either way
-        else if (c == QLatin1Char('m'))
-            value = time.minute();
-        else if (c == QLatin1Char('s'))
-            value = time.second();
-        else if (c.isLetter() || c == QLatin1Char('\''))
-            return {};
-        else {
-            text.append(format.mid(i, run));
-            continue;
-        }
-        if (run > 2)
-            return {};
-        if (run == 2 || value >= 10)
-            text.append(QChar(u'0' + value / 10));
-        text.append(QChar(u'0' + value % 10));
-    }
-    return text;
-}
-
 QString timeOfDayFormat() {
     // Without the time-zone name.
     static const QString format =
@@ -56,25 +28,7 @@ QString timeOfDayFormat() {
 }
 
 QString timeOfDayText(const QTime& time) {
-    // Lines that end within one second share one text, formatted once (per thread).
-    thread_local int shownSecond = -1;
-    thread_local QString shown;
-    static const bool wholeSeconds = !timeOfDayFormat().contains(QLatin1Char('z'));
-    const bool bySecond = wholeSeconds && time.isValid();
-    const int second = time.msecsSinceStartOfDay() / 1000;
-    if (bySecond && second == shownSecond)
-        return shown;
-    // The locale's general formatter costs a pass tens of microseconds once it has gone cold.
-    static const bool numeric = QLocale::system().zeroDigit() == QLatin1String("0") &&
-                                !numericTimeText(QTime(0, 0), timeOfDayFormat()).isEmpty();
-    const QString text = numeric && time.isValid()
-                             ? numericTimeText(time, timeOfDayFormat())
-                             : QLocale::system().toString(time, timeOfDayFormat());
-    if (bySecond) {
-        shownSecond = second;
-        shown = text;
-    }
-    return text;
+    return QLocale::system().toString(time, timeOfDayFormat());
 }
 
 QString shortTimeFormat() {

@@ -19,8 +19,5 @@ QString shortDateText(const QDate& date);
 std::optional<QTime> parseTimeOfDay(const QString& text);
 // The format behind timeOfDayText (exposed for tests).
 QString timeOfDayFormat();
-// A time in a format of hours, minutes, seconds and separators only ("HH:mm:ss", "H.mm.ss"), as
-// most locales write it, in ASCII digits; empty for a format with anything more (AM/PM, quotes).
-QString numericTimeText(const QTime& time, const QString& format);
 
 } // namespace ew

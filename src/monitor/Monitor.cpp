@@ -3,6 +3,7 @@
 #include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "core/TimeText.h"
+#include "core/UsedNumber.h"
 #include "editors/LogFile.h"
 #include "monitor/PingPass.h"
 #include "panel/ControlStates.h"
@@ -52,6 +53,8 @@ Monitor::Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, Pi
     connect(entries, &QAbstractItemModel::rowsInserted, this, &Monitor::showNotice);
     connect(entries, &QAbstractItemModel::rowsRemoved, this, &Monitor::showNotice);
     connect(entries, &QAbstractItemModel::modelReset, this, &Monitor::showNotice);
+    for (QLineEdit* box : {ui_.txtAttempts, ui_.txtInterval, ui_.txtNumBytes, ui_.txtTimeout})
+        connect(box, &QLineEdit::textChanged, this, &Monitor::showNotice);
     connect(ui_.cmdStartPing, &QPushButton::clicked, this, &Monitor::cmdStartPing_Click);
     connect(ui_.cmdStopPing, &QPushButton::clicked, this, &Monitor::cmdStopPing_Click);
 }
@@ -171,14 +174,22 @@ void Monitor::countInterval(bool passed) {
 }
 
 void Monitor::showNotice() {
-    QString text;
+    QStringList lines;
     if (timer1_->isActive() && !ended_) {
         if (ui_.lstIPList->count() == 0)
-            text = NothingToPingText;
+            lines << NothingToPingText;
         else if (resting_)
-            text = RestingText.arg(shortTimeText(QTime(state_.unattendedToHour, 0)));
+            lines << RestingText.arg(shortTimeText(QTime(state_.unattendedToHour, 0)));
+        const std::pair<NumberBox, const QLineEdit*> boxes[] = {
+            {NumberBox::Attempts, ui_.txtAttempts},
+            {NumberBox::Interval, ui_.txtInterval},
+            {NumberBox::Bytes, ui_.txtNumBytes},
+            {NumberBox::Timeout, ui_.txtTimeout}};
+        for (const auto& [box, edit] : boxes)
+            if (QString notice = usedNumber(box, edit->text()).notice; !notice.isEmpty())
+                lines << notice;
     }
-    ui_.lstPingResults->setNotice(text);
+    ui_.lstPingResults->setNotice(lines.join(QLatin1Char('\n')));
 }
 
 void Monitor::shutdown() {
@@ -188,11 +199,9 @@ void Monitor::shutdown() {
     Q_EMIT monitoringStopped();
 }
 
-// N as a whole number from 1 up; anything else (no number, zero, negative, beyond 16 bits)
-// would give a timer that fires without pause or never, so the box's default is used.
+// An interval under 1 would give a timer that fires without pause.
 int Monitor::interval() const {
-    const auto n = toInt16(ui_.txtInterval->text());
-    return n && *n >= 1 ? *n : FallbackInterval;
+    return usedNumber(NumberBox::Interval, ui_.txtInterval->text()).value;
 }
 
 int Monitor::secondsBetween(const QTime& from, const QTime& to) {

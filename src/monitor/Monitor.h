@@ -32,9 +32,6 @@ public:
     static constexpr int UnattendedRecheckMs = 60000;
     // Seconds intervals up to this length tick once per pass; longer ones count.
     static constexpr int LongestTickedSeconds = 30;
-    // The interval used when txtInterval holds no whole number of at least 1: the text the box
-    // itself puts in place of an empty entry or "0".
-    static constexpr int FallbackInterval = 3;
 
     Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, PingPass& pass,
             ControlStates& controls, LogFile& log, ToolTips& tips, Clock& clock,
@@ -48,7 +45,7 @@ public:
     // Stops the timer for good (the program ends).
     void shutdown();
 
-    // The interval number N of txtInterval, with its fallback.
+    // The interval number N of txtInterval (see usedNumber).
     int interval() const;
 
     // Counts between two times of day; a later time that reads earlier lies on the next day.
@@ -68,8 +65,8 @@ private:
     void passEnded();
     void countInterval(bool passed);
     void lateTick();
-    // Says over the results why monitoring pings nothing now: an empty list, or the unattended
-    // hours; nothing otherwise.
+    // Says over the results why monitoring pings nothing now (an empty list, the unattended
+    // hours), and which boxes the passes cannot use as they stand.
     void showNotice();
     void setTimer1Interval(int ms);
     bool insideUnattendedRange() const;

@@ -4,6 +4,7 @@
 #include "core/ProgramState.h"
 #include "core/ResultMarks.h"
 #include "core/TimeText.h"
+#include "core/UsedNumber.h"
 #include "editors/LogFile.h"
 #include "panel/ControlStates.h"
 #include "platform/Beeper.h"
@@ -14,8 +15,6 @@
 #include "widgets/StatusBar.h"
 
 #include <QTimer>
-#include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace ew {
@@ -24,7 +23,6 @@ namespace {
 
 constexpr int PingsPanel = 1;
 constexpr int FailedPanel = 2;
-constexpr double MsPerSecond = 1000.0;
 // How long the lines of a pass at once may wait to be shown: they come out some twenty-five
 // times a second, which reads as smooth, and each time costs a repaint of the window.
 constexpr int AtOnceReportMs = 40;
@@ -63,34 +61,16 @@ QString PingPass::failureLine(const QString& timeOfDay, const QString& address) 
            address + QStringLiteral(" --== F A I L E D ==-- ");
 }
 
-// A packet size that is no number pings with the box's own default; one beyond what the
-// stored setting can hold is clamped to the nearest size it can (a stored 65500 sends 32767
-// bytes, a negative size none), as the operator asked for "as big" or "as small" as can be.
 int PingPass::packetSize() const {
-    const auto size = toNumber(ui_.txtNumBytes->text());
-    if (!size)
-        return FallbackPacketSize;
-    return static_cast<int>(std::clamp(std::nearbyint(*size), 0.0, double{MaxPacketSize}));
+    return usedNumber(NumberBox::Bytes, ui_.txtNumBytes->text()).value;
 }
 
-// Seconds, fractions allowed. A time-out that is no number or not above zero falls back to the
-// box's default (no reply could ever arrive within it); a longer one than 16 bits of
-// milliseconds hold is clamped to the longest they can.
 int PingPass::timeoutMs() const {
-    const auto secs = toNumber(ui_.txtTimeout->text());
-    if (!secs)
-        return FallbackTimeoutMs;
-    const double ms = std::nearbyint(*secs * MsPerSecond);
-    if (ms < 1)
-        return FallbackTimeoutMs;
-    return ms > MaxTimeoutMs ? MaxTimeoutMs : static_cast<int>(ms);
+    return usedNumber(NumberBox::Timeout, ui_.txtTimeout->text()).value;
 }
 
-// Attempts that are no number (or do not fit) fall back to the box's default; zero or fewer
-// make no attempt, as asked.
 int PingPass::attempts() const {
-    const auto n = toInt16(ui_.txtAttempts->text());
-    return n ? *n : FallbackAttempts;
+    return usedNumber(NumberBox::Attempts, ui_.txtAttempts->text()).value;
 }
 
 void PingPass::PingAddresses() {
@@ -105,7 +85,7 @@ void PingPass::PingAddresses() {
 
     packetSize_ = packetSize();
     timeoutMs_ = timeoutMs();
-    attempts_ = std::max(attempts(), 0);
+    attempts_ = attempts();
     beep_ = isChecked(*ui_.chkBeep);
     logTotal_ = isChecked(*ui_.chkLogTotal);
     logFailed_ = isChecked(*ui_.chkLogFailed);

@@ -41,15 +41,6 @@ public:
     // The results list is emptied before an entry's lines when it holds more than this many.
     static constexpr int MaxResultLines = 30000;
 
-    // What the pass uses when a setting box holds no usable number: the text the box itself
-    // puts in place of an empty entry or "0".
-    static constexpr int FallbackPacketSize = 16;
-    static constexpr int FallbackTimeoutMs = 3000;
-    static constexpr int FallbackAttempts = 1;
-    // The largest packet and time-out a pass sends with (the limits of the settings as they are
-    // stored: 16 bits of bytes, 16 bits of milliseconds).
-    static constexpr int MaxPacketSize = 32767;
-    static constexpr int MaxTimeoutMs = 32767;
     // At once, requests leave at most one per this span: routers and the kernel drop larger
     // bursts of ICMP.
     static constexpr std::chrono::milliseconds SendSpacing{1};
@@ -73,7 +64,7 @@ public:
 
     std::int64_t pingCount() const { return pingCount_; }
 
-    // The settings as the pass reads them, each with its fallback (see the constants above).
+    // The settings as the pass reads them (see usedNumber).
     int packetSize() const;
     int timeoutMs() const;
     int attempts() const;

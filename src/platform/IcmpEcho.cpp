@@ -67,7 +67,6 @@ struct IcmpEcho::Impl {
     // is looked up. A number still waiting for its reply is not given out again, unless all are.
     std::unordered_multimap<std::uint16_t, Attempt> attempts;
     using Iterator = decltype(attempts)::iterator;
-    decltype(attempts)::node_type spare; // an ended attempt's block, for the next one
     // Address literals as the socket calls want them, by the text they were read from.
     struct Literal {
         sockaddr_storage to{};
@@ -131,8 +130,8 @@ struct IcmpEcho::Impl {
 
     // Ends an attempt and tells its caller; done may start or cancel other attempts.
     void finish(Iterator it, const EchoOutcome& outcome) {
-        spare = attempts.extract(it);
-        Done done = std::move(spare.mapped().done);
+        Done done = std::move(it->second.done);
+        attempts.erase(it);
         done(outcome);
     }
 
@@ -318,13 +317,7 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     while (d_->attempts.size() < 0x10000 && d_->attempts.count(sequence))
         sequence = d_->nextSequence++;
     const std::uint64_t id = ++d_->lastId << 16 | sequence;
-    // In the block of the last attempt that ended, when there is one; the rest is set below.
-    if (!d_->spare.empty()) {
-        d_->spare.key() = sequence;
-        d_->spare.mapped().family = AF_UNSPEC;
-    }
-    Impl::Attempt& a = d_->spare.empty() ? d_->attempts.emplace(sequence, Impl::Attempt{})->second
-                                         : d_->attempts.insert(std::move(d_->spare))->second;
+    Impl::Attempt& a = d_->attempts.emplace(sequence, Impl::Attempt{})->second;
     a.id = id;
     a.done = std::move(done);
     a.packetSize = packetSize;

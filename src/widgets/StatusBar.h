@@ -4,20 +4,19 @@
 #include <QWidget>
 #include <array>
 
+class QLabel;
 class QTimer;
 
 namespace ew {
 
 class Clock;
-class StatusPanel;
 
 // The status bar docked at the bottom of the main window: four sunken panels laid out at
 // their design widths. Panels 1 and 2 are written by the program; panels 3 and 4 show the
 // current date and time and keep themselves current.
 //
-// A panel repaints only when its text changes, and only itself: the pass writes panels 1 and 2
-// on every attempt. The time panel shows hours and minutes, as a desktop clock does, so the
-// clock wakes the program once a minute, just after the minute changes, and not every second.
+// The time panel shows hours and minutes, as a desktop clock does, so the clock wakes the program
+// once a minute, just after the minute changes, and not every second.
 class StatusBar : public QWidget {
     Q_OBJECT
 public:
@@ -41,9 +40,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    StatusPanel& at(int panel) const;
+    QLabel& at(int panel) const;
 
-    std::array<StatusPanel*, PanelCount> panels_{};
+    std::array<QLabel*, PanelCount> panels_{};
     QTimer* tick_ = nullptr;
     const Clock* clock_ = nullptr;
     QDate shownDate_;

@@ -1,3 +1,5 @@
+#include "core/UsedNumber.h"
+#include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
 
 #include <QSignalSpy>
@@ -83,27 +85,55 @@ TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
     }
 }
 
-// Texts that are no number fall back to the box's own default; sizes and time-outs beyond
-// what the echo call carries are clamped to the nearest it can carry.
-TEST_F(PingPassTest, SettingsReachTheEchoAsSoundNumbers) {
-    addAddress(QStringLiteral("h"));
+// A text with a meaning keeps it; one without gives way to the box's own replacement. The
+// notice names the box whenever the pass pings nothing or uses other than what it shows.
+TEST(UsedNumberTest, ATextWithoutAMeaningGivesWayAndSaysSo) {
+    using enum NumberBox;
     const struct {
-        const char *numBytes, *timeout, *attempts;
-        int packetSize, timeoutMs, calls;
-    } rows[] = {{"1024", "2.5", "4", 1024, 2500, 4}, {"abc", "x", "z", 16, 3000, 1},
-                {"-8", "00", "2", 0, 3000, 2},       {"65500", "300", "1", 32767, 32767, 1},
-                {"64", "0.001", "-1", 64, 1, 0},     {"64", "0.0004", "1", 64, 3000, 1}};
-    for (const auto& in : rows) {
-        SCOPED_TRACE(std::string(in.numBytes) + " bytes, " + in.timeout + " s");
-        ui().txtNumBytes->setText(QString::fromLatin1(in.numBytes));
-        ui().txtTimeout->setText(QString::fromLatin1(in.timeout));
-        ui().txtAttempts->setText(QString::fromLatin1(in.attempts));
-        fakes.echo.calls.clear();
-        pass();
-        ASSERT_EQ(static_cast<int>(fakes.echo.calls.size()), in.calls);
-        for (const auto& call : fakes.echo.calls)
-            EXPECT_TRUE(call.packetSize == in.packetSize && call.timeoutMs == in.timeoutMs);
+        NumberBox box;
+        const char *text, *notice;
+        int value;
+    } rows[] = {{Attempts, "00", "Attempts: \"00\" is 0; nothing is pinged", 0},
+                {Attempts, "-3", "Attempts: \"-3\" is not a count; 1 is used", 1},
+                {Attempts, "2.5", "Attempts: \"2.5\" is not a whole number; 2 is used", 2},
+                {Bytes, "-1", "Bytes: \"-1\" is not a size; 16 is used", 16},
+                {Bytes, "65500", "Bytes: \"65500\" is not a size; 16 is used", 16},
+                {Interval, "00", "Interval: \"00\" is not an interval; 3 is used", 3},
+                {Timeout, "0.0004", "Timeout: \"0.0004\" is not a time-out; 3 is used", 3000},
+                {Timeout, "x", "Timeout: \"x\" is not a time-out; 3 is used", 3000},
+                {Timeout, "40000", "Timeout: \"40000\" is not a time-out; 3 is used", 3000},
+                {Bytes, " 0032", "", 32},
+                {Bytes, "00", "", 0},
+                {Interval, "1000", "", 1000},
+                {Timeout, "2.5", "", 2500},
+                {Timeout, "300", "", 300000},
+                {Timeout, "0.001", "", 1}};
+    for (const auto& r : rows) {
+        const UsedNumber used = usedNumber(r.box, QString::fromLatin1(r.text));
+        EXPECT_TRUE(used.value == r.value && used.notice == QLatin1String(r.notice)) << r.text;
     }
+}
+
+// Stored texts the pass cannot use: it pings with the replacements, and the notice over the
+// results (no line) stays until the boxes hold usable values.
+TEST_F(PingPassTest, StoredTextsThePassCannotUseAreReplacedWithANotice) {
+    fakes.store.put(keys::Attempts, QStringLiteral("-3"));
+    fakes.store.put(keys::PingWithBytes, QStringLiteral("-1"));
+    restart();
+    addAddress(QStringLiteral("a"));
+    addAddress(QStringLiteral("b"));
+    monitor().cmdStartPing_Click();
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(fakes.echo.calls.size(), 2u); // once per entry, with 16 bytes
+    EXPECT_TRUE(fakes.echo.calls[0].packetSize == 16 && fakes.echo.calls[1].packetSize == 16);
+    EXPECT_EQ(results().size(), 2);
+    EXPECT_EQ(ui().lstPingResults->notice(),
+              QStringLiteral("Attempts: \"-3\" is not a count; 1 is used\n"
+                             "Bytes: \"-1\" is not a size; 16 is used"));
+    ui().txtAttempts->setText(QStringLiteral("2"));
+    ui().txtNumBytes->setText(QStringLiteral("32"));
+    EXPECT_EQ(ui().lstPingResults->notice(), QString());
+    monitor().cmdStopPing_Click();
 }
 
 // Every entry at once: the pass lasts as long as its slowest entry, and its lines, counts and

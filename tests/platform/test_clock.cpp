@@ -1,4 +1,3 @@
-#include "core/TimeText.h"
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
@@ -23,23 +22,6 @@ TEST(SystemClock, ReadsAsTheSystemsLocalTime) {
     }
     qunsetenv("TZ");
     tzset();
-}
-
-// Times in formats of digits and separators are written without the locale's formatter; they
-// must read exactly as the locale writes them, and any other format is left to the locale.
-TEST(TimeText, DigitFormatsReadAsTheLocaleWritesThem) {
-    const QLocale c = QLocale::c();
-    for (const char* format : {"HH:mm:ss", "H:mm:ss", "hh.mm.ss", "h:m:s", "HH' h 'mm", "h:mm AP"})
-        for (const QTime time :
-             {QTime(0, 0), QTime(9, 5, 7), QTime(12, 30, 59), QTime(23, 59, 9)}) {
-            const QString fast = ew::numericTimeText(time, QString::fromLatin1(format));
-            const bool digitsOnly =
-                !QByteArray(format).contains('\'') && !QByteArray(format).contains('A');
-            EXPECT_EQ(fast, digitsOnly ? c.toString(time, QString::fromLatin1(format)) : QString())
-                << format;
-        }
-    EXPECT_EQ(ew::timeOfDayText(QTime(7, 8, 9)),
-              QLocale::system().toString(QTime(7, 8, 9), ew::timeOfDayFormat()));
 }
 
 } // namespace

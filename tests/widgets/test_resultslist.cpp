@@ -193,23 +193,6 @@ TEST_F(ResultsListTest, WhatEachLineRepaintsLeavesWhatAFullRepaintDraws) {
     }
 }
 
-// A count repaints only the digits that changed; the panel then shows what a full repaint
-// draws, as the count grows a digit, and when it falls back to fewer.
-TEST_F(ResultsListTest, ACountRepaintsItsChangedDigitsAsAFullRepaintDraws) {
-    window->show();
-    QWindow* shown = window->windowHandle();
-    QWidget* panel = ui().StatusBar1->panel(2);
-    const QRect area(panel->mapTo(window.get(), QPoint()), panel->size());
-    for (const char* count : {"8", "9", "10", "11", "99", "100", "7", "7 of 7"}) {
-        ui().StatusBar1->setPanelText(2, QStringLiteral("Failed: ") + QLatin1String(count));
-        QTest::qWait(PaintPace::PaceMs + 150); // the pace's timer shows it at the latest
-        const QImage onScreen = shown->screen()->grabWindow(shown->winId()).toImage();
-        ASSERT_EQ(onScreen.copy(area).convertToFormat(QImage::Format_RGB32),
-                  window->grab().toImage().copy(area).convertToFormat(QImage::Format_RGB32))
-            << count;
-    }
-}
-
 } // namespace
 } // namespace ew::test
 
