@@ -6,8 +6,11 @@ BUILD ?= build
 TEST_BUILD ?= build-test
 BENCH_BUILD ?= build-bench
 PACKAGE_BUILD ?= build-package
+FUZZ_BUILD ?= build-fuzz
+# How long each fuzz target runs: a minute in make fuzz, a few seconds in make test.
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test bench package install clean format
+.PHONY: all deps build run test fuzz bench package install clean format
 
 all: build
 
@@ -33,6 +36,25 @@ test: deps
 	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=5
+
+# The fuzz targets of fuzz/: libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer,
+# built with clang. Each starts from its seeds and from what earlier runs added (kept in the
+# build folder: fuzz/ holds the seeds only). Any crash, leak or sanitizer report fails the run,
+# with its log shown and the input that caused it kept beside the log.
+fuzz: deps
+	./scripts/install-deps.sh test
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@failed=""; for seeds in fuzz/corpus/*/; do \
+	  t=$$(basename "$$seeds"); log=$(FUZZ_BUILD)/fuzz_$$t.log; mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  if UBSAN_OPTIONS=print_stacktrace=1 ./$(FUZZ_BUILD)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	       -timeout=10 -artifact_prefix=$(FUZZ_BUILD)/$$t- $(FUZZ_BUILD)/corpus/$$t "$$seeds" \
+	       > "$$log" 2>&1; then \
+	    echo "fuzz_$$t: $$(grep -h DONE "$$log")"; \
+	  else tail -n 40 "$$log"; echo "fuzz_$$t: FAILED, see $$log"; failed="$$failed $$t"; fi; \
+	done; if [ -n "$$failed" ]; then echo "== fuzz targets failed:$$failed"; exit 1; fi
 
 # The benchmarks: a Release build of the program and the benchmark programs, no tests. Every
 # benchmark program runs, even after one has failed, so that one run shows every figure; the
@@ -70,4 +92,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD) echowarden_*.deb
+	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) echowarden_*.deb

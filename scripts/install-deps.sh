@@ -18,6 +18,8 @@ TEST_PACKAGES=(
   # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
   iputils-ping e2fsprogs
   dbus-daemon # a private session bus for the desktop notification test
+  # the fuzz targets: clang with libFuzzer and the sanitizers' run-time, and its symbolizer
+  clang-14 libclang-rt-14-dev llvm-14
 )
 # dpkg-shlibdeps finds the dependencies (with file); lintian checks the package.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)

@@ -222,9 +222,13 @@ int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
         clock_gettime(CLOCK_REALTIME, &t); /* no stamp: read now */
     r->received_ns = (int64_t)t.tv_sec * NS_PER_S + t.tv_nsec;
 
+    return echo_parse_reply(s, buf, (size_t)n, r);
+}
+
+int echo_parse_reply(const struct echo_socket* s, const unsigned char* buf, size_t len,
+                     struct echo_reply* r) {
     const unsigned char* icmp = buf;
-    size_t len = (size_t)n;
-    if (ip_header) {
+    if (s->family == AF_INET && s->raw) {
         if (len < 20 || buf[0] >> 4 != 4)
             return 0;
         size_t header = (size_t)(buf[0] & 0x0F) * 4;

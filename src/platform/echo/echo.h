@@ -66,6 +66,13 @@ struct echo_reply {
  * -1: nothing left to read (errno EAGAIN), or an error that errno names. */
 int echo_receive(const struct echo_socket* s, struct echo_reply* r);
 
+/* What one datagram read from s says, the bytes as the socket hands them over (an IP header in
+ * front on a raw IPv4 socket only). 1: an echo reply, its identifier and sequence number in *r,
+ * and on a raw IPv4 socket its sender from the IP header. 0: anything else. Reads only
+ * buf[0..len), whatever the bytes claim. */
+int echo_parse_reply(const struct echo_socket* s, const unsigned char* buf, size_t len,
+                     struct echo_reply* r);
+
 /* 1 when r comes from `to` with s's identifier; the caller looks up its sequence number. */
 int echo_matches(const struct echo_socket* s, const struct echo_reply* r,
                  const struct sockaddr* to);
