@@ -22,11 +22,19 @@ bool needsCleaning(QChar c) {
     return c == ListSeparator || isControl(c) || isFormat(c);
 }
 
+bool isBlank(QChar c) {
+    return c.isSpace();
+}
+
 } // namespace
 
 QStringList addressEntries(const QString& text) {
-    if (std::none_of(text.cbegin(), text.cend(), needsCleaning))
+    if (std::none_of(text.cbegin(), text.cend(), needsCleaning)) {
+        // Blanks alone name no host; the pass would report them failed on every attempt.
+        if (std::all_of(text.cbegin(), text.cend(), isBlank))
+            return {};
         return {text};
+    }
     QString visible = text;
     visible.removeIf(isFormat);
     QStringList entries;
