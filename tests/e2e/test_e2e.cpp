@@ -29,35 +29,33 @@ protected:
 // host that never answers.
 void expectListOrder(const std::vector<LogEntry>& run, const std::vector<std::string>& addresses) {
     for (std::size_t i = 0; i < run.size(); ++i) {
-        const LogEntry& e = run[i];
-        ASSERT_EQ(e.address, addresses[i % addresses.size()]) << "entry " << i;
-        EXPECT_EQ(e.reply, e.address == Loopback) << "entry " << i;
-        EXPECT_LE(e.roundTripMs, 1000) << "entry " << i;
+        ASSERT_EQ(run[i].address, addresses[i % addresses.size()]) << "entry " << i;
+        EXPECT_TRUE(run[i].reply == (run[i].address == Loopback) && run[i].roundTripMs <= 1000)
+            << "entry " << i;
     }
 }
 
 // A run every second logs its passes in list order under one header (Stop drops the attempt
-// in progress: the last pass may end short), and Exit stores every key back as read; the next
-// run asks about the log present while ticks fall due, No appends, and a kill while it logs
-// ten passes a second leaves only whole lines.
-TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
+// in progress: the last pass may end short); the next run asks about the log present while
+// ticks fall due, No appends, and a kill while it logs ten passes a second leaves only whole
+// lines.
+TEST_F(OperatorRuns, LogsAppendsAndAKillWhileLoggingLeavesWholeLines) {
     std::vector<std::string> addresses{Loopback};
-    if (const auto silent = silentHost())
-        addresses.push_back(*silent);
-    // clang-format off
-    Settings stored{{"LogFilePath", defaultLog().string()}, {"UnattendedTo", "0"},
-        {"UnattendedFrom", "0"}, {"SaveSettingsOnExit", "True"}, {"Unattended", "False"},
-        {"PingWithBytes", "32"}, {"Timeout", "1"}, {"IntervalMinutes", "False"},
-        {"IntervalSeconds", "True"}, {"Interval", "1"}, {"Beep", "1"}, {"Attempts", "1"},
-        {"EnableLoggingTotal", "1"}, {"EnableLoggingFailed", "1"}, {"IntervalTenths", "False"},
-        {"NotifyStateChanges", "True"}, {"PingAtOnce", "False"}};
-    // clang-format on
+    net_ = std::make_unique<test::TestNet>();
+    if (const auto silent = net_->usable() ? net_->addSilentHost() : std::nullopt)
+        addresses.push_back(silent->ipv4);
+    else
+        std::cout << "[ skipped  ] the host that never answers: " << net_->whyNot() << "\n";
+    Settings stored{{"LogFilePath", defaultLog().string()},
+                    {"Timeout", "1"},
+                    {"IntervalMinutes", "False"},
+                    {"IntervalSeconds", "True"},
+                    {"Interval", "1"},
+                    {"EnableLoggingTotal", "1"}};
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
     writeSettings(settingsFile(), stored);
     ASSERT_TRUE(startProgram());
-    // A pass's pixels go out to the display without waiting for it to read them.
-    EXPECT_GE(displaySendBuffer().value_or(1 << 20), 1 << 20);
     ASSERT_TRUE(click(controls::cmdStartPing));
     ASSERT_TRUE(logGrows(3 * addresses.size())) << output();
     ASSERT_TRUE(click(controls::cmdStopPing));
@@ -65,10 +63,8 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
 
     const std::string first = readFile(defaultLog());
     ParsedLog parsed = parseLog(first);
-    ASSERT_EQ(parsed.problem, "");
-    ASSERT_EQ(parsed.runs.size(), 1u);
+    ASSERT_TRUE(parsed.problem.empty() && parsed.runs.size() == 1) << parsed.problem;
     expectListOrder(parsed.runs[0], addresses);
-    EXPECT_EQ(storedSettings(), stored);
 
     writeSettings(settingsFile(), {{"IntervalSeconds", "False"}, {"IntervalTenths", "True"}});
     ASSERT_TRUE(startProgram());
@@ -82,8 +78,7 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
     const std::string bytes = readFile(defaultLog());
     ASSERT_TRUE(bytes.starts_with(first)) << "No keeps the old lines";
     parsed = parseLog(bytes);
-    ASSERT_EQ(parsed.problem, "");
-    ASSERT_EQ(parsed.runs.size(), 2u);
+    ASSERT_TRUE(parsed.problem.empty() && parsed.runs.size() == 2) << parsed.problem;
     expectListOrder(parsed.runs[1], addresses);
 }
 
