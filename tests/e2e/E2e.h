@@ -61,44 +61,6 @@ struct Process : QProcess {
     }
 };
 
-struct LogEntry {
-    bool reply = false; // else a failure
-    std::string address;
-    long roundTripMs = -1;
-};
-struct ParsedLog {
-    std::vector<std::vector<LogEntry>> runs; // the entries under each header
-    std::string problem;                     // the first line that is not well formed
-};
-
-// Splits the log into runs, each an empty line and the header line before its result lines,
-// every line ending in CR LF.
-inline ParsedLog parseLog(const std::string& bytes) {
-    static const std::string time = "([0-9]{1,2}:[0-9]{2}:[0-9]{2}(?: ?[AaPp]\\.?[Mm]\\.?)?)";
-    static const std::regex header("Started log on +.+? +at +" + time + " +Logging Total pings"),
-        reply("\x1a " + time + " Reply from (.*), Time:([0-9]+) ms"),
-        failure("\xe2\x80\xa0 " + time + " Ping to  (.*) --== F A I L E D ==-- ");
-    ParsedLog log;
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    for (std::size_t end; (end = bytes.find("\r\n", pos)) != std::string::npos; pos = end + 2)
-        lines.push_back(bytes.substr(pos, end - pos));
-    if (pos != bytes.size())
-        log.problem = "the last line ends in no CR LF";
-    for (std::size_t i = 0; i < lines.size() && log.problem.empty(); ++i) {
-        std::smatch m;
-        if (lines[i].empty() && i + 1 < lines.size() && std::regex_match(lines[i + 1], header))
-            log.runs.emplace_back(), ++i;
-        else if (log.runs.empty() ||
-                 !(std::regex_match(lines[i], m, reply) || std::regex_match(lines[i], m, failure)))
-            log.problem = "line \"" + lines[i] + "\": neither a run's header nor a result line";
-        else
-            log.runs.back().push_back(
-                {lines[i][0] == '\x1a', m[2], m[3].matched ? std::stol(m[3]) : -1});
-    }
-    return log;
-}
-
 inline void writeSettings(const QString& file, const Settings& values) {
     QSettings ini(file, QSettings::IniFormat);
     for (const auto& [key, value] : values)

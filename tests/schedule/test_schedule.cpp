@@ -43,7 +43,7 @@ protected:
         return v(keys::Unattended) + ' ' + v(keys::UnattendedFrom) + ' ' + v(keys::UnattendedTo);
     }
 };
-TEST_F(ScheduleTest, OKStoresTheHoursOfTheDayOrSaysWhyNotAndStaysOpen) {
+TEST_F(ScheduleTest, OKStoresTheHoursOrSaysWhyNotAndAStoredHourComesBackAsItWas) {
     const QString invalid = QStringLiteral("Please enter valid time");
     const QString notAfter = QStringLiteral("Please enter a range that ends after it starts on "
                                             "the same day: the range does not wrap past midnight.");
@@ -69,13 +69,11 @@ TEST_F(ScheduleTest, OKStoresTheHoursOfTheDayOrSaysWhyNotAndStaysOpen) {
         EXPECT_EQ(schedule(),
                   row.box.isEmpty() ? QString::fromLatin1(row.entered) : "12 AM 12 AM off");
     }
-}
-
-TEST_F(ScheduleTest, AStoredHourShowsOnTheTwelveHourClockAndIsWrittenBackUnchanged) {
-    const std::pair<const char*, const char*> rows[] = {
+    // A stored hour shows on the twelve-hour clock and is written back unchanged.
+    const std::pair<const char*, const char*> hours[] = {
         {"", "12 AM"}, {"0", "12 AM"},  {"12", "12 PM"},  {"13", "1 PM"},
         {"7", "7 AM"}, {"25", "13 PM"}, {"abc", "abc AM"}};
-    for (const auto& [hour, shown] : rows) {
+    for (const auto& [hour, shown] : hours) {
         SCOPED_TRACE(hour);
         fakes.store.put(keys::UnattendedFrom, QString::fromLatin1(hour));
         restart();

@@ -30,8 +30,7 @@ class FakeEcho final : public Echo {
 public:
     struct Call {
         std::string address;
-        int packetSize;
-        int timeoutMs;
+        int packetSize, timeoutMs;
     };
 
     std::uint64_t start(const QString& address, int packetSize, int timeoutMs, Done done) override {
@@ -145,8 +144,7 @@ public:
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Box {
-        QString text;
-        QString title;
+        QString text, title;
         MsgIcon icon;
         MsgButtons buttons;
         bool operator==(const Box&) const = default;

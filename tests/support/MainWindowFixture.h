@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -34,7 +35,6 @@ inline QStringList texts(const QListWidget& list) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { window = makeWindow(); }
-    void TearDown() override { window.reset(); }
 
     std::unique_ptr<frmEchoWarden> makeWindow() {
         auto w = std::make_unique<frmEchoWarden>(fakes.platform());
@@ -105,13 +105,7 @@ protected:
     }
     // Runs the event loop until the pass in progress has ended (or limitMs has passed).
     bool settle(int limitMs = 20000) {
-        QTimer wake; // the loop below looks at the pass at least this often
-        wake.start(20);
-        QElapsedTimer t;
-        t.start();
-        while (window->pingPass().running() && t.elapsed() < limitMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return !window->pingPass().running();
+        return QTest::qWaitFor([this] { return !window->pingPass().running(); }, limitMs);
     }
     QStringList results() { return ui().lstPingResults->lines(); }
     Monitor& monitor() { return window->monitor(); }
