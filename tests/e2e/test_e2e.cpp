@@ -38,12 +38,10 @@ TEST_F(OperatorRuns, AppendsInListOrderAndAKillWhileLoggingLeavesWholeLines) {
         addresses.push_back(silent->ipv4);
     else
         std::cout << "[ skipped  ] the host that never answers: " << net_->whyNot() << "\n";
-    Settings stored{{"LogFilePath", defaultLog().string()},
-                    {"Timeout", "1"},
-                    {"IntervalMinutes", "False"},
-                    {"IntervalTenths", "True"},
-                    {"Interval", "1"},
-                    {"EnableLoggingTotal", "1"}};
+    // clang-format off
+    Settings stored{{"LogFilePath", defaultLog().string()}, {"Timeout", "1"}, {"Interval", "1"},
+        {"IntervalMinutes", "False"}, {"IntervalTenths", "True"}, {"EnableLoggingTotal", "1"}};
+    // clang-format on
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
     writeSettings(settingsFile(), stored);
