@@ -29,8 +29,7 @@ class ResultsList : public QAbstractScrollArea {
 public:
     // Asks the operator where to save the lines (Qt's file dialog by default); empty cancels.
     using SaveFileNameAsker = std::function<QString(QWidget* parent)>;
-    static constexpr int PaceMs = 250;   // the longest wait before a line shows
-    static constexpr int RowPadding = 2; // pixels between the rows' texts
+    static constexpr int PaceMs = 250; // the longest wait before a line shows
 
     explicit ResultsList(QWidget* parent = nullptr);
 
@@ -75,6 +74,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    static constexpr int RowPadding = 2; // pixels between the rows' texts
     // Shows what waits: the scroll ranges, the selected line brought into view, the rows drawn.
     void applyNow();
     // A pace after the last showing, or at the next turn of the event loop.
