@@ -9,8 +9,8 @@
 
 #include "BenchSupport.h"
 #include "echo.h"
-#include "monitor/Monitor.h"
-#include "monitor/PingPass.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
 #include "platform/Echo.h"
 #include "widgets/ResultsList.h"
 

@@ -6,7 +6,7 @@
 
 #include "BenchSupport.h"
 #include "editors/LogFile.h"
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 
 #include <QTemporaryDir>
 

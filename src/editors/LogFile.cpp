@@ -1,8 +1,8 @@
 #include "editors/LogFile.h"
 
-#include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "core/TimeText.h"
+#include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"

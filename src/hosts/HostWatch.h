@@ -1,7 +1,8 @@
 #pragma once
 
-#include "core/Attempt.h"
-#include "hosts/HostStates.h"
+#include "engine/Attempt.h"
+#include "engine/HostStates.h"
+#include "hosts/HostTray.h"
 
 #include <QHash>
 #include <QIcon>
@@ -10,17 +11,15 @@
 #include <memory>
 #include <vector>
 
+class QAction;
+class QListWidget;
 class QListWidgetItem;
 class QMenu;
 class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
 class Notifier;
-class HostTray;
 
 // Which hosts are down, at a glance: the state of every entry of the address list as a mark
 // beside it, its figures in a pop-up and in Copy Statistics, a notification when a host goes
@@ -28,7 +27,10 @@ class HostTray;
 class HostWatch : public QObject {
     Q_OBJECT
 public:
-    HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier);
+    // The address list it marks, the menu item that asks for notifications, and the buttons the
+    // tray's menu works.
+    HostWatch(QListWidget& list, QAction& mnuNotify, HostTray::Buttons buttons, QWidget& window,
+              Notifier& notifier);
     ~HostWatch() override;
 
     void monitoringStarted();
@@ -59,7 +61,9 @@ private:
     void popupListMenu(const QPoint& viewportPos);
     HostStates::ListEntry entryOf(const QListWidgetItem& item) const;
 
-    Ui::frmEchoWarden& ui_;
+    QListWidget& list_;
+    QAction& mnuNotify_;
+    HostTray::Buttons buttons_;
     QWidget& window_;
     Notifier& notifier_;
     HostStates states_;

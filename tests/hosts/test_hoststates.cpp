@@ -1,4 +1,4 @@
-#include "hosts/HostStates.h"
+#include "engine/HostStates.h"
 #include "hosts/HostWatch.h"
 #include "support/MainWindowFixture.h"
 
@@ -17,8 +17,14 @@ const QDateTime Start(QDate(2026, 12, 7), QTime(14, 3, 12));
 
 // One attempt of entry id, s seconds after Start; a reply when rt is given.
 Attempt at(std::uint64_t id, int s, std::optional<std::chrono::nanoseconds> rt = {}) {
-    return {id, QStringLiteral("127.0.0.%1").arg(id), rt.has_value(), rt.value_or(0ns),
-            Start.addSecs(s)};
+    Attempt a;
+    a.entryId = id;
+    a.address = QStringLiteral("127.0.0.%1").arg(id);
+    a.reply = rt.has_value();
+    a.failure = rt ? Failure::None : Failure::TimedOut;
+    a.roundTrip = rt.value_or(0ns);
+    a.endedAt = Start.addSecs(s);
+    return a;
 }
 
 char letter(HostState s) {
@@ -115,7 +121,7 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
     ASSERT_TRUE(notify && notify->isChecked());
     QListWidgetItem& item = *ui().lstIPList->item(0);
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid()); // no state before Ping
-    monitor().cmdStartPing_Click();                            // the first pass runs at once
+    monitorControls().cmdStartPing_Click();                    // the first pass runs at once
     settle();
     const auto marked = [&](const char* text) {
         return QTest::qWaitFor([&] { return item.data(Qt::AccessibleTextRole) == text; }, 2000);
@@ -134,6 +140,11 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
               "127.0.0.5\tup\t6\t3\t50.0\t1.000\t1.000\t1.000\t1.000\t2026-12-07 10:00:30");
     ui().cmdStopPing->click();
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid());
+    ui().cmdStartPing->click(); // a new run counts from nothing
+    settle();
+    window->hostWatch().listMenu()->actions().at(0)->trigger();
+    EXPECT_TRUE(
+        QGuiApplication::clipboard()->text().section('\n', 1).startsWith("127.0.0.5\tup\t3\t3\t"));
 }
 
 } // namespace

@@ -61,7 +61,7 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
         const QDate day = QDate(2026, 12, 7).addDays(f[0].endsWith(QStringLiteral("+1")));
         fakes.clock.set(QDateTime(day, QTime::fromString(f[0].left(8))));
         const int before = passesSoFar();
-        &step == &steps.front() ? monitor().cmdStartPing_Click() : tick();
+        &step == &steps.front() ? monitorControls().cmdStartPing_Click() : tick();
         settle();
         EXPECT_EQ(passesSoFar(), f[1].toInt());
         EXPECT_TRUE(monitor().timer1().isActive() &&
@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MonitorTest, StartIsRefusedWhileLoggingToAnInvalidPath) {
     ui().chkLogFailed->setChecked(true);
     state().logPathInvalid = true;
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_EQ(fakes.messages.shown.size(), 1u);
     EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Invalid directory"));
     EXPECT_TRUE(ui().lstPingResults->isHidden() && !ui().txtPathError->isHidden());
@@ -112,7 +112,7 @@ TEST_F(MonitorTest, AnEmptyListAndTheUnattendedHoursAreSaid) {
     state().unattendedFromHour = 9;
     state().unattendedToHour = 17;
     fakes.clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     const auto notice = [this] { return ui().lstPingResults->notice(); };
     EXPECT_EQ(notice(), "Pinging rests until " + shortTimeText(QTime(17, 0)) +
                             QStringLiteral(": unattended hours."));
@@ -124,7 +124,7 @@ TEST_F(MonitorTest, AnEmptyListAndTheUnattendedHoursAreSaid) {
     tick();
     EXPECT_EQ(notice(), QString());
     window->addressList().cmdClear_Click();
-    monitor().cmdStopPing_Click();
+    monitorControls().cmdStopPing_Click();
     EXPECT_EQ(notice(), QString());
 }
 
@@ -149,7 +149,7 @@ TEST_P(DuringAPass, TheWindowServesAndStopOrExitEndItAtOnce) {
     fakes.echo.onCall = [this](const FakeEcho::Call& c) {
         fakes.echo.delayMs = c.address == "silent" ? 60000 : 0;
     };
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return results().size() == 1; }, 5000));
     const QStringList shown = results();
 
@@ -197,7 +197,7 @@ TEST_F(MonitorTest, ChangesActFromTheNextPassAndPingAfterStopStartsAfresh) {
     fakes.echo.onCall = [this](const FakeEcho::Call& c) {
         fakes.echo.delayMs = c.address == "slow" ? 300 : 0;
     };
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 2; }, 5000));
     addAddress(QStringLiteral("added"));
     setAttempts(2);
@@ -205,10 +205,10 @@ TEST_F(MonitorTest, ChangesActFromTheNextPassAndPingAfterStopStartsAfresh) {
     EXPECT_EQ(results().size(), 2);
     // The tick that fell due during the pass comes right after it: host-a twice, then slow.
     ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 5; }, 5000));
-    monitor().cmdStopPing_Click();
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStopPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(settle());
-    monitor().cmdStopPing_Click();
+    monitorControls().cmdStopPing_Click();
     QStringList pinged;
     for (const auto& call : fakes.echo.calls)
         pinged << QString::fromStdString(call.address);

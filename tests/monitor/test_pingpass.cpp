@@ -1,5 +1,5 @@
-#include "core/UsedNumber.h"
 #include "settings/SettingsKeys.h"
+#include "settings/UsedNumber.h"
 #include "support/MainWindowFixture.h"
 
 #include <QSignalSpy>
@@ -76,9 +76,9 @@ TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
         fakes.beeper.beeps = 0;
         fakes.echo.reply(4);
         fakes.echo.fail(1);
-        monitor().cmdStartPing_Click(); // each run counts its own lines
+        monitorControls().cmdStartPing_Click(); // each run counts its own lines
         settle();
-        monitor().cmdStopPing_Click();
+        monitorControls().cmdStopPing_Click();
         EXPECT_EQ(loggedResults(), all.mid(all.size() - b.logged));
         EXPECT_EQ(state().logLineCount, b.logged);
         EXPECT_EQ(fakes.beeper.beeps, b.beeps);
@@ -122,7 +122,7 @@ TEST_F(PingPassTest, StoredTextsThePassCannotUseAreReplacedWithANotice) {
     restart();
     addAddress(QStringLiteral("a"));
     addAddress(QStringLiteral("b"));
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(settle());
     ASSERT_EQ(fakes.echo.calls.size(), 2u); // once per entry, with 16 bytes
     EXPECT_TRUE(fakes.echo.calls[0].packetSize == 16 && fakes.echo.calls[1].packetSize == 16);
@@ -133,7 +133,7 @@ TEST_F(PingPassTest, StoredTextsThePassCannotUseAreReplacedWithANotice) {
     ui().txtAttempts->setText(QStringLiteral("2"));
     ui().txtNumBytes->setText(QStringLiteral("32"));
     EXPECT_EQ(ui().lstPingResults->notice(), QString());
-    monitor().cmdStopPing_Click();
+    monitorControls().cmdStopPing_Click();
 }
 
 // Every entry at once: the pass lasts as long as its slowest entry, and its lines, counts and
@@ -156,7 +156,7 @@ TEST_F(PingPassTest, AtOnceAPassLastsAsLongAsItsSlowestEntryAndReadsInListOrder)
     QElapsedTimer took;
     took.start();
     const QDateTime begun = fakes.clock.now();
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(settle());
     EXPECT_TRUE(took.elapsed() >= 300 && took.elapsed() < 450) << took.elapsed();
     ASSERT_EQ(reported.size(), 4);
@@ -173,10 +173,10 @@ TEST_F(PingPassTest, AtOnceAPassLastsAsLongAsItsSlowestEntryAndReadsInListOrder)
     EXPECT_EQ(loggedResults(), lines);
     EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 4"));
 
-    monitor().cmdStopPing_Click();
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStopPing_Click();
+    monitorControls().cmdStartPing_Click();
     QTest::qWait(150); // b has ended, a not yet
-    monitor().cmdStopPing_Click();
+    monitorControls().cmdStopPing_Click();
     EXPECT_EQ(fakes.echo.inFlight(), 0u);
     EXPECT_EQ(results(), lines);
     EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 4"));

@@ -1,4 +1,4 @@
-#include "support/Fakes.h"
+#include "support/EngineFakes.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

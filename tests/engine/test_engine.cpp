@@ -1,0 +1,143 @@
+// The engine alone: passes and ticks on typed values, with the fake echo and no window system.
+#include "core/ProgramState.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
+#include "support/EngineFakes.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace ew::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Engine : public ::testing::Test {
+protected:
+    Engine() {
+        settings.attempts = 1;
+        settings.packetSize = 32;
+        settings.timeoutMs = 1000;
+        QObject::connect(&pass, &PingPass::resultLine, [this](const QString& l) { lines << l; });
+        QObject::connect(&pass, &PingPass::beepDue, [this] { ++beeps; });
+        QObject::connect(&pass, &PingPass::logLineDue,
+                         [this](const QString& l, int n) { logged << QString::number(n) + l; });
+        QObject::connect(&pass, &PingPass::attemptReported,
+                         [this](const Attempt& a) { attempts.push_back(a); });
+        QObject::connect(&pass, &PingPass::countsChanged, [this](qint64 p, qint64 f) {
+            counts = {p, f};
+        });
+        echo.onCall = [this](const FakeEcho::Call& c) {
+            sent.push_back(Clock::now());
+            if (onCall)
+                onCall(c);
+        };
+    }
+    void entries(std::initializer_list<const char*> texts) {
+        for (const char* t : texts)
+            settings.entries.push_back({QString::fromLatin1(t), settings.entries.size() + 1});
+    }
+    // Runs one pass to its end (or until the time runs out).
+    bool run() {
+        pass.PingAddresses();
+        return QTest::qWaitFor([this] { return !pass.running(); }, 5000);
+    }
+    QStringList linesOf(const QString& text) const { return lines.filter(text); }
+
+    ProgramState state;
+    FakeEcho echo;
+    FakeClock clock;
+    PassSettings settings;
+    int prepared = 0;
+    PingPass pass{state, echo, clock, [this] { return ++prepared, settings; }};
+    std::function<void(const FakeEcho::Call&)> onCall;
+    QStringList lines, logged;
+    int beeps = 0;
+    std::vector<Attempt> attempts;
+    std::pair<qint64, qint64> counts;
+    std::vector<Clock::time_point> sent;
+};
+
+// Also: the beep and the log lines follow what the pass read, the log's count of lines since
+// the start goes with each line, and the record of an attempt carries its entry and timing.
+TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
+    entries({"a", "b"});
+    settings.attempts = 2;
+    settings.beep = settings.logFailed = true;
+    echo.reply(7);
+    echo.fail(3);
+    onCall = [this](const FakeEcho::Call&) {
+        clock.advanceSecs(1);
+        settings.packetSize = settings.timeoutMs = settings.attempts = 1;
+        settings.beep = settings.logFailed = false;
+    };
+    ASSERT_TRUE(run());
+    ASSERT_EQ(echo.calls.size(), 4u);
+    for (const auto& call : echo.calls)
+        EXPECT_TRUE(call.packetSize == 32 && call.timeoutMs == 1000);
+    EXPECT_EQ(lines.size(), 4);
+    EXPECT_EQ(linesOf(QStringLiteral("Reply from a, Time:7 ms")).size(), 1);
+    EXPECT_EQ(linesOf(QStringLiteral("Ping to  b --== F A I L E D ==-- ")).size(), 2);
+    EXPECT_EQ(beeps, 3);
+    EXPECT_TRUE(logged.size() == 3 && logged[0].startsWith('0') && logged[2].startsWith('2'));
+    EXPECT_EQ(counts, std::make_pair(qint64(4), qint64(3)));
+    ASSERT_EQ(attempts.size(), 4u);
+    const Attempt& last = attempts.back();
+    EXPECT_TRUE(last.address == "b" && last.entryId == 2 && !last.reply &&
+                last.failure == Failure::TimedOut);
+    EXPECT_EQ(last.sentAt.secsTo(last.endedAt), 1); // the fake clock moves as it sends
+    EXPECT_TRUE(run());                             // the next pass reads again
+    EXPECT_EQ(echo.calls.back().packetSize, 1);
+    EXPECT_EQ(echo.calls.size(), 6u);
+    EXPECT_EQ(prepared, 2);
+}
+
+// At once: requests leave a millisecond apart, and lines come in list order, each entry's in
+// the order of its attempts, although b's attempts all end while a's first is still out.
+TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
+    entries({"a", "b", "c"});
+    settings.atOnce = true;
+    settings.attempts = 3;
+    std::map<std::string, int> made;
+    onCall = [this, &made](const FakeEcho::Call& c) {
+        echo.defaultOutcome = {0, ++made[c.address]};
+        echo.delayMs = c.address == "a" ? 60 : 0;
+    };
+    ASSERT_TRUE(run());
+    QStringList expected;
+    for (const char* host : {"a", "b", "c"})
+        for (int ms = 1; ms <= 3; ++ms)
+            expected << QStringLiteral("Reply from %1, Time:%2 ms").arg(host).arg(ms);
+    QStringList got;
+    for (const QString& line : lines)
+        got << line.mid(line.indexOf(QStringLiteral("Reply")));
+    EXPECT_EQ(got, expected);
+    ASSERT_EQ(sent.size(), 9u);
+    for (std::size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE(sent[i] - sent[i - 1], std::chrono::microseconds(900)) << i;
+}
+
+// Tenth-seconds, N = 5: the first pass lasts 700 ms. The tick that fell due during it comes
+// right after it, and the next one half a second after that, not in the old phase.
+TEST_F(Engine, ATickDueDuringAPassComesAfterItAndSetsTheNextPhase) {
+    entries({"a"});
+    Monitor monitor(pass, state, pass, clock, [] {
+        return TickSettings{5, TickSettings::Unit::Tenths, false};
+    });
+    onCall = [this](const FakeEcho::Call&) { echo.delayMs = sent.size() == 1 ? 700 : 0; };
+    monitor.start();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return sent.size() >= 3; }, 3000));
+    monitor.stop();
+    ASSERT_GE(sent.size(), 3u);
+    using std::chrono::milliseconds;
+    EXPECT_TRUE(sent[1] - sent[0] >= milliseconds(690) && sent[1] - sent[0] < milliseconds(950));
+    EXPECT_GE(sent[2] - sent[1], milliseconds(450));
+    EXPECT_EQ(monitor.timer1().objectName(), QStringLiteral("Timer1"));
+}
+
+} // namespace
+} // namespace ew::test
