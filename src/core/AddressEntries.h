@@ -6,7 +6,8 @@
 namespace ew {
 
 // The address list entries that a text gives. Plain text (no control or format character, no
-// comma) is one entry, exactly as it stands. Anything else never reaches an entry as it is:
+// comma) is one entry, exactly as it stands, unless it is blanks only, which gives none (also
+// in a stored list). Anything else never reaches an entry as it is:
 // - a line break would show as a second row and the echo would look the text up as a name, so
 //   every line (CR LF, LF or CR) gives an entry of its own;
 // - a comma separates the stored list, so an entry holding one would come back split at the

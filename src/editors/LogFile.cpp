@@ -55,11 +55,30 @@ bool isLogFile(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
+// A path written for Windows ("C:\Logs\Ping.Log", "\\server\logs\Ping.Log") names no place
+// here: taken as it stands it would put the log in a file of that odd name in the current folder.
+bool isWindowsPath(const QString& path) {
+    const bool driveLetter = path.size() >= 2 && path[1] == QLatin1Char(':') &&
+                             path[0].isLetter() && path[0].unicode() < 0x80;
+    return driveLetter || path.startsWith(QLatin1Char('\\'));
+}
+
+// Whether lines can be appended to the file: an existing file that may be written, or a new
+// one in a folder that may be written.
+bool isWritablePlace(const QFileInfo& file) {
+    if (file.exists())
+        return file.isWritable();
+    const QFileInfo folder(file.absolutePath());
+    return folder.isDir() && folder.isWritable();
+}
+
 } // namespace
 
 const QString LogFile::InvalidPathTitle = QStringLiteral("Invalid directory");
 const QString LogFile::InvalidPathText =
     QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
+const QString LogFile::FolderPathText =
+    QStringLiteral("The log file path is a folder.\rPlease enter the path of a file.");
 
 LogFile::LogFile(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
                  ControlStates& controls, Clock& clock, MessageBoxes& messages, Launcher& launcher)
@@ -171,25 +190,23 @@ void LogFile::ApplyLogPath() {
 
 bool LogFile::checkTypedPath() {
     state_.logPath = ui_.txtLog->text();
-    const qsizetype length = state_.logPath.size();
-    // A separator in the first position only is not looked at: such a path, like a bare file
-    // name, is taken as it stands.
-    const qsizetype separator = state_.logPath.lastIndexOf(PathSeparator);
-    if (separator < 1)
-        return true;
-
-    const QString directory = state_.logPath.left(separator);
-    const bool namesFile = separator < length - 1;
-    if (namesFile && QFileInfo::exists(directory)) {
-        ui_.cmdSetLog->setEnabled(false);
-        state_.logPathInvalid = false;
+    const QFileInfo file(state_.logPath);
+    // A folder, a place that cannot be written or a path for another system is refused
+    // whatever its form; otherwise a path with a separator past its first character names a
+    // file in an existing folder, and anything else (a bare file name) is taken as it stands.
+    const bool folder = file.isDir();
+    if (!folder && !isWindowsPath(state_.logPath) && isWritablePlace(file)) {
+        if (state_.logPath.lastIndexOf(PathSeparator) >= 1) {
+            ui_.cmdSetLog->setEnabled(false);
+            state_.logPathInvalid = false;
+        }
         return true;
     }
 
     state_.logPathInvalid = true;
     if (state_.askOverwrite == AskOverwrite::Dont)
         return false;
-    showError(InvalidPathText, InvalidPathTitle);
+    showError(folder ? FolderPathText : InvalidPathText, InvalidPathTitle);
     ui_.lstPingResults->hide();
     ui_.txtPathError->show();
     controls_.ToggleControls();

@@ -56,6 +56,8 @@ public:
     // The box shown when a typed log path fails its check (also by a refused Start).
     static const QString InvalidPathTitle;
     static const QString InvalidPathText;
+    // The same box's text for a path that names a folder.
+    static const QString FolderPathText;
 
 private:
     bool loggingOn() const;

@@ -104,11 +104,12 @@ void NumericFields::limitTyping(QLineEdit& box) {
 }
 
 void NumericFields::textChange(const Field& field) {
-    // Each replacement runs this rule again, nested, for the new text.
-    if (field.text->text() == ZeroText)
+    // Each replacement runs this rule again, nested, for the new text. It is left selected, so
+    // the digit typed next replaces it instead of joining it ("5", Backspace, "1" is 1, not 31).
+    if (field.text->text() == ZeroText || field.text->text().isEmpty()) {
         field.text->setText(field.replacement);
-    if (field.text->text().isEmpty())
-        field.text->setText(field.replacement);
+        field.text->selectAll();
+    }
     if (state_.stateFlag != StateFlag::Dont)
         controls_.UpdateRestoreMenu();
 }

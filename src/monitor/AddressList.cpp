@@ -3,9 +3,14 @@
 #include "core/AddressEntries.h"
 #include "ui_frmEchoWarden.h"
 
+#include <limits>
+
 namespace ew {
 
 AddressList::AddressList(Ui::frmEchoWarden& ui) : ui_(ui) {
+    // The box has no length limit: Qt's default of 32767 characters would cut a pasted list of
+    // thousands of addresses, the last one mid-address, which names another host.
+    ui_.txtIPAddress->setMaxLength(std::numeric_limits<int>::max());
     connect(ui_.txtIPAddress, &QLineEdit::textChanged, this, &AddressList::txtIPAddress_Change);
     // Enter in the address box does what Add does, while Add may be pressed.
     connect(ui_.txtIPAddress, &QLineEdit::returnPressed, this, [this] {

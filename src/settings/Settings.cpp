@@ -14,6 +14,7 @@
 #include "tooltips/ToolTips.h"
 #include "ui_frmEchoWarden.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace ew {
@@ -41,6 +42,9 @@ const QString ReadErrorText = QStringLiteral("The settings could not be read fro
 const QString ReadErrorKeptAside = QStringLiteral("The file was kept as %1.");
 const QString ReadErrorDefaults =
     QStringLiteral("The defaults are in use; saving the settings replaces the file.");
+// A folder of the file's name cannot be replaced by a save; the operator has to move it.
+const QString ReadErrorFolder = QStringLiteral(
+    "The defaults are in use; the settings cannot be saved until the folder is moved away.");
 
 // Sets an option button as code would: selecting raises its click rule through toggled(true);
 // deselecting raises nothing. Qt refuses to clear the selected button of an auto-exclusive
@@ -96,8 +100,9 @@ void Settings::loadAddressList() {
                        SaveErrorReason.arg(*reason) + LineBreak;
         if (const auto aside = store_.keepUnreadable(keys::App))
             text += ReadErrorKeptAside.arg(*aside) + LineBreak;
-        messages_.show(&window_, text + ReadErrorDefaults, ReadErrorTitle, MsgIcon::Critical,
-                       MsgButtons::Ok);
+        const bool folder = QFileInfo(store_.location(keys::App)).isDir();
+        messages_.show(&window_, text + (folder ? ReadErrorFolder : ReadErrorDefaults),
+                       ReadErrorTitle, MsgIcon::Critical, MsgButtons::Ok);
     }
     StringToList(get(keys::IPList).value_or(QString()), *ui_.lstIPList);
 }

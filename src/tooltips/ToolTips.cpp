@@ -3,14 +3,16 @@
 #include "platform/WindowProbe.h"
 #include "tooltips/frmToolTips.h"
 
+#include <QApplication>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScreen>
 #include <QStringList>
 #include <QTimer>
 #include <array>
+#include <functional>
 
 namespace ew {
 
@@ -72,6 +74,22 @@ constexpr std::array<HelpRow, 17> kHelpTable{{
                     "machine in the IP address list"},
 }};
 
+// Tells the help pop-up the moment any menu of the program opens, before it is drawn.
+class MenuWatch final : public QObject {
+public:
+    explicit MenuWatch(std::function<void()> shown) : shown_(std::move(shown)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<QMenu*>(watched))
+            shown_();
+        return false;
+    }
+
+private:
+    std::function<void()> shown_;
+};
+
 } // namespace
 
 ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows)
@@ -85,6 +103,8 @@ ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& wi
     txtIPAddress_.setMouseTracking(true);
     txtIPAddress_.installEventFilter(this);
     main_.installEventFilter(this);
+    menuWatch_ = std::make_unique<MenuWatch>([this] { hideForMenu(); });
+    QApplication::instance()->installEventFilter(menuWatch_.get());
 }
 
 ToolTips::~ToolTips() {
@@ -167,9 +187,25 @@ QWidget* ToolTips::windowUnder(QWidget* widget) const {
     return nullptr;
 }
 
+bool ToolTips::menuOpen() const {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr;
+}
+
+void ToolTips::hideForMenu() {
+    if (!popup_)
+        return;
+    popup_->hide();
+    lastUnderPointer_ = nullptr;
+    popup_->LastTipWindow = nullptr;
+}
+
 void ToolTips::Timer2_Timer() {
     if (!popup_)
         return;
+    if (menuOpen()) {
+        hideForMenu();
+        return;
+    }
     if (windows_.activeWindow() != &main_) {
         popup_->Timer2->stop();
         resting_ = true;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <memory>
 #include <vector>
 
 class QLineEdit;
@@ -51,6 +52,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A menu (a context menu, a menu of the menu bar) covers the place where the tip shows and
+    // takes the pointer: the tip hides while it is open, and the control under the pointer is
+    // looked at afresh once it is closed.
+    bool menuOpen() const;
+    void hideForMenu();
+
     // The window a poll compares: a listed control (also when the pointer is over one of its
     // parts, such as a list's viewport), otherwise the top-level window around the widget.
     QWidget* windowUnder(QWidget* widget) const;
@@ -67,6 +74,8 @@ private:
     // window is activated again: Timer2 stays enabled as far as the program is concerned, but
     // the program is not woken every second while the operator works elsewhere.
     bool resting_ = false;
+    // Sees every menu that opens in the program.
+    std::unique_ptr<QObject> menuWatch_;
 };
 
 } // namespace ew

@@ -121,7 +121,7 @@ TEST(OverwriteQuestion, EnterAppends) {
               MsgAnswer::No);
 }
 
-enum class Verdict { Accepted, Rejected, Unchecked };
+enum class Verdict { Accepted, Rejected, Folder, Unchecked };
 struct PathCase {
     const char* name;
     const char* typed; // "%1" is the temporary folder
@@ -129,8 +129,8 @@ struct PathCase {
 };
 class LogPathCheck : public LogFileTest, public ::testing::WithParamInterface<PathCase> {};
 
-// Set checks the typed path: a rejected one is reported, shows the notice over the results
-// and stays invalid; a bare name is taken as it stands.
+// Set checks the typed path: a rejected one (a folder with its own text) is reported, shows
+// the notice over the results and stays invalid; a bare name is taken as it stands.
 TEST_P(LogPathCheck, TypedPathIsCheckedAsSetIsPressed) {
     QFile(dir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly);
     logTo(logPath);
@@ -139,22 +139,41 @@ TEST_P(LogPathCheck, TypedPathIsCheckedAsSetIsPressed) {
     ui().txtLog->setText(typed);
     ui().cmdSetLog->click();
     const Verdict v = GetParam().verdict;
+    const bool rejected = v == Verdict::Rejected || v == Verdict::Folder;
     EXPECT_EQ(state().logPath, typed);
     EXPECT_EQ(state().logPathInvalid, v != Verdict::Accepted);
     EXPECT_EQ(ui().cmdSetLog->isEnabled(), v != Verdict::Accepted);
-    EXPECT_EQ(ui().txtPathError->isHidden(), v != Verdict::Rejected);
-    EXPECT_EQ(boxesTitled("Invalid directory"), v == Verdict::Rejected);
+    EXPECT_EQ(ui().txtPathError->isHidden(), !rejected);
+    ASSERT_EQ(boxesTitled("Invalid directory"), rejected);
+    if (rejected) {
+        EXPECT_EQ(fakes.messages.shown.back().text,
+                  v == Verdict::Folder
+                      ? "The log file path is a folder.\rPlease enter the path of a file."
+                      : "The log file path is invalid.\rPlease enter a valid path.");
+    }
 }
 INSTANTIATE_TEST_SUITE_P(
     Paths, LogPathCheck,
     ::testing::Values(PathCase{"FileInExistingDir", "%1/other.log", Verdict::Accepted},
-                      PathCase{"PlainFileAsDirectory", "%1/plain/x.log", Verdict::Accepted},
-                      PathCase{"TrailingSeparator", "%1/", Verdict::Rejected},
+                      PathCase{"PlainFileAsDirectory", "%1/plain/x.log", Verdict::Rejected},
+                      PathCase{"TrailingSeparator", "%1/", Verdict::Folder},
+                      PathCase{"Folder", "%1", Verdict::Folder},
                       PathCase{"MissingDirectory", "%1/nowhere/Ping.Log", Verdict::Rejected},
-                      PathCase{"BareFileName", "echowarden-no-such.log", Verdict::Unchecked},
-                      PathCase{"SeparatorFirstOnly", "/echowarden-no-such.log",
-                               Verdict::Unchecked}),
+                      PathCase{"DriveLetter", "C:\\Logs\\Ping.Log", Verdict::Rejected},
+                      PathCase{"BareFileName", "echowarden-no-such.log", Verdict::Unchecked}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// A stored path (a hand-edited C:\Logs\Ping.Log as the INI reader leaves it) is checked quietly
+// while the settings load, and told at the next check that reports.
+TEST_F(LogFileTest, AStoredPathIsRefusedQuietlyAtLoadAndToldAtTheNextCheck) {
+    fakes.store.put(QStringLiteral("LogFilePath"), QStringLiteral("C:ogsing.Log"));
+    fakes.store.put(QStringLiteral("EnableLoggingFailed"), QStringLiteral("1"));
+    restart();
+    EXPECT_TRUE(state().logPathInvalid);
+    EXPECT_EQ(boxesTitled("Invalid directory"), 0u);
+    log().ApplyLogPath(); // the first pass
+    EXPECT_EQ(boxesTitled("Invalid directory"), 1u);
+}
 
 // Told once per run, with the path and the system's reason; the run's header waits for the
 // first line that reaches the file.

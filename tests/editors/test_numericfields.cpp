@@ -65,6 +65,25 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplaceCase{"Interval", "", "3"}, ReplaceCase{"Interval", "00", "00"}),
     [](const auto& row) { return row.param.field + std::to_string(row.index); });
 
+// The replacement is left selected, so the digits typed next replace it instead of joining it.
+TEST_F(MainWindowTest, DigitsTypedAfterAReplacementReplaceIt) {
+    load();
+    const struct {
+        QLineEdit* box;
+        const char *start, *typed, *shown;
+        int backspaces;
+    } rows[] = {{ui().txtInterval, "5", "1", "1", 1},
+                {ui().txtNumBytes, "16", "8", "8", 2},
+                {ui().txtTimeout, "7", "04", "4", 1}};
+    for (const auto& row : rows) {
+        row.box->setText(row.start);
+        for (int i = 0; i < row.backspaces; ++i)
+            QTest::keyClick(row.box, Qt::Key_Backspace);
+        QTest::keyClicks(row.box, row.typed);
+        EXPECT_EQ(row.box->text(), row.shown);
+    }
+}
+
 // Minutes, seconds and tenth-seconds exclude each other; a caption toggles its control, so
 // that minutes can leave no unit selected, and works on a disabled box too.
 TEST_F(MainWindowTest, UnitsStayExclusiveAndCaptionsToggleThem) {

@@ -104,7 +104,7 @@ TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     settings.attempts = 3;
     std::map<std::string, int> made;
     onCall = [this, &made](const FakeEcho::Call& c) {
-        echo.defaultOutcome = {0, ++made[c.address]};
+        echo.script = {++made[c.address]};
         echo.delayMs = c.address == "a" ? 60 : 0;
     };
     ASSERT_TRUE(run());

@@ -71,8 +71,11 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
                 {{QStringLiteral("The settings could not be read from %1.\rReason: %2.\r")
                           .arg(iniPath, QString::fromLatin1(reason)) +
                       keptAs +
-                      QStringLiteral(
-                          "The defaults are in use; saving the settings replaces the file."),
+                      (bytes.isNull() ? QStringLiteral("The defaults are in use; the settings "
+                                                       "cannot be saved until the folder is "
+                                                       "moved away.")
+                                      : QStringLiteral("The defaults are in use; saving the "
+                                                       "settings replaces the file.")),
                   QStringLiteral("Error reading settings"), MsgIcon::Critical, MsgButtons::Ok}}));
         QFile kept(QFileInfo(iniPath).path() + '/' + aside.value(0));
         EXPECT_TRUE(bytes.isNull() || (kept.open(QIODevice::ReadOnly) && kept.readAll() == bytes));

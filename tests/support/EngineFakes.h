@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -20,46 +21,72 @@
 
 namespace ew::test {
 
-// Scripted echo: answers from a queue of outcomes, then with the default; records every call.
-// Each answer comes from the event loop, as the real echo's does: at once, or after delayMs (a
-// slow or silent host). onCall runs as the attempt starts (e.g. to advance a fake clock).
+// Scripted echo: answers from the script, then with a reply in 1 ms; records every call. Each
+// answer comes from the event loop, as the real echo's does: at once, or after delayMs (a slow
+// or silent host). onCall runs as the attempt starts (e.g. to advance the fake clock, or to set
+// the delay of this very attempt).
 class FakeEcho final : public Echo {
 public:
     struct Call {
         std::string address;
-        int packetSize;
-        int timeoutMs;
+        int packetSize, timeoutMs;
     };
-    struct Outcome {
-        int result; // 0 = reply
-        std::int32_t roundTripMs;
-    };
-    // delayMs value: wait the call's own time-out, then answer (a host that never answers,
-    // with fail() or a failing defaultOutcome).
-    static constexpr int WaitTimeout = -1;
 
-    std::uint64_t start(const QString& address, int packetSize, int timeoutMs, Done done) override;
-    void cancel(std::uint64_t attempt) override;
+    std::uint64_t start(const QString& address, int packetSize, int timeoutMs, Done done) override {
+        const Call call{address.toStdString(), packetSize, timeoutMs};
+        if (recordCalls)
+            calls.push_back(call);
+        if (onCall)
+            onCall(call);
+        const int ms = script.empty() ? 1 : script.front();
+        if (!script.empty())
+            script.pop_front();
+        pending_[++lastId_] = {std::move(done),
+                               {ms < 0, std::chrono::milliseconds(ms < 0 ? 0 : ms)}};
+        if (delayMs > 0)
+            QTimer::singleShot(delayMs, Qt::PreciseTimer, &context_,
+                               [this, id = lastId_] { answer(id); });
+        // Answers that come at once go out together, as the real echo reads replies that came
+        // together in one wake-up: for up to its span, then the event loop turns.
+        else if (due_.push_back(lastId_); due_.size() == 1)
+            QTimer::singleShot(0, &context_, [this] { answerDue(); });
+        return lastId_;
+    }
+    void cancel(std::uint64_t attempt) override { cancels_ += int(pending_.erase(attempt)); }
     // Attempts started and neither answered nor cancelled yet.
     std::size_t inFlight() const { return pending_.size(); }
     int cancels() const { return cancels_; }
 
-    void reply(std::int32_t ms, int times = 1) { script.insert(script.end(), times, {0, ms}); }
-    void fail(int times = 1) { script.insert(script.end(), times, {1, 0}); }
-    // Answer for calls beyond the script; replies in 1 ms by default.
-    Outcome defaultOutcome{0, 1};
+    void reply(int ms, int times = 1) { script.insert(script.end(), times, ms); }
+    void fail(int times = 1) { script.insert(script.end(), times, -1); }
+    std::deque<int> script; // round trips of the next replies in ms; -1 a failure
     std::function<void(const Call&)> onCall;
-    std::deque<Outcome> script;
     std::vector<Call> calls;
     bool recordCalls = true;
     int delayMs = 0;
 
 private:
-    void answer(std::uint64_t id, const EchoOutcome& outcome);
-    void answerDue();
+    void answer(std::uint64_t id) {
+        if (const auto it = pending_.find(id); it != pending_.end()) {
+            const auto [done, outcome] = std::move(it->second);
+            pending_.erase(it);
+            done(outcome);
+        }
+    }
+    void answerDue() {
+        QElapsedTimer span;
+        span.start();
+        while (!due_.empty() && span.elapsed() < 2) {
+            const std::uint64_t id = due_.front();
+            due_.pop_front();
+            answer(id);
+        }
+        if (!due_.empty())
+            QTimer::singleShot(0, &context_, [this] { answerDue(); });
+    }
 
-    std::unordered_map<std::uint64_t, Done> pending_;
-    std::deque<std::pair<std::uint64_t, EchoOutcome>> due_;
+    std::unordered_map<std::uint64_t, std::pair<Done, EchoOutcome>> pending_;
+    std::deque<std::uint64_t> due_;
     std::uint64_t lastId_ = 0;
     int cancels_ = 0;
     QObject context_;
@@ -81,11 +108,13 @@ private:
 };
 
 // Values under "app/section/key"; every save also lands in writes as "key=value", in order.
+// put() and value() work in the program's own section.
 class FakeStore final : public SettingsStore {
 public:
     std::optional<QString> get(const QString& app, const QString& section,
                                const QString& key) override {
-        return at(app + '/' + section + '/' + key);
+        const auto it = values.constFind(app + '/' + section + '/' + key);
+        return it == values.constEnd() ? std::nullopt : std::optional<QString>(*it);
     }
     void save(const QString& app, const QString& section, const QString& key,
               const QString& value) override {
@@ -100,23 +129,14 @@ public:
     QString location(const QString& app) const override {
         return "/fake/config/" + app + '/' + app + ".ini";
     }
-    // The program's own app and section.
     void put(const QString& key, const QString& value) {
         values.insert(keys::App + '/' + keys::Section + '/' + key, value);
     }
-    std::optional<QString> value(const QString& key) const {
-        return at(keys::App + '/' + keys::Section + '/' + key);
-    }
+    std::optional<QString> value(const QString& key) { return get(keys::App, keys::Section, key); }
 
     QHash<QString, QString> values;
     QStringList writes;
     bool failWrites = false;
-
-private:
-    std::optional<QString> at(const QString& path) const {
-        const auto it = values.constFind(path);
-        return it == values.constEnd() ? std::nullopt : std::optional<QString>(*it);
-    }
 };
 
 } // namespace ew::test

@@ -20,19 +20,20 @@ namespace ew::test {
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Box {
-        QString text;
-        QString title;
+        QString text, title;
         MsgIcon icon;
         MsgButtons buttons;
         bool operator==(const Box&) const = default;
+        friend void PrintTo(const Box& b, std::ostream* os) {
+            *os << '"' << b.title.toStdString() << "\": \"" << b.text.toStdString() << "\" (icon "
+                << int(b.icon) << ", buttons " << int(b.buttons) << ')';
+        }
     };
     MsgAnswer show(QWidget*, const QString& text, const QString& title, MsgIcon icon,
                    MsgButtons buttons) override {
         shown.push_back({text, title, icon, buttons});
-        if (buttons == MsgButtons::Ok)
-            return MsgAnswer::Ok;
-        if (answers.empty())
-            return MsgAnswer::No;
+        if (buttons == MsgButtons::Ok || answers.empty())
+            return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
         const MsgAnswer a = answers.front();
         answers.pop_front();
         return a;
@@ -40,11 +41,6 @@ public:
     std::deque<MsgAnswer> answers;
     std::vector<Box> shown;
 };
-
-inline void PrintTo(const FakeMessageBoxes::Box& box, std::ostream* os) {
-    *os << '"' << box.title.toStdString() << "\": \"" << box.text.toStdString() << "\" (icon "
-        << int(box.icon) << ", buttons " << int(box.buttons) << ')';
-}
 
 class FakeLauncher final : public Launcher {
 public:

@@ -3,6 +3,7 @@
 #include "tooltips/frmToolTips.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalSpy>
@@ -80,6 +81,20 @@ TEST_F(ToolTipsTest, ARestingPointerOrAnotherActiveWindowChangesNothing) {
     QApplication::sendEvent(window.get(), &activate);
     EXPECT_TRUE(popup().Timer2->isActive());
     EXPECT_EQ(tips().timerInterval(), 5);
+}
+
+// A menu hides the tip as it opens and keeps it hidden; once closed, the tip comes back.
+TEST_F(ToolTipsTest, AnOpenMenuHidesTheTip) {
+    pollOver(QStringLiteral("cmdExit"));
+    QMenu menu;
+    menu.addAction(QStringLiteral("Copy"));
+    menu.popup(kPointer);
+    EXPECT_FALSE(tips().popupVisible());
+    pollOver(QStringLiteral("cmdExit"));
+    EXPECT_FALSE(tips().popupVisible());
+    menu.close();
+    pollOver(QStringLiteral("cmdExit"));
+    EXPECT_TRUE(tips().popupVisible());
 }
 
 TEST_F(ToolTipsTest, ScreenEdges) {
