@@ -3,6 +3,7 @@
 #include "about/About.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
+#include "engine/LogWriter.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
 #include "hosts/HostTray.h"
@@ -74,17 +75,21 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
 
     controls_ = std::make_unique<ControlStates>(*ui_, *this, state_);
     tips_ = std::make_unique<ToolTips>(*ui_->txtIPAddress, *this, platform_.windows);
-    log_ = std::make_unique<LogFile>(*ui_, *this, state_, *controls_, platform_.clock,
-                                     platform_.messages, platform_.launcher);
+    logWriter_ = std::make_unique<LogWriter>(state_, platform_.clock);
+    log_ = std::make_unique<LogFile>(
+        LogFile::Controls{*ui_->chkLogTotal, *ui_->chkLogFailed, *ui_->txtLog, *ui_->cmdSetLog,
+                          *ui_->cmdOpenLog, *ui_->cmdStartPing, *ui_->lstPingResults,
+                          *ui_->txtPathError, *ui_->StatusBar1},
+        *this, state_, *controls_, *logWriter_, platform_.messages, platform_.launcher);
     numeric_ = std::make_unique<NumericFields>(*ui_, state_, *controls_);
     monitorControls_ = std::make_unique<MonitorControls>(
         *ui_, *this, state_, *controls_, *log_, *tips_, platform_.messages, platform_.beeper);
     MonitorControls& controls = *monitorControls_;
-    pass_ = std::make_unique<PingPass>(state_, platform_.echo, platform_.clock,
+    pass_ = std::make_unique<PingPass>(state_, platform_.echo, platform_.clock, *logWriter_,
                                        [&controls] { return controls.passSettings(); });
     monitor_ = std::make_unique<Monitor>(*this, state_, *pass_, platform_.clock,
                                          [&controls] { return controls.tickSettings(); });
-    monitorControls_->attach(*pass_, *monitor_);
+    monitorControls_->attach(*pass_, *monitor_, *logWriter_);
     hosts_ = std::make_unique<HostWatch>(
         *ui_->lstIPList, *ui_->mnuNotify,
         HostTray::Buttons{*ui_->cmdStartPing, *ui_->cmdStopPing, *ui_->cmdExit}, *this,
@@ -96,7 +101,9 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     connect(monitor_.get(), &Monitor::monitoringStopped, hosts_.get(),
             &HostWatch::monitoringStopped);
     connect(hosts_.get(), &HostWatch::figuresShown, tips_.get(), &ToolTips::hidePopup);
-    addresses_ = std::make_unique<AddressList>(*ui_);
+    addresses_ = std::make_unique<AddressList>(
+        AddressList::Controls{*ui_->txtIPAddress, *ui_->lstIPList, *ui_->cmdAdd, *ui_->cmdRemove,
+                              *ui_->cmdClear, *ui_->cmdStartPing, *ui_->cmdStopPing});
     settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_, *tips_,
                                            platform_.messages);
     schedule_ = std::make_unique<Schedule>(*ui_->mnuUnattended, *this, state_, platform_.store,

@@ -16,6 +16,7 @@ namespace ew {
 class ControlStates;
 class ToolTips;
 class LogFile;
+class LogWriter;
 class NumericFields;
 class PingPass;
 class Monitor;
@@ -51,6 +52,7 @@ public:
     ControlStates& controlStates() { return *controls_; }
     ToolTips& toolTips() { return *tips_; }
     LogFile& logFile() { return *log_; }
+    LogWriter& logWriter() { return *logWriter_; }
     NumericFields& numericFields() { return *numeric_; }
     PingPass& pingPass() { return *pass_; }
     Monitor& monitor() { return *monitor_; }
@@ -72,6 +74,7 @@ private:
     ProgramState state_;
     std::unique_ptr<ControlStates> controls_;
     std::unique_ptr<ToolTips> tips_;
+    std::unique_ptr<LogWriter> logWriter_;
     std::unique_ptr<LogFile> log_;
     std::unique_ptr<NumericFields> numeric_;
     std::unique_ptr<MonitorControls> monitorControls_;

@@ -4,6 +4,7 @@
 #include "core/ResultMarks.h"
 #include "core/TimeText.h"
 #include "echo.h"
+#include "engine/LogWriter.h"
 #include "platform/Clock.h"
 #include "platform/Echo.h"
 
@@ -34,8 +35,8 @@ Failure failureOf(int result) {
 
 } // namespace
 
-PingPass::PingPass(ProgramState& state, Echo& echo, Clock& clock, Prepare prepare)
-    : state_(state), echo_(echo), clock_(clock), prepare_(std::move(prepare)),
+PingPass::PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log, Prepare prepare)
+    : state_(state), echo_(echo), clock_(clock), log_(log), prepare_(std::move(prepare)),
       pacer_(new QTimer(this)), reporter_(new QTimer(this)) {
     pacer_->setSingleShot(true);
     pacer_->setTimerType(Qt::PreciseTimer);
@@ -240,7 +241,7 @@ void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
 }
 
 void PingPass::logLine(const QString& line) {
-    Q_EMIT logLineDue(line, state_.logLineCount);
+    log_.AppendLogLine(line, state_.logLineCount, logTotal_);
     // Only "nothing logged yet in this run" matters, so the count stops at its top.
     if (state_.logLineCount < std::numeric_limits<decltype(state_.logLineCount)>::max())
         ++state_.logLineCount;

@@ -18,6 +18,7 @@ struct ProgramState;
 class Echo;
 struct EchoOutcome;
 class Clock;
+class LogWriter;
 
 // One ping pass over the address list: one result line per attempt, the counts, the beep on
 // failure and the log lines, each said by a signal for whatever shows them. A pass is a run of
@@ -44,7 +45,7 @@ public:
     // may ask the operator, and so run the event loop) and its settings.
     using Prepare = std::function<PassSettings()>;
 
-    PingPass(ProgramState& state, Echo& echo, Clock& clock, Prepare prepare);
+    PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log, Prepare prepare);
     ~PingPass() override;
 
     // Begins a pass and returns once its first requests are out (after the log's overwrite
@@ -69,12 +70,11 @@ public:
 Q_SIGNALS:
     // An entry's lines begin (where a bounded list makes room for them).
     void entryBegun();
-    // Per attempt, in this order: its line; a beep that a failure asks for; its log line with
-    // the run's count of lines logged before it; the counts with it (the failed ones are the
-    // program state's); and the attempt itself.
+    // Per attempt, in this order (its log line is written between them): its line; a beep that
+    // a failure asks for; the counts with it (the failed ones are the program state's); and the
+    // attempt itself.
     void resultLine(const QString& line);
     void beepDue();
-    void logLineDue(const QString& line, std::int32_t lineCount);
     void countsChanged(std::int64_t pings, std::int64_t failed, bool failedNow);
     void attemptReported(const ew::Attempt& attempt);
     // A pass reported its last line (not sent when Stop or Exit cut it short).
@@ -110,6 +110,7 @@ private:
     ProgramState& state_;
     Echo& echo_;
     Clock& clock_;
+    LogWriter& log_;
     Prepare prepare_;
     QTimer* pacer_;
     QTimer* reporter_; // at once: shows the lines that have ended, a few at a time

@@ -3,6 +3,7 @@
 #include "core/ProgramState.h"
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
+#include "engine/LogWriter.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
 #include "panel/CheckValue.h"
@@ -51,14 +52,14 @@ MonitorControls::MonitorControls(Ui::frmEchoWarden& ui, QWidget& window, Program
     connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &MonitorControls::chkBeep_Click);
 }
 
-void MonitorControls::attach(PingPass& pass, Monitor& monitor) {
+void MonitorControls::attach(PingPass& pass, Monitor& monitor, LogWriter& writer) {
     monitor_ = &monitor;
+    writer_ = &writer;
     connect(&monitor, &Monitor::tickBegun, this, &MonitorControls::showNotice);
     connect(&pass, &PingPass::entryBegun, this, &MonitorControls::entryBegun);
     connect(&pass, &PingPass::resultLine, this,
             [this](const QString& line) { ui_.lstPingResults->addLine(line); });
     connect(&pass, &PingPass::beepDue, this, [this] { beeper_.beep(); });
-    connect(&pass, &PingPass::logLineDue, &log_, &LogFile::AppendLogLine);
     connect(&pass, &PingPass::countsChanged, this, &MonitorControls::countsChanged);
 }
 
@@ -66,7 +67,7 @@ void MonitorControls::cmdStartPing_Click() {
     tips_.setTimerEnabled(false);
     tips_.hidePopup();
     state_.logLineCount = 0;
-    log_.beginRun();
+    writer_->beginRun();
 
     const bool logging = isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed);
     if (logging && state_.logPathInvalid) {

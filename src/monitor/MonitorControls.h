@@ -15,6 +15,7 @@ namespace ew {
 struct ProgramState;
 class PingPass;
 class Monitor;
+class LogWriter;
 class ControlStates;
 class LogFile;
 class ToolTips;
@@ -31,7 +32,7 @@ public:
                     ControlStates& controls, LogFile& log, ToolTips& tips, MessageBoxes& messages,
                     Beeper& beeper);
     // The pass and the monitor read through this object, so they come after it.
-    void attach(PingPass& pass, Monitor& monitor);
+    void attach(PingPass& pass, Monitor& monitor, LogWriter& writer);
 
     void cmdStartPing_Click();
     void cmdStopPing_Click();
@@ -57,6 +58,7 @@ private:
     MessageBoxes& messages_;
     Beeper& beeper_;
     Monitor* monitor_ = nullptr;
+    LogWriter* writer_ = nullptr;
     std::uint64_t lastEntryId_ = 0;
 };
 

@@ -1,15 +1,18 @@
 // The engine alone: passes and ticks on typed values, with the fake echo and no window system.
 #include "core/ProgramState.h"
+#include "engine/LogWriter.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
 #include "support/EngineFakes.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
+#include <utility>
 
 namespace ew::test {
 namespace {
@@ -22,10 +25,9 @@ protected:
         settings.attempts = 1;
         settings.packetSize = 32;
         settings.timeoutMs = 1000;
+        state.logPath = dir.filePath(QStringLiteral("log"));
         QObject::connect(&pass, &PingPass::resultLine, [this](const QString& l) { lines << l; });
         QObject::connect(&pass, &PingPass::beepDue, [this] { ++beeps; });
-        QObject::connect(&pass, &PingPass::logLineDue,
-                         [this](const QString& l, int n) { logged << QString::number(n) + l; });
         QObject::connect(&pass, &PingPass::attemptReported,
                          [this](const Attempt& a) { attempts.push_back(a); });
         QObject::connect(&pass, &PingPass::countsChanged, [this](qint64 p, qint64 f) {
@@ -47,15 +49,22 @@ protected:
         return QTest::qWaitFor([this] { return !pass.running(); }, 5000);
     }
     QStringList linesOf(const QString& text) const { return lines.filter(text); }
+    QStringList logged() const {
+        QFile f(state.logPath);
+        return QString::fromLocal8Bit(f.open(QIODevice::ReadOnly) ? f.readAll() : "")
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
 
+    QTemporaryDir dir;
     ProgramState state;
     FakeEcho echo;
     FakeClock clock;
+    LogWriter writer{state, clock};
     PassSettings settings;
     int prepared = 0;
-    PingPass pass{state, echo, clock, [this] { return ++prepared, settings; }};
+    PingPass pass{state, echo, clock, writer, [this] { return ++prepared, settings; }};
     std::function<void(const FakeEcho::Call&)> onCall;
-    QStringList lines, logged;
+    QStringList lines;
     int beeps = 0;
     std::vector<Attempt> attempts;
     std::pair<qint64, qint64> counts;
@@ -83,7 +92,10 @@ TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
     EXPECT_EQ(linesOf(QStringLiteral("Reply from a, Time:7 ms")).size(), 1);
     EXPECT_EQ(linesOf(QStringLiteral("Ping to  b --== F A I L E D ==-- ")).size(), 2);
     EXPECT_EQ(beeps, 3);
-    EXPECT_TRUE(logged.size() == 3 && logged[0].startsWith('0') && logged[2].startsWith('2'));
+    const QStringList log = logged(); // one header, then the failures
+    EXPECT_TRUE(log.size() == 4 && log[0].endsWith(QStringLiteral("Logging Failed pings")) &&
+                log[3].endsWith(QStringLiteral("Ping to  b --== F A I L E D ==-- ")));
+    EXPECT_EQ(state.logLineCount, 3);
     EXPECT_EQ(counts, std::make_pair(qint64(4), qint64(3)));
     ASSERT_EQ(attempts.size(), 4u);
     const Attempt& last = attempts.back();
@@ -97,7 +109,8 @@ TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
 }
 
 // At once: requests leave a millisecond apart, and lines come in list order, each entry's in
-// the order of its attempts, although b's attempts all end while a's first is still out.
+// the order of its attempts, although b's attempts all end while a's first is still out. Stop
+// shows nothing that was in flight nor what waited behind it, and the next pass starts afresh.
 TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     entries({"a", "b", "c"});
     settings.atOnce = true;
@@ -107,18 +120,38 @@ TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
         echo.script = {++made[c.address]};
         echo.delayMs = c.address == "a" ? 60 : 0;
     };
-    ASSERT_TRUE(run());
     QStringList expected;
     for (const char* host : {"a", "b", "c"})
         for (int ms = 1; ms <= 3; ++ms)
             expected << QStringLiteral("Reply from %1, Time:%2 ms").arg(host).arg(ms);
-    QStringList got;
-    for (const QString& line : lines)
-        got << line.mid(line.indexOf(QStringLiteral("Reply")));
-    EXPECT_EQ(got, expected);
+    const auto shown = [this] {
+        QStringList got;
+        for (const QString& line : std::exchange(lines, {}))
+            got << line.mid(line.indexOf(QStringLiteral("Reply")));
+        return got;
+    };
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shown(), expected);
     ASSERT_EQ(sent.size(), 9u);
     for (std::size_t i = 1; i < sent.size(); ++i)
         EXPECT_GE(sent[i] - sent[i - 1], std::chrono::microseconds(900)) << i;
+    made.clear();
+    pass.PingAddresses();
+    QTest::qWait(30);
+    pass.stop();
+    EXPECT_TRUE(shown().isEmpty() && echo.inFlight() == 0);
+    made.clear();
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shown(), expected);
+}
+
+// Instant replies come one after another from the event loop, never nested in each other.
+TEST_F(Engine, APassOfAHundredThousandInstantRepliesRuns) {
+    entries({"a", "b", "c", "d"});
+    settings.attempts = 25000;
+    echo.recordCalls = false;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(pass.pingCount(), 100000);
 }
 
 // Tenth-seconds, N = 5: the first pass lasts 700 ms. The tick that fell due during it comes

@@ -178,31 +178,5 @@ INSTANTIATE_TEST_SUITE_P(
                       Live{"CloseBoxNeverSaves", Unit::Tenths, "closeBox", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A pass works on what it read when it began: an entry added and attempts changed during it
-// act from the next pass. Ping right after Stop starts afresh: nothing of the stopped attempt
-// shows up in the new run.
-TEST_F(MonitorTest, ChangesActFromTheNextPassAndPingAfterStopStartsAfresh) {
-    addAddress(QStringLiteral("slow"));
-    unit(Unit::Tenths, QStringLiteral("1"));
-    fakes.echo.onCall = [this](auto& c) { fakes.echo.delayMs = c.address == "slow" ? 300 : 0; };
-    monitorControls().cmdStartPing_Click();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 2; }, 5000));
-    addAddress(QStringLiteral("added"));
-    setAttempts(2);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(results().size(), 2);
-    // The tick that fell due during the pass comes right after it: host-a twice, then slow.
-    ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 5; }, 5000));
-    monitorControls().cmdStopPing_Click();
-    monitorControls().cmdStartPing_Click();
-    ASSERT_TRUE(settle());
-    monitorControls().cmdStopPing_Click();
-    std::string pinged;
-    for (std::size_t i = 0; i < 11 && i < fakes.echo.calls.size(); ++i)
-        pinged += fakes.echo.calls[i].address + ' ';
-    EXPECT_EQ(pinged, "host-a slow host-a host-a slow host-a host-a slow slow added added ");
-    EXPECT_EQ(results().size(), 2 + 2 + 6);
-}
-
 } // namespace
 } // namespace ew::test
