@@ -21,12 +21,12 @@ struct Attempt {
     std::uint64_t entryId = 0;
     QString address;    // the entry's text, as listed: the key of its history and figures
     bool reply = false; // false: the attempt failed, for the reason in failure
-    Failure failure = Failure::None;
     // The round trip as the kernel timed it, to the nanosecond it gives (on a reply).
     std::chrono::nanoseconds roundTrip{0};
-    // When the request left and when the attempt ended, by the program's clock.
-    QDateTime sentAt;
-    QDateTime endedAt;
+    // When the attempt ended, and when its request left, by the program's clock.
+    QDateTime endedAt{};
+    Failure failure = Failure::None;
+    QDateTime sentAt{};
 };
 
 // What a pass reads at its start and works on to its end.

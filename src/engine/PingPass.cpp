@@ -235,9 +235,9 @@ void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
     }
     ++pingCount_;
     Q_EMIT countsChanged(pingCount_, state_.failedCount, !reply);
-    Q_EMIT attemptReported(Attempt{id, std::move(text), reply, failureOf(outcome.result),
+    Q_EMIT attemptReported(Attempt{id, std::move(text), reply,
                                    reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
-                                   outcome.sentAt, outcome.at});
+                                   outcome.at, failureOf(outcome.result), outcome.sentAt});
 }
 
 void PingPass::logLine(const QString& line) {

@@ -5,34 +5,24 @@
 #include "engine/PingPass.h"
 #include "support/EngineFakes.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
-#include <utility>
 
 namespace ew::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 class Engine : public ::testing::Test {
 protected:
     Engine() {
-        settings.attempts = 1;
-        settings.packetSize = 32;
-        settings.timeoutMs = 1000;
         state.logPath = dir.filePath(QStringLiteral("log"));
         QObject::connect(&pass, &PingPass::resultLine, [this](const QString& l) { lines << l; });
-        QObject::connect(&pass, &PingPass::beepDue, [this] { ++beeps; });
-        QObject::connect(&pass, &PingPass::attemptReported,
-                         [this](const Attempt& a) { attempts.push_back(a); });
-        QObject::connect(&pass, &PingPass::countsChanged, [this](qint64 p, qint64 f) {
-            counts = {p, f};
-        });
+        QObject::connect(&pass, &PingPass::attemptReported, [this](const Attempt& a) { last = a; });
         echo.onCall = [this](const FakeEcho::Call& c) {
             sent.push_back(Clock::now());
             if (onCall)
@@ -43,16 +33,16 @@ protected:
         for (const char* t : texts)
             settings.entries.push_back({QString::fromLatin1(t), settings.entries.size() + 1});
     }
-    // Runs one pass to its end (or until the time runs out).
     bool run() {
         pass.PingAddresses();
         return QTest::qWaitFor([this] { return !pass.running(); }, 5000);
     }
-    QStringList linesOf(const QString& text) const { return lines.filter(text); }
-    QStringList logged() const {
-        QFile f(state.logPath);
-        return QString::fromLocal8Bit(f.open(QIODevice::ReadOnly) ? f.readAll() : "")
-            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    // The lines shown since the last call, from their text on ("Reply from a, Time:1 ms").
+    QStringList shown() {
+        QStringList got;
+        for (const QString& line : std::exchange(lines, {}))
+            got << line.section(QLatin1Char(' '), -5);
+        return got;
     }
 
     QTemporaryDir dir;
@@ -60,52 +50,38 @@ protected:
     FakeEcho echo;
     FakeClock clock;
     LogWriter writer{state, clock};
-    PassSettings settings;
-    int prepared = 0;
-    PingPass pass{state, echo, clock, writer, [this] { return ++prepared, settings; }};
+    PassSettings settings{{}, 1, 32, 1000};
+    PingPass pass{state, echo, clock, writer, [this] { return settings; }};
     std::function<void(const FakeEcho::Call&)> onCall;
     QStringList lines;
-    int beeps = 0;
-    std::vector<Attempt> attempts;
-    std::pair<qint64, qint64> counts;
+    Attempt last;
     std::vector<Clock::time_point> sent;
 };
 
-// Also: the beep and the log lines follow what the pass read, the log's count of lines since
-// the start goes with each line, and the record of an attempt carries its entry and timing.
+// Also: the log gets its header and the failures, and an attempt's record carries its entry,
+// why it failed and its timing.
 TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
     entries({"a", "b"});
     settings.attempts = 2;
-    settings.beep = settings.logFailed = true;
+    settings.logFailed = true;
     echo.reply(7);
     echo.fail(3);
-    onCall = [this](const FakeEcho::Call&) {
+    onCall = [this](auto&) {
         clock.advanceSecs(1);
         settings.packetSize = settings.timeoutMs = settings.attempts = 1;
-        settings.beep = settings.logFailed = false;
+        settings.logFailed = false;
     };
     ASSERT_TRUE(run());
     ASSERT_EQ(echo.calls.size(), 4u);
     for (const auto& call : echo.calls)
         EXPECT_TRUE(call.packetSize == 32 && call.timeoutMs == 1000);
-    EXPECT_EQ(lines.size(), 4);
-    EXPECT_EQ(linesOf(QStringLiteral("Reply from a, Time:7 ms")).size(), 1);
-    EXPECT_EQ(linesOf(QStringLiteral("Ping to  b --== F A I L E D ==-- ")).size(), 2);
-    EXPECT_EQ(beeps, 3);
-    const QStringList log = logged(); // one header, then the failures
-    EXPECT_TRUE(log.size() == 4 && log[0].endsWith(QStringLiteral("Logging Failed pings")) &&
-                log[3].endsWith(QStringLiteral("Ping to  b --== F A I L E D ==-- ")));
-    EXPECT_EQ(state.logLineCount, 3);
-    EXPECT_EQ(counts, std::make_pair(qint64(4), qint64(3)));
-    ASSERT_EQ(attempts.size(), 4u);
-    const Attempt& last = attempts.back();
-    EXPECT_TRUE(last.address == "b" && last.entryId == 2 && !last.reply &&
-                last.failure == Failure::TimedOut);
+    QFile log(state.logPath);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLocal8Bit(log.readAll()).count(QStringLiteral("F A I L E D")), 3);
+    EXPECT_TRUE(last.address == "b" && last.entryId == 2 && last.failure == Failure::TimedOut);
     EXPECT_EQ(last.sentAt.secsTo(last.endedAt), 1); // the fake clock moves as it sends
     EXPECT_TRUE(run());                             // the next pass reads again
-    EXPECT_EQ(echo.calls.back().packetSize, 1);
-    EXPECT_EQ(echo.calls.size(), 6u);
-    EXPECT_EQ(prepared, 2);
+    EXPECT_TRUE(echo.calls.size() == 6 && echo.calls.back().packetSize == 1);
 }
 
 // At once: requests leave a millisecond apart, and lines come in list order, each entry's in
@@ -124,15 +100,8 @@ TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     for (const char* host : {"a", "b", "c"})
         for (int ms = 1; ms <= 3; ++ms)
             expected << QStringLiteral("Reply from %1, Time:%2 ms").arg(host).arg(ms);
-    const auto shown = [this] {
-        QStringList got;
-        for (const QString& line : std::exchange(lines, {}))
-            got << line.mid(line.indexOf(QStringLiteral("Reply")));
-        return got;
-    };
     ASSERT_TRUE(run());
     EXPECT_EQ(shown(), expected);
-    ASSERT_EQ(sent.size(), 9u);
     for (std::size_t i = 1; i < sent.size(); ++i)
         EXPECT_GE(sent[i] - sent[i - 1], std::chrono::microseconds(900)) << i;
     made.clear();
@@ -161,12 +130,11 @@ TEST_F(Engine, ATickDueDuringAPassComesAfterItAndSetsTheNextPhase) {
     Monitor monitor(pass, state, pass, clock, [] {
         return TickSettings{5, TickSettings::Unit::Tenths, false};
     });
-    onCall = [this](const FakeEcho::Call&) { echo.delayMs = sent.size() == 1 ? 700 : 0; };
+    onCall = [this](auto&) { echo.delayMs = sent.size() == 1 ? 700 : 0; };
     monitor.start();
     EXPECT_TRUE(QTest::qWaitFor([this] { return sent.size() >= 3; }, 3000));
     monitor.stop();
     ASSERT_GE(sent.size(), 3u);
-    using std::chrono::milliseconds;
     EXPECT_TRUE(sent[1] - sent[0] >= milliseconds(690) && sent[1] - sent[0] < milliseconds(950));
     EXPECT_GE(sent[2] - sent[1], milliseconds(450));
     EXPECT_EQ(monitor.timer1().objectName(), QStringLiteral("Timer1"));
