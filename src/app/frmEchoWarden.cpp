@@ -3,6 +3,7 @@
 #include "about/About.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
+#include "engine/HostTracker.h"
 #include "engine/LogWriter.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
@@ -90,11 +91,12 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     monitor_ = std::make_unique<Monitor>(*this, state_, *pass_, platform_.clock,
                                          [&controls] { return controls.tickSettings(); });
     monitorControls_->attach(*pass_, *monitor_, *logWriter_);
+    // Before the host watch, so that a new run's states are forgotten before it shows them.
+    hostTracker_ = std::make_unique<HostTracker>(*pass_, *monitor_);
     hosts_ = std::make_unique<HostWatch>(
-        *ui_->lstIPList, *ui_->mnuNotify,
+        *hostTracker_, *ui_->lstIPList, *ui_->mnuNotify,
         HostTray::Buttons{*ui_->cmdStartPing, *ui_->cmdStopPing, *ui_->cmdExit}, *this,
         platform_.notifier);
-    connect(pass_.get(), &PingPass::attemptReported, hosts_.get(), &HostWatch::attemptReported);
     connect(pass_.get(), &PingPass::passEnded, hosts_.get(), &HostWatch::passEnded);
     connect(monitor_.get(), &Monitor::monitoringStarted, hosts_.get(),
             &HostWatch::monitoringStarted);

@@ -31,15 +31,23 @@ constexpr int MarkDelayMs = 250;
 
 } // namespace
 
-HostWatch::HostWatch(QListWidget& list, QAction& mnuNotify, HostTray::Buttons buttons,
-                     QWidget& window, Notifier& notifier)
-    : list_(list), mnuNotify_(mnuNotify), buttons_(buttons), window_(window), notifier_(notifier) {
+HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
+                     HostTray::Buttons buttons, QWidget& window, Notifier& notifier)
+    : states_(hosts.states()), list_(list), mnuNotify_(mnuNotify), buttons_(buttons),
+      window_(window), notifier_(notifier) {
     // A mark no taller than the text keeps the rows, and so the entries in view, as designed.
     markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
     list.setIconSize(QSize(markSize_, markSize_));
     markLater_.setSingleShot(true);
     markLater_.setInterval(MarkDelayMs);
     connect(&markLater_, &QTimer::timeout, this, &HostWatch::showChanges);
+    // Marked a moment later, many together: every changed mark makes the list lay out its
+    // entries again, and the first pass over thousands of entries changes every one.
+    connect(&hosts, &HostTracker::hostStateChanged, this, [this](std::uint64_t entryId) {
+        changed_.push_back(entryId);
+        if (!markLater_.isActive())
+            markLater_.start();
+    });
     // Drawn once: a list of thousands of entries shares three icons.
     for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down})
         marks_[static_cast<int>(state)] = hostMark(state, markSize_);
@@ -81,7 +89,6 @@ HostWatch::~HostWatch() = default;
 
 void HostWatch::monitoringStarted() {
     changed_.clear();
-    states_.reset();
     monitoring_ = true;
     showAllStates();
     showRun();
@@ -96,16 +103,6 @@ void HostWatch::monitoringStopped() {
     states_.takeNotices();
     showAllStates();
     showRun();
-}
-
-void HostWatch::attemptReported(const Attempt& attempt) {
-    if (!states_.record(attempt))
-        return;
-    // Marked a moment later, many together: every changed mark makes the list lay out its
-    // entries again, and the first pass over thousands of entries changes every one.
-    changed_.push_back(attempt.entryId);
-    if (!markLater_.isActive())
-        markLater_.start();
 }
 
 void HostWatch::showChanges() {
