@@ -86,14 +86,16 @@ void MonitorControls::cmdStartPing_Click() {
     monitor_->start();
 }
 
+// The window is switched back before the monitor says it stopped, so that whoever listens finds
+// it as Stop leaves it.
 void MonitorControls::cmdStopPing_Click() {
-    monitor_->stop();
     tips_.setTimerEnabled(true);
     ui_.cmdStartPing->setEnabled(true);
     ui_.cmdStopPing->setEnabled(false);
     state_.askOverwrite = AskOverwrite::Yes;
     ui_.txtLog->setEnabled(true);
     ui_.cmdOpenLog->setEnabled(true);
+    monitor_->stop();
     showNotice();
 }
 
