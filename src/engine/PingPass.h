@@ -20,8 +20,8 @@ struct EchoOutcome;
 class Clock;
 class LogWriter;
 
-// One ping pass over the address list: one result line per attempt, the counts, the beep on
-// failure and the log lines, each said by a signal for whatever shows them. A pass is a run of
+// One ping pass over the address list: one result line per attempt, the counts and the beep on
+// failure, each said by a signal for whatever shows them, and the log lines. A pass is a run of
 // events on the window's thread: an attempt sends its request and returns, and its line follows
 // when its reply or its time-out comes, so the window serves the operator all along. A pass works
 // on the entries and settings it read when it began.
@@ -70,9 +70,8 @@ public:
 Q_SIGNALS:
     // An entry's lines begin (where a bounded list makes room for them).
     void entryBegun();
-    // Per attempt, in this order (its log line is written between them): its line; a beep that
-    // a failure asks for; the counts with it (the failed ones are the program state's); and the
-    // attempt itself.
+    // Per attempt, in this order: a beep that a failure asks for; its line (then its log line
+    // is written); the counts with it (the failed ones are the program state's); the attempt.
     void resultLine(const QString& line);
     void beepDue();
     void countsChanged(std::int64_t pings, std::int64_t failed, bool failedNow);
