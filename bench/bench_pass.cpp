@@ -7,7 +7,7 @@
 // (Memory with a full list is measured in a process of its own, bench_memory.)
 
 #include "BenchSupport.h"
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 #include "widgets/ResultsList.h"
 
 #include <ctime>

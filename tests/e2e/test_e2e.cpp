@@ -5,7 +5,7 @@
 // reads them, and the program killed while it logs.
 
 #include "e2e/E2e.h"
-#include "platform/echo/echo.h"
+#include "echo.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "hosts/HostStates.h"
+#include "engine/HostStates.h"
 #include "hosts/HostWatch.h"
 #include "support/MainWindowFixture.h"
 
@@ -101,7 +101,7 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
     ASSERT_TRUE(ui().mnuNotify->isChecked());
     QListWidgetItem& item = *ui().lstIPList->item(0);
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid()); // no state before Ping
-    monitor().cmdStartPing_Click();                            // the first pass runs at once
+    monitorControls().cmdStartPing_Click();                    // the first pass runs at once
     settle();
     const auto marked = [&](const char* text) {
         return QTest::qWaitFor([&] { return item.data(Qt::AccessibleTextRole) == text; }, 2000);
@@ -120,6 +120,10 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
               "127.0.0.5\tup\t6\t3\t50.0\t1.000\t1.000\t1.000\t1.000\t2026-12-07 10:00:30");
     ui().cmdStopPing->click();
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid());
+    ui().cmdStartPing->click(); // a new run counts from nothing
+    settle();
+    window->hostWatch().copyStatistics();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("127.0.0.5\tup\t3\t3\t"));
 }
 
 } // namespace

@@ -52,7 +52,7 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
         fakes.clock.set(QDateTime(QDate(2026, 12, f[0].endsWith(u"+1") ? 8 : 7),
                                   QTime::fromString(f[0].left(8))));
         const int before = passesSoFar();
-        &step == &steps.front() ? monitor().cmdStartPing_Click() : tick();
+        &step == &steps.front() ? monitorControls().cmdStartPing_Click() : tick();
         settle();
         EXPECT_EQ(passesSoFar(), f[1].toInt());
         EXPECT_TRUE(monitor().timer1().isActive() &&
@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MonitorTest, StartRefusedOnAnInvalidPathAndWhyNothingIsPingedAreSaid) {
     ui().chkLogFailed->setChecked(true);
     state().logPathInvalid = true;
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_EQ(fakes.messages.shown.size(), 1u);
     EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Invalid directory"));
     EXPECT_TRUE(ui().lstPingResults->isHidden() && !ui().txtPathError->isHidden());
@@ -103,7 +103,7 @@ TEST_F(MonitorTest, StartRefusedOnAnInvalidPathAndWhyNothingIsPingedAreSaid) {
     state().unattendedFromHour = 9;
     state().unattendedToHour = 17;
     fakes.clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     const auto notice = [this] { return ui().lstPingResults->notice(); };
     EXPECT_EQ(notice(), "Pinging rests until " + shortTimeText(QTime(17, 0)) +
                             QStringLiteral(": unattended hours."));
@@ -115,7 +115,7 @@ TEST_F(MonitorTest, StartRefusedOnAnInvalidPathAndWhyNothingIsPingedAreSaid) {
     tick();
     EXPECT_EQ(notice(), QString());
     window->addressList().cmdClear_Click();
-    monitor().cmdStopPing_Click();
+    monitorControls().cmdStopPing_Click();
     EXPECT_EQ(notice(), QString());
 }
 
@@ -138,7 +138,7 @@ TEST_P(DuringAPass, TheWindowServesAndStopOrExitEndItAtOnce) {
     unit(l.unit, QStringLiteral("1"));
     ui().mnuSSave->setChecked(l.saveOnExit);
     fakes.echo.onCall = [this](auto& c) { fakes.echo.delayMs = c.address == "silent" ? 60000 : 0; };
-    monitor().cmdStartPing_Click();
+    monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return results().size() == 1; }, 5000));
     const QStringList shown = results();
 
@@ -177,32 +177,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Live{"ExitMenuSaves", Unit::Seconds, "mnuExit", true},
                       Live{"CloseBoxNeverSaves", Unit::Tenths, "closeBox", true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A pass works on what it read when it began: an entry added and attempts changed during it
-// act from the next pass. Ping right after Stop starts afresh: nothing of the stopped attempt
-// shows up in the new run.
-TEST_F(MonitorTest, ChangesActFromTheNextPassAndPingAfterStopStartsAfresh) {
-    addAddress(QStringLiteral("slow"));
-    unit(Unit::Tenths, QStringLiteral("1"));
-    fakes.echo.onCall = [this](auto& c) { fakes.echo.delayMs = c.address == "slow" ? 300 : 0; };
-    monitor().cmdStartPing_Click();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 2; }, 5000));
-    addAddress(QStringLiteral("added"));
-    setAttempts(2);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(results().size(), 2);
-    // The tick that fell due during the pass comes right after it: host-a twice, then slow.
-    ASSERT_TRUE(QTest::qWaitFor([this] { return passesSoFar() == 5; }, 5000));
-    monitor().cmdStopPing_Click();
-    monitor().cmdStartPing_Click();
-    ASSERT_TRUE(settle());
-    monitor().cmdStopPing_Click();
-    std::string pinged;
-    for (std::size_t i = 0; i < 11 && i < fakes.echo.calls.size(); ++i)
-        pinged += fakes.echo.calls[i].address + ' ';
-    EXPECT_EQ(pinged, "host-a slow host-a host-a slow host-a host-a slow slow added added ");
-    EXPECT_EQ(results().size(), 2 + 2 + 6);
-}
 
 } // namespace
 } // namespace ew::test

@@ -1,4 +1,4 @@
-#include "core/Convert.h"
+#include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
 #include "support/MainWindowFixture.h"
 

@@ -3,11 +3,12 @@
 // The main window on fakes, and what the tests read back from it.
 
 #include "app/frmEchoWarden.h"
-#include "core/Convert.h"
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
-#include "monitor/Monitor.h"
-#include "monitor/PingPass.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
+#include "monitor/MonitorControls.h"
+#include "panel/CheckValue.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
 #include "widgets/ResultsList.h"
@@ -109,6 +110,7 @@ protected:
     }
     QStringList results() { return ui().lstPingResults->lines(); }
     Monitor& monitor() { return window->monitor(); }
+    MonitorControls& monitorControls() { return window->monitorControls(); }
     int passesSoFar() const { return static_cast<int>(fakes.echo.calls.size()); }
     static QString at(int h, int m, int s) { return timeOfDayText(QTime(h, m, s)); }
 
