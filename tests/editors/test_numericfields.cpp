@@ -1,7 +1,5 @@
 #include "support/MainWindowFixture.h"
 
-#include <QTest>
-
 namespace ew::test {
 namespace {
 
@@ -14,8 +12,7 @@ void click(QScrollBar* bar, int arrow) {
 // Each arrow steps by its field's step and wraps at the bounds, the spinner following; a text
 // that is no number is left alone. "0" and an empty box become the field's replacement, also
 // while loading.
-TEST_F(MainWindowTest, SpinnersStepAndWrapAndZeroOrEmptyIsReplaced) {
-    load();
+TEST_F(PassTest, SpinnersStepAndWrapAndZeroOrEmptyIsReplaced) {
     const auto box = [this](const char* field) {
         return window->findChild<QLineEdit*>(QStringLiteral("txt") + field);
     };
@@ -51,8 +48,7 @@ TEST_F(MainWindowTest, SpinnersStepAndWrapAndZeroOrEmptyIsReplaced) {
 }
 
 // The replacement is left selected, so the digits typed next replace it instead of joining it.
-TEST_F(MainWindowTest, DigitsTypedAfterAReplacementReplaceIt) {
-    load();
+TEST_F(PassTest, DigitsTypedAfterAReplacementReplaceIt) {
     const struct {
         QLineEdit* box;
         const char *start, *typed, *shown;
@@ -71,8 +67,7 @@ TEST_F(MainWindowTest, DigitsTypedAfterAReplacementReplaceIt) {
 
 // Minutes, seconds and tenth-seconds exclude each other; a caption toggles its control, so
 // that minutes can leave no unit selected, and works on a disabled box too.
-TEST_F(MainWindowTest, UnitsStayExclusiveAndCaptionsToggleThem) {
-    load();
+TEST_F(PassTest, UnitsStayExclusiveAndCaptionsToggleThem) {
     window->show();
     const auto units = [this] {
         return QList<bool>{ui().optMinutes->isChecked(), ui().optSeconds->isChecked(),

@@ -6,7 +6,6 @@
 #include "settings/UsedNumber.h"
 
 #include <QClipboard>
-#include <QTest>
 
 namespace ew::test {
 namespace {
@@ -307,10 +306,9 @@ TEST_F(PingPassTest, AtOnceFromTheMenuAnEntryListedTwiceGetsOutcomesOfItsOwn) {
               QStringList({replyText(t, "a", 3), replyText(t, "b", 3), failureText(t, "b")}));
 }
 
-using AddressListEditing = MainWindowTest;
+using AddressListEditing = PassTest;
 
 TEST_F(AddressListEditing, AddKeepsTheButtonsInStepAndNeverEnablesPingWhileMonitoring) {
-    load();
     QTest::keyClicks(ui().txtIPAddress, QStringLiteral("x"));
     QTest::keyClick(ui().txtIPAddress, Qt::Key_Backspace);
     ui().cmdAdd->click(); // an empty box adds nothing
@@ -341,7 +339,6 @@ TEST_F(AddressListEditing, EnterAddsAndAPasteGivesOneCleanEntryPerLineOrComma) {
                 {"\u202e\u200bevil\u00ad.host\ufeff", {"evil.host"}},
                 {"\r\n\n\t", {}},
                 {"   ", {}}}; // blanks alone name no host
-    load();
     window->show();
     const auto paste = [this](const QString& text) {
         ui().lstIPList->clear();

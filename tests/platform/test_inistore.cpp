@@ -4,7 +4,6 @@
 #include "support/MainWindowFixture.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 
 namespace ew::test {
 namespace {

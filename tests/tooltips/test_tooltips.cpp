@@ -7,19 +7,16 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 
 namespace ew::test {
 namespace {
 
 constexpr QPoint kPointer(100, 100);
 
-class ToolTipsTest : public MainWindowTest {
+class ToolTipsTest : public PassTest {
 protected:
     void SetUp() override {
-        MainWindowTest::SetUp();
-        load();
+        PassTest::SetUp();
         fakes.windows.active = window.get();
     }
     ToolTips& tips() { return window->toolTips(); }

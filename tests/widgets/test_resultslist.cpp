@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QScrollBar>
-#include <QTest>
 
 namespace ew::test {
 namespace {
