@@ -14,13 +14,8 @@ QTemporaryDir configHome;
 const bool configHomeSet = qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
 const QString iniPath = configHome.path() + QStringLiteral("/8R1/8R1.ini");
 
-// Each case starts with no settings folder.
 class IniStore : public MainWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(configHomeSet && QDir(QFileInfo(iniPath).path()).removeRecursively());
-        MainWindowTest::SetUp();
-    }
     // Writes bytes as the settings file (none: a folder in its place).
     static void put(const QByteArray& bytes) {
         QDir(QFileInfo(iniPath).path()).removeRecursively();
@@ -29,6 +24,7 @@ protected:
         ASSERT_TRUE(bytes.isNull() || (file.open(QIODevice::WriteOnly) && file.write(bytes)));
     }
     void startOn(IniSettingsStore& store) {
+        ASSERT_TRUE(configHomeSet);
         window =
             std::make_unique<frmEchoWarden>(Platform{fakes.echo, store, fakes.clock, fakes.messages,
                                                      fakes.launcher, fakes.beeper, fakes.windows});
