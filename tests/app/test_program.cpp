@@ -1,8 +1,12 @@
-// The real program as the system runs it: ended by a signal, asked only for its version.
+// The real program as the system runs it: ended by a signal, asked only for its version, started
+// again beside a running one.
+
+#include "app/SingleInstance.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -11,12 +15,33 @@
 namespace ew::test {
 namespace {
 
-QProcessEnvironment programEnvironment(const QTemporaryDir& dir) {
+// The program on the settings below dir's folder configHome, with dir's runtime folder runtime
+// (dir itself for either when empty).
+QProcessEnvironment programEnvironment(const QTemporaryDir& dir, const char* configHome = "",
+                                       const char* runtime = "") {
+    const auto in = [&](const char* name) { return QDir::cleanPath(dir.path() + '/' + name); };
+    QDir().mkdir(in(runtime),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), in(configHome));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), in(runtime));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
+}
+bool start(QProcess& p, const QProcessEnvironment& env, const QStringList& arguments = {}) {
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(EW_BINARY), arguments);
+    return p.waitForStarted(10000);
+}
+int status(const QProcess& p) {
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+// The program runs once its lock is taken, which follows the settings' first read.
+bool locked(const QString& ini) {
+    for (int i = 0; i < 300; ++i, QTest::qWait(100)) // 30 s
+        if (QFile::exists(ini + QStringLiteral(".instance.lock")))
+            return true;
+    return false;
 }
 
 // Logout (SIGTERM), a closed terminal (SIGHUP) and Ctrl+C (SIGINT) end it as Exit does: with
@@ -30,15 +55,11 @@ TEST_P(EndedBySignal, SavesAsExitDoes) {
     QSettings(ini, QSettings::IniFormat)
         .setValue(QStringLiteral("EchoWarden/IPList"), QStringLiteral("127.0.0.1,,127.0.0.2,"));
     QProcess program;
-    program.setProcessEnvironment(programEnvironment(dir));
-    program.start(QStringLiteral(EW_BINARY), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
-    // Running once its lock is taken, which follows the settings' first read.
-    for (int i = 0; i < 300 && !QFile::exists(ini + QStringLiteral(".instance.lock")); ++i) // 30 s
-        QTest::qWait(100);
+    ASSERT_TRUE(start(program, programEnvironment(dir)));
+    locked(ini);
     ::kill(pid_t(program.processId()), GetParam());
     ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
+    EXPECT_EQ(status(program), 0);
     QSettings saved(ini, QSettings::IniFormat);
     EXPECT_EQ(saved.value(QStringLiteral("EchoWarden/IPList")).toString(),
               QStringLiteral("127.0.0.1,127.0.0.2,"));
@@ -67,12 +88,11 @@ TEST_P(CommandLineAlone, AnswersAndEndsWithAStatusThatSaysSo) {
         if (!c.display)
             env.remove(QString::fromLatin1(name));
     QProcess program;
-    program.setProcessEnvironment(env);
     if (!c.output)
         program.setStandardOutputFile(QStringLiteral("/dev/full"));
-    program.start(QStringLiteral(EW_BINARY), {QString::fromLatin1(c.argument)});
+    start(program, env, {QString::fromLatin1(c.argument)});
     ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, c.status);
+    EXPECT_EQ(status(program), c.status);
     EXPECT_EQ(program.readAllStandardOutput(), QByteArray(c.output ? c.output : ""));
     EXPECT_EQ(program.readAllStandardError(), QByteArray(c.error));
 }
@@ -92,12 +112,53 @@ TEST(Program, LoadsNoLibraryFromTheFolderItStartsIn) {
     ASSERT_TRUE(QFile::copy(QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1"),
                             dir.filePath(QStringLiteral("libQt6Core.so.6"))));
     QProcess program;
-    program.setProcessEnvironment(programEnvironment(dir));
     program.setWorkingDirectory(dir.path());
-    program.start(QStringLiteral(EW_BINARY), {QStringLiteral("--version")});
+    start(program, programEnvironment(dir), {QStringLiteral("--version")});
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.readAllStandardError(), QByteArray());
-    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
+    EXPECT_EQ(status(program), 0);
+}
+
+// A later start reaches the same settings file through a linked folder, with another runtime
+// folder: the first window comes up at once, and the later start ends.
+TEST(SingleInstance, ALaterStartRaisesTheFirstWindowAtOnceAndEnds) {
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("config"));
+    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/8R1")));
+    ASSERT_TRUE(QFile::link(config, dir.filePath(QStringLiteral("linked"))));
+    SingleInstance first(config + QStringLiteral("/8R1/8R1.ini"));
+    ASSERT_TRUE(first.claim());
+    QWidget window;
+    window.showMinimized();
+    first.setWindow(&window);
+    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+
+    QProcess second;
+    ASSERT_TRUE(start(second, programEnvironment(dir, "linked", "run2")));
+    EXPECT_TRUE(raised.wait(500));
+    EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(status(second), 0);
+}
+
+TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesNotBlock) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config/8R1/8R1.ini"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(ini).path()));
+    QProcess first;
+    ASSERT_TRUE(start(first, programEnvironment(dir, "config", "run1")));
+    ASSERT_TRUE(locked(ini));
+
+    QProcess second;
+    ASSERT_TRUE(start(second, programEnvironment(dir, "config", "run2")));
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(status(second), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.kill(); // SIGKILL: the lock file stays behind
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(ini + QStringLiteral(".instance.lock")));
+    EXPECT_TRUE(SingleInstance(ini).claim());
 }
 
 } // namespace

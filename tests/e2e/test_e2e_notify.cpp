@@ -51,20 +51,25 @@ protected:
         thread_.wait();
         E2eTest::TearDown();
     }
-    // A private session bus with the server on it; its address, or empty where none starts.
-    QString startBus() {
+    // A private network (where the names are looked up in vain) and a private session bus with
+    // the server on it, which the program is told of.
+    void SetUp() override {
+        E2eTest::SetUp();
+        if (IsSkipped() || QStandardPaths::findExecutable("dbus-daemon").isEmpty() ||
+            !(net_ = std::make_unique<test::TestNet>())->usable())
+            GTEST_SKIP() << "no X server, no dbus-daemon or no private network here";
         bus_.start("dbus-daemon", {"--session", "--nofork", "--print-address",
                                    "--address=unix:path=" + qpath(root() / "bus")});
-        if (!waitUntil([&] { return bus_.canReadLine() || bus_.waitForReadyRead(50); }, 10s))
-            return {};
+        ASSERT_TRUE(waitUntil([&] { return bus_.canReadLine() || bus_.waitForReadyRead(50); }, 10s))
+            << "the private session bus did not start";
         const QString address = QString::fromLatin1(bus_.readLine()).trimmed();
         QDBusConnection connection = QDBusConnection::connectToBus(address, BusName);
         server_.moveToThread(&thread_);
         thread_.start();
-        const bool served = connection.registerObject("/org/freedesktop/Notifications", &server_,
-                                                      QDBusConnection::ExportAllSlots) &&
-                            connection.registerService("org.freedesktop.Notifications");
-        return served ? address : QString();
+        ASSERT_TRUE(connection.registerObject("/org/freedesktop/Notifications", &server_,
+                                              QDBusConnection::ExportAllSlots) &&
+                    connection.registerService("org.freedesktop.Notifications"));
+        env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
     }
     bool calls(std::size_t n) {
         return waitUntil([&] { return server_.calls().size() >= n; }, 20s);
@@ -78,15 +83,9 @@ protected:
 
 // 127.0.0.1 answers throughout; the test host stops answering for a while, then answers again.
 TEST_F(Notifications, OneWhenAHostGoesDownAndOneWhenItComesBack) {
-    if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
-        GTEST_SKIP() << "no dbus-daemon for a private session bus";
-    net_ = std::make_unique<test::TestNet>();
-    const auto host = net_->usable() ? net_->addAnsweringHost() : std::nullopt;
+    const auto host = net_->addAnsweringHost();
     if (!host)
-        GTEST_SKIP() << "no private network here: " << net_->whyNot();
-    const QString address = startBus();
-    ASSERT_FALSE(address.isEmpty()) << "the private session bus or its server did not start";
-    env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        GTEST_SKIP() << "no host in the private network: " << net_->whyNot();
     writeSettings(settingsFile(), {{"IPList", "127.0.0.1," + host->ipv4 + ","},
                                    {"IntervalMinutes", "False"},
                                    {"IntervalSeconds", "True"},
@@ -127,12 +126,6 @@ TEST_F(Notifications, OneWhenAHostGoesDownAndOneWhenItComesBack) {
 
 // Four names that nothing answers go down in one pass: their lines make one body, which is text.
 TEST_F(Notifications, ABodyIsEscapedOnlyForAServerThatReadsMarkup) {
-    net_ = std::make_unique<test::TestNet>(); // where the names are looked up in vain
-    if (QStandardPaths::findExecutable("dbus-daemon").isEmpty() || !net_->usable())
-        GTEST_SKIP() << "no dbus-daemon or no private network here";
-    const QString address = startBus();
-    ASSERT_FALSE(address.isEmpty()) << "the private session bus or its server did not start";
-    env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
     writeSettings(settingsFile(), {{"IPList", "<b>x</b>,a&b,c.invalid,d.invalid,"},
                                    {"IntervalMinutes", "False"},
                                    {"IntervalSeconds", "True"},

@@ -1,14 +1,6 @@
-#include "core/TimeText.h"
-#include "editors/LogFile.h"
 #include "engine/LogWriter.h"
 #include "support/MainWindowFixture.h"
-#include "widgets/ResultsList.h"
-#include "widgets/StatusBar.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -20,13 +12,8 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-class LogFileTest : public MainWindowTest {
+class LogFileTest : public PassTest {
 protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        ASSERT_TRUE(dir.isValid());
-        load();
-    }
     // The operator types a path and turns logging on.
     void logTo(const QString& path, bool all = true) {
         ui().txtLog->setText(path);
@@ -46,22 +33,19 @@ protected:
     }
     LogFile& log() { return window->logFile(); }
     LogWriter& writer() { return window->logWriter(); }
-
-    QTemporaryDir dir;
-    const QString logPath = dir.filePath(QStringLiteral("Ping.Log"));
 };
 
 class LogHeader : public LogFileTest, public ::testing::WithParamInterface<bool> {};
 
 // A run's lines follow one header block; a line count of 0 starts the next run.
 TEST_P(LogHeader, OncePerRunBeforeItsLinesEachEndingInCrLf) {
-    logTo(logPath, GetParam());
+    logTo(logPath(), GetParam());
     const QByteArray first = header(GetParam());
     writer().AppendLogLine(QStringLiteral("one"), 0, GetParam());
     writer().AppendLogLine(QStringLiteral("two"), 1, GetParam());
     fakes.clock.advanceSecs(3725);
     writer().AppendLogLine(QStringLiteral("three"), 0, GetParam());
-    EXPECT_EQ(readAll(logPath), first + "one\r\ntwo\r\n" + header(GetParam()) + "three\r\n");
+    EXPECT_EQ(readAll(logPath()), first + "one\r\ntwo\r\n" + header(GetParam()) + "three\r\n");
 }
 INSTANTIATE_TEST_SUITE_P(Logging, LogHeader, ::testing::Bool(),
                          [](const auto& row) { return row.param ? "AllPings" : "FailedPings"; });
@@ -74,20 +58,20 @@ class Overwrite : public LogFileTest, public ::testing::WithParamInterface<Answe
 
 TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     const bool yes = GetParam() == Answer::Yes, asked = GetParam() != Answer::Unattended;
-    QFile old(logPath);
+    QFile old(logPath());
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old\r\n") && old.flush());
     ui().lstPingResults->addLine(QStringLiteral("kept until overwritten"));
     state().failedCount = 4;
     fakes.messages.answers.push_back(yes ? MsgAnswer::Yes : MsgAnswer::No);
     state().askOverwrite = AskOverwrite::Dont; // as loading finds it
-    logTo(logPath);
+    logTo(logPath());
     state().askOverwrite = AskOverwrite::Yes;
     if (!asked) {
         ::testing::internal::CaptureStderr();
         EXPECT_TRUE(log().appendUnasked());
         EXPECT_FALSE(log().appendUnasked()); // said once
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                  "EchoWarden: started with --start, so the log " + logPath.toStdString() +
+                  "EchoWarden: started with --start, so the log " + logPath().toStdString() +
                       " is appended to, not overwritten.\n");
     }
     log().ApplyLogPath(); // the first pass
@@ -103,7 +87,7 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
 
     log().ApplyLogPath(); // the next pass asks nothing
     writer().AppendLogLine(QStringLiteral("new"), 0, true);
-    EXPECT_EQ(readAll(logPath), QByteArray(yes ? "" : "old\r\n") + header() + "new\r\n");
+    EXPECT_EQ(readAll(logPath()), QByteArray(yes ? "" : "old\r\n") + header() + "new\r\n");
     ui().cmdSetLog->setEnabled(true);
     ui().cmdSetLog->click();
     EXPECT_EQ(fakes.messages.shown.size(), asked ? 2u : 1u);
@@ -134,10 +118,10 @@ class LogPathCheck : public LogFileTest, public ::testing::WithParamInterface<Pa
 // Set checks the typed path: a rejected one (a folder with its own text) is reported, shows
 // the notice over the results and stays invalid; a bare name is taken as it stands.
 TEST_P(LogPathCheck, TypedPathIsCheckedAsSetIsPressed) {
-    QFile(dir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly);
-    logTo(logPath);
+    QFile(logDir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly);
+    logTo(logPath());
     state().logPathInvalid = true;
-    const QString typed = QString::fromUtf8(GetParam().typed).replace("%1", dir.path());
+    const QString typed = QString::fromUtf8(GetParam().typed).replace("%1", logDir.path());
     ui().txtLog->setText(typed);
     ui().cmdSetLog->click();
     const Verdict v = GetParam().verdict;
@@ -182,8 +166,8 @@ TEST_F(LogFileTest, AStoredPathIsRefusedQuietlyAtLoadAndToldAtTheNextCheck) {
 class LogWriteFailure : public LogFileTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(LogWriteFailure, ToldOncePerRunAndTheHeaderWaitsForTheFirstWrittenLine) {
-    logTo(logPath);
-    state().logPath = QString::fromLatin1(GetParam()).replace("%1", dir.path());
+    logTo(logPath());
+    state().logPath = QString::fromLatin1(GetParam()).replace("%1", logDir.path());
     for (int run = 1; run <= 2; ++run) {
         writer().beginRun();
         for (int i = 0; i < 3; ++i)
@@ -194,16 +178,16 @@ TEST_P(LogWriteFailure, ToldOncePerRunAndTheHeaderWaitsForTheFirstWrittenLine) {
     ASSERT_EQ(parts.size(), 3);
     EXPECT_EQ(parts[0], QStringLiteral("The log file %1 cannot be written.").arg(state().logPath));
     EXPECT_FALSE(parts[1].isEmpty());
-    state().logPath = logPath;
+    state().logPath = logPath();
     writer().AppendLogLine(QStringLiteral("kept"), 3, true);
-    EXPECT_EQ(readAll(logPath), header() + "kept\r\n");
+    EXPECT_EQ(readAll(logPath()), header() + "kept\r\n");
 }
 // A disk that fills up in the middle of a line: the fragment is cut off, the failure told, and
 // the run's header and line come whole once there is room again.
 TEST_F(LogFileTest, AWriteCutShortIsUndone) {
-    logTo(logPath);
+    logTo(logPath());
     writer().AppendLogLine(QStringLiteral("before"), 0, true);
-    const QByteArray before = readAll(logPath);
+    const QByteArray before = readAll(logPath());
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit full{rlim_t(before.size() + 5), limit.rlim_max};
@@ -212,11 +196,11 @@ TEST_F(LogFileTest, AWriteCutShortIsUndone) {
     writer().AppendLogLine(QStringLiteral("torn"), 0, true);
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(readAll(logPath), before);
+    EXPECT_EQ(readAll(logPath()), before);
     ASSERT_EQ(boxesTitled("Error writing log"), 1u);
     EXPECT_TRUE(fakes.messages.shown.back().text.contains(qt_error_string(EFBIG)));
     writer().AppendLogLine(QStringLiteral("whole"), 1, true);
-    EXPECT_EQ(readAll(logPath), before + header() + "whole\r\n");
+    EXPECT_EQ(readAll(logPath()), before + header() + "whole\r\n");
 }
 
 const char* const UnwritableNames[] = {"MissingFolder", "Folder", "FullDisk"};

@@ -1,7 +1,5 @@
 #include "support/MainWindowFixture.h"
 
-#include <QTest>
-
 namespace ew::test {
 namespace {
 
@@ -11,63 +9,46 @@ void click(QScrollBar* bar, int arrow) {
                                  : QAbstractSlider::SliderSingleStepAdd);
 }
 
-struct SpinCase {
-    const char *field, *start;
-    int arrow;
-    const char *first, *second; // the text after one click, and after a second one
-};
-class Spinner : public MainWindowTest, public ::testing::WithParamInterface<SpinCase> {};
-
-// Steps by its field's step and wraps at the bounds, the spinner following; a text that is no
-// number is left alone.
-TEST_P(Spinner, StepsAndWrapsAtTheBounds) {
-    load();
-    const SpinCase& c = GetParam();
-    auto* text = window->findChild<QLineEdit*>(QStringLiteral("txt") + c.field);
-    auto* bar = window->findChild<QScrollBar*>(QStringLiteral("vsb") + c.field);
-    text->setText(c.start);
-    state().lastScrollValue = std::int16_t(bar->value());
-    click(bar, c.arrow);
-    EXPECT_EQ(text->text(), c.first);
-    click(bar, c.arrow); // judged against the position the wrap left
-    EXPECT_EQ(text->text(), c.second);
-}
-INSTANTIATE_TEST_SUITE_P(
-    Fields, Spinner,
-    ::testing::Values(
-        SpinCase{"Attempts", "3", +1, "4", "5"}, SpinCase{"Attempts", "5", +1, "1", "2"},
-        SpinCase{"Attempts", "2", -1, "1", "5"}, SpinCase{"Attempts", "7", +1, "8", "9"},
-        SpinCase{"Interval", "998", +1, "999", "1"}, SpinCase{"NumBytes", "1024", +1, "16", "32"},
-        SpinCase{"NumBytes", "32", -1, "16", "1024"}, SpinCase{"Timeout", "1", -1, "300", "299"},
-        SpinCase{"Timeout", "2.5", +1, "3.5", "4.5"}, SpinCase{"Timeout", "ab", +1, "ab", "ab"}),
-    [](const auto& row) { return row.param.field + std::to_string(row.index); });
-
-struct ReplaceCase {
-    const char *field, *typed, *shown;
-};
-class TextRule : public MainWindowTest, public ::testing::WithParamInterface<ReplaceCase> {};
-
-// "0" and an empty box become the field's replacement, also while loading.
-TEST_P(TextRule, ZeroAndEmptyAreReplaced) {
-    load();
-    auto* text = window->findChild<QLineEdit*>(QStringLiteral("txt") + GetParam().field);
-    for (StateFlag flag : {StateFlag::Yes, StateFlag::Dont}) {
-        text->setText(QStringLiteral("9"));
-        state().stateFlag = flag;
-        text->setText(GetParam().typed);
-        EXPECT_EQ(text->text(), GetParam().shown);
+// Each arrow steps by its field's step and wraps at the bounds, the spinner following; a text
+// that is no number is left alone. "0" and an empty box become the field's replacement, also
+// while loading.
+TEST_F(PassTest, SpinnersStepAndWrapAndZeroOrEmptyIsReplaced) {
+    const auto box = [this](const char* field) {
+        return window->findChild<QLineEdit*>(QStringLiteral("txt") + field);
+    };
+    const struct {
+        const char *field, *start;
+        int arrow;
+        const char *first, *second; // the text after one click, and after a second one
+    } spins[] = {{"Attempts", "3", +1, "4", "5"},      {"Attempts", "5", +1, "1", "2"},
+                 {"Attempts", "2", -1, "1", "5"},      {"Attempts", "7", +1, "8", "9"},
+                 {"Interval", "998", +1, "999", "1"},  {"NumBytes", "1024", +1, "16", "32"},
+                 {"NumBytes", "32", -1, "16", "1024"}, {"Timeout", "1", -1, "300", "299"},
+                 {"Timeout", "2.5", +1, "3.5", "4.5"}, {"Timeout", "ab", +1, "ab", "ab"}};
+    for (const auto& c : spins) {
+        SCOPED_TRACE(std::string(c.field) + ' ' + c.start);
+        auto* bar = window->findChild<QScrollBar*>(QStringLiteral("vsb") + c.field);
+        box(c.field)->setText(c.start);
+        state().lastScrollValue = std::int16_t(bar->value());
+        click(bar, c.arrow);
+        EXPECT_EQ(box(c.field)->text(), c.first);
+        click(bar, c.arrow); // judged against the position the wrap left
+        EXPECT_EQ(box(c.field)->text(), c.second);
     }
+    const char* const replaced[][3] = {{"Timeout", "0", "3"},  {"Timeout", "", "3"},
+                                       {"Attempts", "0", "1"}, {"NumBytes", "", "16"},
+                                       {"Interval", "", "3"},  {"Interval", "00", "00"}};
+    for (const auto& [field, typed, shown] : replaced)
+        for (StateFlag flag : {StateFlag::Yes, StateFlag::Dont}) {
+            box(field)->setText(QStringLiteral("9"));
+            state().stateFlag = flag;
+            box(field)->setText(typed);
+            EXPECT_EQ(box(field)->text(), shown) << field << " '" << typed << "'";
+        }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Fields, TextRule,
-    ::testing::Values(ReplaceCase{"Timeout", "0", "3"}, ReplaceCase{"Timeout", "", "3"},
-                      ReplaceCase{"Attempts", "0", "1"}, ReplaceCase{"NumBytes", "", "16"},
-                      ReplaceCase{"Interval", "", "3"}, ReplaceCase{"Interval", "00", "00"}),
-    [](const auto& row) { return row.param.field + std::to_string(row.index); });
 
 // The replacement is left selected, so the digits typed next replace it instead of joining it.
-TEST_F(MainWindowTest, DigitsTypedAfterAReplacementReplaceIt) {
-    load();
+TEST_F(PassTest, DigitsTypedAfterAReplacementReplaceIt) {
     const struct {
         QLineEdit* box;
         const char *start, *typed, *shown;
@@ -86,8 +67,7 @@ TEST_F(MainWindowTest, DigitsTypedAfterAReplacementReplaceIt) {
 
 // Minutes, seconds and tenth-seconds exclude each other; a caption toggles its control, so
 // that minutes can leave no unit selected, and works on a disabled box too.
-TEST_F(MainWindowTest, UnitsStayExclusiveAndCaptionsToggleThem) {
-    load();
+TEST_F(PassTest, UnitsStayExclusiveAndCaptionsToggleThem) {
     window->show();
     const auto units = [this] {
         return QList<bool>{ui().optMinutes->isChecked(), ui().optSeconds->isChecked(),

@@ -85,16 +85,19 @@ TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
 }
 
 // At once: requests leave a millisecond apart, and lines come in list order, each entry's in
-// the order of its attempts, although b's attempts all end while a's first is still out. Stop
-// shows nothing that was in flight nor what waited behind it, and the next pass starts afresh.
+// the order of its attempts, although b's and c's attempts all end while a's first is still
+// out. Stop shows nothing that was in flight nor what waited behind it, and the next pass starts
+// afresh.
 TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     entries({"a", "b", "c"});
     settings.atOnce = true;
     settings.attempts = 3;
     std::map<std::string, int> made;
-    onCall = [this, &made](const FakeEcho::Call& c) {
+    std::string order;
+    onCall = [this, &made, &order](const FakeEcho::Call& c) {
         echo.script = {++made[c.address]};
-        echo.delayMs = c.address == "a" ? 60 : 0;
+        echo.delayMs = c.address == "a" ? 200 : 0;
+        order += c.address;
     };
     QStringList expected;
     for (const char* host : {"a", "b", "c"})
@@ -104,6 +107,7 @@ TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     EXPECT_EQ(shown(), expected);
     for (std::size_t i = 1; i < sent.size(); ++i)
         EXPECT_GE(sent[i] - sent[i - 1], std::chrono::microseconds(900)) << i;
+    EXPECT_EQ(order.find('a', 1), 7u) << order; // b's and c's all went while a's first was out
     made.clear();
     pass.PingAddresses();
     QTest::qWait(30);

@@ -4,7 +4,6 @@
 #include "support/MainWindowFixture.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 
 namespace ew::test {
 namespace {
@@ -17,6 +16,13 @@ const QString iniPath = configHome.path() + QStringLiteral("/8R1/8R1.ini");
 
 class IniStore : public MainWindowTest {
 protected:
+    // Writes bytes as the settings file (none: a folder in its place).
+    static void put(const QByteArray& bytes) {
+        QDir(QFileInfo(iniPath).path()).removeRecursively();
+        QDir().mkpath(bytes.isNull() ? iniPath : QFileInfo(iniPath).path());
+        QFile file(iniPath);
+        ASSERT_TRUE(bytes.isNull() || (file.open(QIODevice::WriteOnly) && file.write(bytes)));
+    }
     void startOn(IniSettingsStore& store) {
         ASSERT_TRUE(configHomeSet);
         window =
@@ -50,11 +56,7 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
         {{}, "a folder of that name is in the way"}};
     for (const auto& [bytes, reason] : rows) {
         SCOPED_TRACE(reason);
-        QDir(configHome.path() + QStringLiteral("/8R1")).removeRecursively();
-        QDir().mkpath(bytes.isNull() ? iniPath : QFileInfo(iniPath).path());
-        QFile file(iniPath);
-        ASSERT_TRUE(bytes.isNull() || (file.open(QIODevice::WriteOnly) && file.write(bytes)));
-        file.close();
+        put(bytes);
         IniSettingsStore store;
         startOn(store);
         EXPECT_EQ(shown(ui()), firstRun());
@@ -89,13 +91,8 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
 
 // As Windows Notepad saves it: a byte-order mark first, CR LF line ends, a hand-edited list.
 TEST_F(IniStore, AFileWithAByteOrderMarkReadsAndItsListComesClean) {
-    QDir(configHome.path() + QStringLiteral("/8R1")).removeRecursively();
-    QDir().mkpath(QFileInfo(iniPath).path());
-    QFile file(iniPath);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
-                file.write("\xef\xbb\xbf[EchoWarden]\r\nBeep=1\r\n"
-                           "IPList=\"127.0.0.1,,127.0.0.2, host\xe2\x80\xae\x61,\"\r\n"));
-    file.close();
+    put("\xef\xbb\xbf[EchoWarden]\r\nBeep=1\r\n"
+        "IPList=\"127.0.0.1,,127.0.0.2, host\xe2\x80\xae\x61,\"\r\n");
     IniSettingsStore store;
     startOn(store);
     EXPECT_TRUE(fakes.messages.shown.empty());

@@ -4,8 +4,6 @@
 #include "support/MainWindowFixture.h"
 #include "ui_frmSchedule.h"
 
-#include <QTest>
-
 namespace ew::test {
 namespace {
 

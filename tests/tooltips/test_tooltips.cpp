@@ -7,19 +7,16 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 
 namespace ew::test {
 namespace {
 
 constexpr QPoint kPointer(100, 100);
 
-class ToolTipsTest : public MainWindowTest {
+class ToolTipsTest : public PassTest {
 protected:
     void SetUp() override {
-        MainWindowTest::SetUp();
-        load();
+        PassTest::SetUp();
         fakes.windows.active = window.get();
     }
     ToolTips& tips() { return window->toolTips(); }
@@ -54,6 +51,26 @@ TEST_F(ToolTipsTest, EachWindowUnderThePointerShowsItsTextOrHidesTheTip) {
     }
     pollOver(ui().lstIPList->viewport()); // a part of a listed control is that control
     EXPECT_EQ(tips().popupText(), QStringLiteral("IP address list"));
+    // A menu hides the tip as it opens and keeps it hidden; once closed, the tip comes back.
+    pollOver(QStringLiteral("cmdExit"));
+    QMenu menu;
+    menu.addAction(QStringLiteral("Copy"));
+    menu.popup(kPointer);
+    EXPECT_FALSE(tips().popupVisible());
+    pollOver(QStringLiteral("cmdExit"));
+    EXPECT_FALSE(tips().popupVisible());
+    menu.close();
+    pollOver(QStringLiteral("cmdExit"));
+    EXPECT_TRUE(tips().popupVisible());
+    // At the screen's edges the tip stays on it.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    pollOver(QStringLiteral("cmdStartPing"), QPoint(screen.right() - 4, 100));
+    EXPECT_EQ(popup().geometry().right(), screen.right());
+    const int y = screen.bottom() + 1 - popup().height();
+    pollOver(QStringLiteral("cmdExit"), QPoint(100, screen.bottom() - 4));
+    EXPECT_EQ(popup().geometry().bottom(), screen.bottom());
+    pollOver(QStringLiteral("cmdStartPing"), QPoint(100, y));
+    EXPECT_EQ(popup().y(), y + 18); // the edge test is on the pointer: it just fits
 }
 
 TEST_F(ToolTipsTest, ARestingPointerOrAnotherActiveWindowChangesNothing) {
@@ -81,31 +98,6 @@ TEST_F(ToolTipsTest, ARestingPointerOrAnotherActiveWindowChangesNothing) {
     QApplication::sendEvent(window.get(), &activate);
     EXPECT_TRUE(popup().Timer2->isActive());
     EXPECT_EQ(tips().timerInterval(), 5);
-}
-
-// A menu hides the tip as it opens and keeps it hidden; once closed, the tip comes back.
-TEST_F(ToolTipsTest, AnOpenMenuHidesTheTip) {
-    pollOver(QStringLiteral("cmdExit"));
-    QMenu menu;
-    menu.addAction(QStringLiteral("Copy"));
-    menu.popup(kPointer);
-    EXPECT_FALSE(tips().popupVisible());
-    pollOver(QStringLiteral("cmdExit"));
-    EXPECT_FALSE(tips().popupVisible());
-    menu.close();
-    pollOver(QStringLiteral("cmdExit"));
-    EXPECT_TRUE(tips().popupVisible());
-}
-
-TEST_F(ToolTipsTest, ScreenEdges) {
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    pollOver(QStringLiteral("cmdStartPing"), QPoint(screen.right() - 4, 100));
-    EXPECT_EQ(popup().geometry().right(), screen.right());
-    const int y = screen.bottom() + 1 - popup().height();
-    pollOver(QStringLiteral("cmdExit"), QPoint(100, screen.bottom() - 4));
-    EXPECT_EQ(popup().geometry().bottom(), screen.bottom());
-    pollOver(QStringLiteral("cmdStartPing"), QPoint(100, y));
-    EXPECT_EQ(popup().y(), y + 18); // the edge test is on the pointer: it just fits
 }
 
 // Loaded, it polls once a second; a move over the address box only switches the polling on.
