@@ -3,7 +3,10 @@
 #include "about/About.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
+#include "history/HistoryStore.h"
+#include "historyview/HistoryWindow.h"
 #include "hosts/HostWatch.h"
+#include "hosts/SlowAbove.h"
 #include "monitor/AddressList.h"
 #include "monitor/Monitor.h"
 #include "monitor/PingPass.h"
@@ -15,6 +18,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QProxyStyle>
 #include <QTimer>
 
@@ -87,6 +91,9 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     connect(monitor_.get(), &Monitor::monitoringStopped, hosts_.get(),
             &HostWatch::monitoringStopped);
     connect(hosts_.get(), &HostWatch::figuresShown, tips_.get(), &ToolTips::hidePopup);
+    slowAbove_ = std::make_unique<SlowAbove>(*ui_->mnuSlowAbove, *this,
+                                             [this](int ms) { hosts_->setSlowAboveMs(ms); });
+    wireHistory();
     addresses_ = std::make_unique<AddressList>(*ui_);
     settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_, *tips_,
                                            platform_.messages);
@@ -100,6 +107,36 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
 }
 
 frmEchoWarden::~frmEchoWarden() = default;
+
+void frmEchoWarden::wireHistory() {
+    history_ = std::make_unique<HistoryStore>(platform_.clock, HistoryStore::defaultPath());
+    HistoryStore& history = *history_;
+    connect(pass_.get(), &PingPass::attemptReported, &history, [&history](const Attempt& a) {
+        history.add(a.address, a.endedAt, a.reply, a.roundTrip);
+    });
+    connect(pass_.get(), &PingPass::passEnded, &history, &HistoryStore::passEnded);
+    connect(monitor_.get(), &Monitor::monitoringStarted, &history,
+            &HistoryStore::monitoringStarted);
+    // A pass cut short by Stop keeps the attempts it made.
+    connect(monitor_.get(), &Monitor::monitoringStopped, &history, &HistoryStore::passEnded);
+    connect(ui_->mnuKeepHistory, &QAction::toggled, &history, &HistoryStore::setEnabled);
+    connect(&history, &HistoryStore::trouble, this, [this](const QString& text) {
+        platform_.messages.show(this, text, tr("History"), MsgIcon::Warning, MsgButtons::Ok);
+    });
+
+    historyWindows_ = std::make_unique<HistoryWindows>(history, platform_.clock, *this);
+    QListWidget& list = *ui_->lstIPList;
+    const auto showHistory = [this, &list] {
+        if (const QListWidgetItem* item = list.currentItem())
+            historyWindows_->show(item->text());
+    };
+    connect(&list, &QListWidget::itemDoubleClicked, this, showHistory);
+    QMenu& menu = *hosts_->listMenu();
+    QAction* show = menu.addAction(tr("Show &History..."), this, showHistory);
+    show->setObjectName(QStringLiteral("mnuShowHistory"));
+    connect(&menu, &QMenu::aboutToShow, show,
+            [show, &list] { show->setEnabled(list.currentItem() != nullptr); });
+}
 
 void frmEchoWarden::Form_Load() {
     controls_->showPanel(true);
