@@ -74,11 +74,12 @@ void HistoryChart::draw(const HistoryPicture& picture) {
         s->attachAxis(y);
     };
 
-    double top = 1;
+    // Scaled to what was measured: a loopback's round trips are hundredths of a millisecond.
+    double top = 0;
     for (const auto& stretch : picture.stretches)
         for (const Row& r : stretch)
             top = std::max(top, ms(r.highestUs));
-    top *= Headroom;
+    top = top > 0 ? top * Headroom : 1;
 
     for (const Span& d : picture.down) {
         auto* upper = new QLineSeries;

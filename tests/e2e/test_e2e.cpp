@@ -50,7 +50,8 @@ TEST_F(OperatorRuns, LogsStoresAppendsAndAKillWhileLoggingLeavesWholeLines) {
         {"PingWithBytes", "32"}, {"Timeout", "1"}, {"IntervalMinutes", "False"},
         {"IntervalSeconds", "True"}, {"Interval", "1"}, {"Beep", "1"}, {"Attempts", "1"},
         {"EnableLoggingTotal", "1"}, {"EnableLoggingFailed", "1"}, {"IntervalTenths", "False"},
-        {"NotifyStateChanges", "True"}, {"PingAtOnce", "False"}};
+        {"NotifyStateChanges", "True"}, {"PingAtOnce", "False"}, {"KeepHistory", "True"},
+        {"SlowAboveMs", "0"}};
     // clang-format on
     for (const std::string& a : addresses)
         stored["IPList"] += a + ",";
