@@ -21,6 +21,8 @@ constexpr int SqliteNotADatabase = 26;
 // Another program (a second instance) writing: wait this long before calling it locked.
 constexpr int BusyTimeoutMs = 2000;
 constexpr int SchemaVersion = 1;
+// A thousand hosts each lose their aged rows every two minutes, while a write stays small.
+constexpr int HostsAgedPerWrite = 8;
 
 const char* const Schema[] = {
     "CREATE TABLE IF NOT EXISTS hosts(id INTEGER PRIMARY KEY, key TEXT UNIQUE NOT NULL)",
@@ -73,7 +75,23 @@ HistoryDb::~HistoryDb() {
     close();
 }
 
+QSqlQuery& HistoryDb::run(const QString& sql, std::initializer_list<QVariant> values) {
+    auto it = statements_.find(sql);
+    if (it == statements_.end()) {
+        it = statements_.insert(sql, QSqlQuery(QSqlDatabase::database(connection_, false)));
+        it->setForwardOnly(true);
+        it->prepare(sql);
+    }
+    int i = 0;
+    for (const QVariant& v : values)
+        it->bindValue(i++, v);
+    if (!it->exec())
+        failed_ = it->lastError();
+    return *it;
+}
+
 void HistoryDb::close() {
+    statements_.clear();
     if (!QSqlDatabase::contains(connection_))
         return;
     QSqlDatabase::database(connection_, false).close();
@@ -81,11 +99,6 @@ void HistoryDb::close() {
     open_ = false;
     hostIds_.clear();
     lastAt_.clear();
-}
-
-HistoryDb::Error HistoryDb::lastError(const QString& what) const {
-    const QSqlError e = QSqlDatabase::database(connection_, false).lastError();
-    return {Trouble::Other, what + QStringLiteral(": ") + e.text()};
 }
 
 namespace {
@@ -112,6 +125,12 @@ HistoryDb::Error failure(const QSqlQuery& q) {
 }
 
 } // namespace
+
+HistoryDb::Error HistoryDb::lastError(const QString& what) const {
+    const QSqlError e =
+        failed_.isValid() ? failed_ : QSqlDatabase::database(connection_, false).lastError();
+    return {troubleOf(e), what + QStringLiteral(": ") + e.text()};
+}
 
 HistoryDb::Error HistoryDb::open() {
     close();
@@ -155,59 +174,52 @@ std::optional<qint64> HistoryDb::hostId(const QString& key, bool make) {
 }
 
 bool HistoryDb::refold(qint64 host, qint64 atMs) {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    QSqlQuery q(db);
     const qint64 minute = floorTo(atMs, MinuteMs);
-    q.prepare(QStringLiteral("SELECT rtt FROM attempts WHERE host = ? AND t >= ? AND t < ?"));
-    q.addBindValue(host);
-    q.addBindValue(minute);
-    q.addBindValue(minute + MinuteMs);
-    if (!q.exec())
+    QSqlQuery& attempts =
+        run(QStringLiteral("SELECT rtt FROM attempts WHERE host = ? AND t >= ? AND t < ?"),
+            {host, minute, minute + MinuteMs});
+    if (!attempts.isActive())
         return false;
     std::vector<qint64> rtts;
-    while (q.next())
-        rtts.push_back(roundTrip(q.value(0)));
-    const auto store = [&](const char* into, const Row& r) {
-        QSqlQuery w(db);
-        w.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 VALUES(?, ?, ?, ?, ?, ?, ?)")
-                      .arg(QLatin1String(into)));
-        for (const QVariant& v :
-             {QVariant(host), QVariant(r.atMs), QVariant(r.count), QVariant(r.losses),
-              roundTrip(r.lowestUs), roundTrip(r.medianUs), roundTrip(r.highestUs)})
-            w.addBindValue(v);
-        return w.exec();
+    while (attempts.next())
+        rtts.push_back(roundTrip(attempts.value(0)));
+    attempts.finish();
+    const auto store = [&](const QString& sql, const Row& r) {
+        return run(sql, {host, r.atMs, r.count, r.losses, roundTrip(r.lowestUs),
+                         roundTrip(r.medianUs), roundTrip(r.highestUs)})
+            .isActive();
     };
-    if (!store("minutes", foldRow(minute, std::move(rtts))))
+    if (!store(QStringLiteral("INSERT OR REPLACE INTO minutes VALUES(?, ?, ?, ?, ?, ?, ?)"),
+               foldRow(minute, std::move(rtts))))
         return false;
     const qint64 hour = floorTo(atMs, HourMs);
-    q.prepare(QStringLiteral("SELECT n, lost, lo, med, hi FROM minutes"
-                             " WHERE host = ? AND t >= ? AND t < ?"));
-    q.addBindValue(host);
-    q.addBindValue(hour);
-    q.addBindValue(hour + HourMs);
-    if (!q.exec())
+    QSqlQuery& minutes = run(QStringLiteral("SELECT n, lost, lo, med, hi FROM minutes"
+                                            " WHERE host = ? AND t >= ? AND t < ?"),
+                             {host, hour, hour + HourMs});
+    if (!minutes.isActive())
         return false;
-    std::vector<Row> minutes;
-    while (q.next())
-        minutes.push_back({0, q.value(0).toInt(), q.value(1).toInt(), roundTrip(q.value(2)),
-                           roundTrip(q.value(3)), roundTrip(q.value(4))});
-    return store("hours", foldRows(hour, minutes));
+    std::vector<Row> rows;
+    while (minutes.next())
+        rows.push_back({0, minutes.value(0).toInt(), minutes.value(1).toInt(),
+                        roundTrip(minutes.value(2)), roundTrip(minutes.value(3)),
+                        roundTrip(minutes.value(4))});
+    minutes.finish();
+    return store(QStringLiteral("INSERT OR REPLACE INTO hours VALUES(?, ?, ?, ?, ?, ?, ?)"),
+                 foldRows(hour, rows));
 }
 
 bool HistoryDb::dropAged(qint64 host, qint64 nowMs) {
-    QSqlQuery q(QSqlDatabase::database(connection_, false));
-    for (Resolution r : {Resolution::Attempts, Resolution::Minutes, Resolution::Hours}) {
-        q.prepare(
-            QStringLiteral("DELETE FROM %1 WHERE host = ? AND t < ?").arg(QLatin1String(table(r))));
-        q.addBindValue(host);
-        q.addBindValue(nowMs - keptMs(r));
-        if (!q.exec())
+    for (Resolution r : {Resolution::Attempts, Resolution::Minutes, Resolution::Hours})
+        if (!run(QStringLiteral("DELETE FROM %1 WHERE host = ? AND t < ?")
+                     .arg(QLatin1String(table(r))),
+                 {host, nowMs - keptMs(r)})
+                 .isActive())
             return false;
-    }
     return true;
 }
 
 HistoryDb::Error HistoryDb::write(const std::vector<Sample>& samples, bool newRun, qint64 nowMs) {
+    failed_ = QSqlError();
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     if (!db.transaction())
         return {troubleOf(db.lastError()), db.lastError().text()};
@@ -218,7 +230,6 @@ HistoryDb::Error HistoryDb::write(const std::vector<Sample>& samples, bool newRu
         return e;
     };
     QSet<std::pair<qint64, qint64>> touched; // host, minute
-    q.prepare(QStringLiteral("INSERT OR REPLACE INTO attempts VALUES(?, ?, ?)"));
     for (const Sample& s : samples) {
         const auto host = hostId(s.key, true);
         if (!host)
@@ -226,29 +237,24 @@ HistoryDb::Error HistoryDb::write(const std::vector<Sample>& samples, bool newRu
         qint64& last = lastAt_[*host];
         const qint64 at = std::max(s.atMs, last + 1);
         last = at;
-        q.addBindValue(*host);
-        q.addBindValue(at);
-        q.addBindValue(roundTrip(s.roundTripUs));
-        if (!q.exec())
-            return fail(failure(q));
+        QSqlQuery& insert = run(QStringLiteral("INSERT OR REPLACE INTO attempts VALUES(?, ?, ?)"),
+                                {*host, at, roundTrip(s.roundTripUs)});
+        if (!insert.isActive())
+            return fail(failure(insert));
         touched.insert({*host, floorTo(at, MinuteMs)});
     }
-    QSet<qint64> hosts;
-    for (const auto& [host, minute] : std::as_const(touched)) {
+    for (const auto& [host, minute] : std::as_const(touched))
         if (!refold(host, minute))
             return fail(lastError(QStringLiteral("fold")));
-        hosts.insert(host);
-    }
-    // One more host besides those written, in turn: an entry no longer pinged ages out too.
-    QSqlQuery sweep(db);
-    sweep.prepare(QStringLiteral("SELECT id FROM hosts WHERE id > ? ORDER BY id LIMIT 1"));
-    sweep.addBindValue(sweepAfter_);
-    if (sweep.exec()) {
-        sweepAfter_ = sweep.next() ? sweep.value(0).toLongLong() : 0;
-        if (sweepAfter_)
-            hosts.insert(sweepAfter_);
-    }
-    for (qint64 host : std::as_const(hosts))
+    // A few hosts in turn, whether written or not: an entry no longer pinged ages out too.
+    QSqlQuery& sweep = run(QStringLiteral("SELECT id FROM hosts WHERE id > ? ORDER BY id LIMIT ?"),
+                           {sweepAfter_, HostsAgedPerWrite});
+    std::vector<qint64> aging;
+    while (sweep.next())
+        aging.push_back(sweep.value(0).toLongLong());
+    sweep.finish();
+    sweepAfter_ = aging.size() < static_cast<std::size_t>(HostsAgedPerWrite) ? 0 : aging.back();
+    for (qint64 host : aging)
         if (!dropAged(host, nowMs))
             return fail(lastError(QStringLiteral("drop")));
 

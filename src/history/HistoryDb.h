@@ -4,7 +4,10 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 #include <optional>
 #include <vector>
 
@@ -15,8 +18,8 @@ namespace ew {
 //
 // Kept like round-robin files: every attempt for two hours, a row per minute for a week and a
 // row per hour for 90 days. A write recomputes the minute and hour rows its attempts fall in,
-// so the coarser steps are always current, and drops what has aged out of each step for the
-// hosts it wrote and one other, so that no write does much more than the last.
+// so the coarser steps are always current, and drops what has aged out for a few hosts in
+// turn, so that no write does much more than the last.
 class HistoryDb {
 public:
     // What went wrong, as far as the operator can do something about it.
@@ -51,15 +54,19 @@ private:
     std::optional<qint64> hostId(const QString& key, bool make);
     bool refold(qint64 host, qint64 atMs);
     bool dropAged(qint64 host, qint64 nowMs);
+    // The statements a write runs for every host, prepared once per connection.
+    QSqlQuery& run(const QString& sql, std::initializer_list<QVariant> values);
 
     QString path_;
     QString connection_;
     bool open_ = false;
     QHash<QString, qint64> hostIds_;
+    QHash<QString, QSqlQuery> statements_;
+    QSqlError failed_; // of the last statement that failed in this write
     // The last attempt time written per host: two attempts of one key (two entries of the same
     // text) that end in the same millisecond are kept a millisecond apart.
     QHash<qint64, qint64> lastAt_;
-    qint64 sweepAfter_ = 0; // the host whose aged rows the next write drops besides its own
+    qint64 sweepAfter_ = 0; // the last host whose aged rows a write dropped
 };
 
 } // namespace ew

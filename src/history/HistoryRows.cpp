@@ -87,8 +87,9 @@ std::vector<std::vector<Row>> stretches(const std::vector<Row>& rows, const std:
         const auto run = std::find_if(runs.begin(), runs.end(), [&](const Run& r) {
             return r.startMs < row.atMs + span && row.atMs <= r.endMs;
         });
+        // Rows outside every run (a file from before runs were kept) stay together.
         const std::ptrdiff_t index = run == runs.end() ? -1 : run - runs.begin();
-        if (out.empty() || index != lastRun || index < 0)
+        if (out.empty() || index != lastRun)
             out.emplace_back();
         out.back().push_back(row);
         lastRun = index;

@@ -50,7 +50,7 @@ Row foldRow(qint64 atMs, std::vector<qint64> roundTripsUs);
 Row foldRows(qint64 atMs, const std::vector<Row>& rows);
 
 // The rows split where the program was not monitoring: a row belongs to the run it overlaps
-// first, and consecutive rows of different runs (or of none) go to different stretches.
+// first, and consecutive rows of different runs go to different stretches.
 std::vector<std::vector<Row>> stretches(const std::vector<Row>& rows, const std::vector<Run>& runs,
                                         Resolution resolution);
 
