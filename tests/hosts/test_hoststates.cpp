@@ -1,5 +1,7 @@
+#include "historyview/HistoryWindow.h"
 #include "hosts/HostStates.h"
 #include "hosts/HostWatch.h"
+#include "hosts/SlowAbove.h"
 #include "support/MainWindowFixture.h"
 
 #include <QAction>
@@ -149,6 +151,26 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
               "2026-12-07 10:00:30");
     ui().cmdStopPing->click();
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid());
+}
+
+TEST_F(HostWatchInWindow, SlowAboveBoxSetsTheThresholdAndTheListMenuShowsHistory) {
+    addAddress(QStringLiteral("127.0.0.5"));
+    setAttempts(3);
+    ui().mnuSlowAbove->trigger();
+    QInputDialog* box = window->slowAbove().box();
+    ASSERT_TRUE(box && box->isVisible());
+    box->setIntValue(150);
+    box->accept();
+    EXPECT_EQ(ui().mnuSlowAbove->text(), "Slow above 150 ms...");
+    fakes.echo.reply(151, 3);
+    monitor().cmdStartPing_Click();
+    settle();
+    QListWidgetItem& item = *ui().lstIPList->item(0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return item.data(Qt::AccessibleTextRole) == "127.0.0.5, slow"; }, 2000));
+    ui().lstIPList->setCurrentItem(&item);
+    window->hostWatch().listMenu()->actions().at(1)->trigger(); // Show History...
+    EXPECT_TRUE(window->historyWindows().find("127.0.0.5")->isVisible());
 }
 
 } // namespace
