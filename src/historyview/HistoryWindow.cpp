@@ -21,6 +21,7 @@ namespace {
 const QString TitleText = QStringLiteral("History of %1");
 const QString CsvFilter = QStringLiteral("CSV files (*.csv);;All files (*)");
 constexpr QSize FirstSize(720, 420);
+constexpr int RedrawMs = 1000;
 
 } // namespace
 
@@ -63,6 +64,9 @@ HistoryWindow::HistoryWindow(QString key, HistoryStore& store, Clock& clock, QWi
     connect(exportOne, &QPushButton::clicked, this, [this] { askExport(false); });
     connect(exportAll, &QPushButton::clicked, this, [this] { askExport(true); });
     connect(&store_, &HistoryStore::written, this, &HistoryWindow::written);
+    redrawLater_.setSingleShot(true);
+    redrawLater_.setInterval(RedrawMs);
+    connect(&redrawLater_, &QTimer::timeout, this, &HistoryWindow::redraw);
     redraw();
 }
 
@@ -73,8 +77,8 @@ void HistoryWindow::setRange(int index) {
 }
 
 void HistoryWindow::written(const QStringList& keys) {
-    if (keys.contains(key_))
-        redraw();
+    if (keys.contains(key_) && !redrawLater_.isActive())
+        redrawLater_.start();
 }
 
 void HistoryWindow::redraw() {

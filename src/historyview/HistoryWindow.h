@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -52,6 +53,7 @@ private:
     std::unique_ptr<HistoryDb> db_;
     QComboBox* range_;
     HistoryChart* chart_;
+    QTimer redrawLater_; // passes a tenth of a second apart redraw once a second
 };
 
 // One history window per entry: asking again for an open one brings it up.
