@@ -72,7 +72,7 @@ QString uniqueConnection() {
 HistoryDb::HistoryDb(QString path) : path_(std::move(path)), connection_(uniqueConnection()) {}
 
 HistoryDb::~HistoryDb() {
-    close();
+    closeFile();
 }
 
 QSqlQuery& HistoryDb::run(const QString& sql, std::initializer_list<QVariant> values) {
@@ -90,7 +90,7 @@ QSqlQuery& HistoryDb::run(const QString& sql, std::initializer_list<QVariant> va
     return *it;
 }
 
-void HistoryDb::close() {
+void HistoryDb::closeFile() {
     statements_.clear();
     if (!QSqlDatabase::contains(connection_))
         return;
@@ -132,8 +132,8 @@ HistoryDb::Error HistoryDb::lastError(const QString& what) const {
     return {troubleOf(e), what + QStringLiteral(": ") + e.text()};
 }
 
-HistoryDb::Error HistoryDb::open() {
-    close();
+HistoryDb::Error HistoryDb::openFile() {
+    closeFile();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(path_);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));

@@ -36,9 +36,9 @@ public:
 
     const QString& path() const { return path_; }
     // Opens the file, making it and its tables when needed.
-    Error open();
+    Error openFile();
     bool isOpen() const { return open_; }
-    void close();
+    void closeFile();
 
     // One pass's attempts in one transaction; newRun starts a stretch of monitoring at the
     // first of them, otherwise the last stretch is stretched to nowMs.

@@ -117,7 +117,7 @@ void HistoryStore::report(const QString& text) {
 }
 
 bool HistoryStore::keepAside(HistoryDb& db, const QString& why) {
-    db.close();
+    db.closeFile();
     const QString aside =
         path_ + DamagedSuffix + QDateTime::currentDateTime().toString(DamagedStamp);
     if (!QFile::rename(path_, aside)) {
@@ -136,15 +136,15 @@ bool HistoryStore::ensureOpen(HistoryDb& db) {
     if (db.isOpen())
         return true;
     QDir().mkpath(QFileInfo(path_).absolutePath());
-    HistoryDb::Error e = db.open();
+    HistoryDb::Error e = db.openFile();
     if (e.trouble == HistoryDb::Trouble::Damaged) {
         if (!keepAside(db, e.text))
             return false;
-        e = db.open();
+        e = db.openFile();
     }
     if (e.trouble == HistoryDb::Trouble::None)
         return true;
-    db.close();
+    db.closeFile();
     switch (e.trouble) {
     case HistoryDb::Trouble::Locked:
         report(LockedText.arg(path_, e.text));

@@ -83,8 +83,8 @@ void HistoryWindow::written(const QStringList& keys) {
 
 void HistoryWindow::redraw() {
     // Opened when first needed: the file may not be there before the first pass is written.
-    if (!db_->isOpen() && db_->open().trouble != HistoryDb::Trouble::None)
-        db_->close();
+    if (!db_->isOpen() && db_->openFile().trouble != HistoryDb::Trouble::None)
+        db_->closeFile();
     const Range& r = ranges().at(static_cast<std::size_t>(std::max(range_->currentIndex(), 0)));
     HistoryPicture p;
     p.resolution = r.resolution;

@@ -39,7 +39,7 @@ struct HistoryTest : ::testing::Test {
     }
     std::vector<Row> read(Resolution r, qint64 from = 0) {
         HistoryDb db(path);
-        EXPECT_EQ(db.open().trouble, HistoryDb::Trouble::None);
+        EXPECT_EQ(db.openFile().trouble, HistoryDb::Trouble::None);
         return db.rows(QStringLiteral("10.0.0.5"), r, from, std::numeric_limits<qint64>::max());
     }
     qint64 at(int minutes) const { return start.addSecs(minutes * 60).toMSecsSinceEpoch(); }
@@ -84,7 +84,7 @@ TEST_F(HistoryTest, TimeNotMonitoringBreaksTheLine) {
     HistoryStore store(clock, path);
     passes(store, {0, 0, 0, 10}, 30);
     HistoryDb db(path);
-    ASSERT_EQ(db.open().trouble, HistoryDb::Trouble::None);
+    ASSERT_EQ(db.openFile().trouble, HistoryDb::Trouble::None);
     const auto runs = db.runs(0, at(60));
     const auto parts = stretches(read(Resolution::Minutes), runs, Resolution::Minutes);
     ASSERT_EQ(parts.size(), 2u);
