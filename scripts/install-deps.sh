@@ -8,7 +8,10 @@
 set -euo pipefail
 
 # Building; qt6-base-dev brings the Qt libraries and platform plugins that running needs.
-PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
+# The history: Qt SQL's SQLite driver for the store, Qt Charts (whose CMake package asks for
+# Qt OpenGL's) for its window, and sqlite3 so that an operator can read the file as it stands.
+PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+  libqt6sql6-sqlite qt6-charts-dev libqt6opengl6-dev sqlite3)
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev
   # private test networks; a program file with a capability

@@ -7,8 +7,11 @@
 #include "engine/LogWriter.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
+#include "history/HistoryStore.h"
+#include "historyview/HistoryWindow.h"
 #include "hosts/HostTray.h"
 #include "hosts/HostWatch.h"
+#include "hosts/SlowAbove.h"
 #include "monitor/AddressList.h"
 #include "monitor/MonitorControls.h"
 #include "panel/ControlStates.h"
@@ -19,6 +22,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QProxyStyle>
 #include <QTimer>
 
@@ -103,6 +107,10 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     connect(monitor_.get(), &Monitor::monitoringStopped, hosts_.get(),
             &HostWatch::monitoringStopped);
     connect(hosts_.get(), &HostWatch::figuresShown, tips_.get(), &ToolTips::hidePopup);
+    // The slow rule is the engine's; the menu item only holds and asks for its threshold.
+    slowAbove_ = std::make_unique<SlowAbove>(
+        *ui_->mnuSlowAbove, *this, [this](int ms) { hostTracker_->states().setSlowAboveMs(ms); });
+    wireHistory();
     addresses_ = std::make_unique<AddressList>(
         AddressList::Controls{*ui_->txtIPAddress, *ui_->lstIPList, *ui_->cmdAdd, *ui_->cmdRemove,
                               *ui_->cmdClear, *ui_->cmdStartPing, *ui_->cmdStopPing});
@@ -118,6 +126,36 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
 }
 
 frmEchoWarden::~frmEchoWarden() = default;
+
+void frmEchoWarden::wireHistory() {
+    history_ = std::make_unique<HistoryStore>(platform_.clock, HistoryStore::defaultPath());
+    HistoryStore& history = *history_;
+    connect(pass_.get(), &PingPass::attemptReported, &history, [&history](const Attempt& a) {
+        history.add(a.address, a.endedAt, a.reply, a.roundTrip);
+    });
+    connect(pass_.get(), &PingPass::passEnded, &history, &HistoryStore::passEnded);
+    connect(monitor_.get(), &Monitor::monitoringStarted, &history,
+            &HistoryStore::monitoringStarted);
+    // A pass cut short by Stop keeps the attempts it made.
+    connect(monitor_.get(), &Monitor::monitoringStopped, &history, &HistoryStore::passEnded);
+    connect(ui_->mnuKeepHistory, &QAction::toggled, &history, &HistoryStore::setEnabled);
+    connect(&history, &HistoryStore::trouble, this, [this](const QString& text) {
+        platform_.messages.show(this, text, tr("History"), MsgIcon::Warning, MsgButtons::Ok);
+    });
+
+    historyWindows_ = std::make_unique<HistoryWindows>(history, platform_.clock, *this);
+    QListWidget& list = *ui_->lstIPList;
+    const auto showHistory = [this, &list] {
+        if (const QListWidgetItem* item = list.currentItem())
+            historyWindows_->show(item->text());
+    };
+    connect(&list, &QListWidget::itemDoubleClicked, this, showHistory);
+    QMenu& menu = *hosts_->listMenu();
+    QAction* show = menu.addAction(tr("Show &History..."), this, showHistory);
+    show->setObjectName(QStringLiteral("mnuShowHistory"));
+    connect(&menu, &QMenu::aboutToShow, show,
+            [show, &list] { show->setEnabled(list.currentItem() != nullptr); });
+}
 
 void frmEchoWarden::Form_Load() {
     controls_->showPanel(true);

@@ -27,6 +27,9 @@ class Schedule;
 class About;
 class HostWatch;
 class HostTracker;
+class HistoryStore;
+class SlowAbove;
+class HistoryWindows;
 
 // The main window and the composition root: it owns the widgets, the shared program state and
 // one object per subsystem, each handed exactly what it needs.
@@ -63,12 +66,17 @@ public:
     Schedule& schedule() { return *schedule_; }
     About& about() { return *about_; }
     HostWatch& hostWatch() { return *hosts_; }
+    HistoryStore& history() { return *history_; }
+    SlowAbove& slowAbove() { return *slowAbove_; }
+    HistoryWindows& historyWindows() { return *historyWindows_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void endProgram();
+    // The history file listens to the pass as the marks do.
+    void wireHistory();
 
     Platform platform_;
     std::unique_ptr<Ui::frmEchoWarden> ui_;
@@ -83,6 +91,9 @@ private:
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<HostTracker> hostTracker_;
     std::unique_ptr<HostWatch> hosts_;
+    std::unique_ptr<HistoryStore> history_;
+    std::unique_ptr<SlowAbove> slowAbove_;
+    std::unique_ptr<HistoryWindows> historyWindows_;
     std::unique_ptr<AddressList> addresses_;
     std::unique_ptr<Settings> settings_;
     std::unique_ptr<Schedule> schedule_;

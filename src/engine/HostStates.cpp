@@ -16,13 +16,14 @@ constexpr int SecondsPerHour = 3600;
 
 const QString DownText = QStringLiteral("%1 is down: no reply since %2");
 const QString UpText = QStringLiteral("%1 answers again after %2 down");
+const QString SlowText = QStringLiteral("%1 is slow: %2 ms median over the last %3 replies");
 const QString ManyChanges = QStringLiteral("%1 hosts went down or came back");
 
-const QStringList TsvHeader{QStringLiteral("Entry"),      QStringLiteral("State"),
-                            QStringLiteral("Attempts"),   QStringLiteral("Replies"),
-                            QStringLiteral("Loss %"),     QStringLiteral("Last ms"),
-                            QStringLiteral("Lowest ms"),  QStringLiteral("Average ms"),
-                            QStringLiteral("Highest ms"), QStringLiteral("State changed")};
+const QStringList TsvHeader{
+    QStringLiteral("Entry"),      QStringLiteral("State"),     QStringLiteral("Attempts"),
+    QStringLiteral("Replies"),    QStringLiteral("Loss %"),    QStringLiteral("Loss 10 min %"),
+    QStringLiteral("Last ms"),    QStringLiteral("Lowest ms"), QStringLiteral("Average ms"),
+    QStringLiteral("Highest ms"), QStringLiteral("Jitter ms"), QStringLiteral("State changed")};
 // Line feeds between the rows, as Copy All of the results does; none after the last.
 constexpr QChar RowEnd = QLatin1Char('\n');
 constexpr QChar Tab = QLatin1Char('\t');
@@ -31,7 +32,24 @@ QString msNumber(std::chrono::nanoseconds ns) {
     return QString::number(static_cast<double>(ns.count()) / 1e6, 'f', 3);
 }
 
+constexpr qint64 MsPerMinute = 60 * 1000;
+
+std::chrono::nanoseconds medianOf(std::array<std::chrono::nanoseconds, 3> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 } // namespace
+
+double HostFigures::recentLossPercent() const {
+    int n = 0, lost = 0;
+    for (const Minute& m : recent)
+        if (m.minute > lastMinute - static_cast<qint64>(recent.size())) {
+            n += m.attempts;
+            lost += m.losses;
+        }
+    return n ? 100.0 * lost / n : 0;
+}
 
 void HostStates::reset() {
     hosts_.clear();
@@ -42,17 +60,35 @@ bool HostStates::record(const Attempt& attempt) {
     HostFigures& h = hosts_[attempt.entryId];
     h.address = attempt.address;
     ++h.attempts;
+    h.lastMinute = attempt.endedAt.toMSecsSinceEpoch() / MsPerMinute;
+    HostFigures::Minute& minute =
+        h.recent[static_cast<std::size_t>(h.lastMinute) % h.recent.size()];
+    if (minute.minute != h.lastMinute)
+        minute = {h.lastMinute};
+    ++minute.attempts;
     const HostState before = h.state;
     if (attempt.reply) {
         const auto rt = attempt.roundTrip;
+        if (h.replies)
+            h.jitterTotal += rt > h.last ? rt - h.last : h.last - rt;
+        std::rotate(h.lastReplies.begin(), h.lastReplies.begin() + 1, h.lastReplies.end());
+        h.lastReplies.back() = rt;
+        const bool slow = slowAboveMs_ > 0 && rt > std::chrono::milliseconds(slowAboveMs_);
+        h.slowInRow = slow ? h.slowInRow + 1 : 0;
+        h.fastInRow = slow ? 0 : h.fastInRow + 1;
         h.lowest = h.replies ? std::min(h.lowest, rt) : rt;
         h.highest = h.replies ? std::max(h.highest, rt) : rt;
         ++h.replies;
         h.last = rt;
         h.total += rt;
         h.failuresInRow = 0;
-        h.state = HostState::Up;
+        if (h.state == HostState::Slow)
+            h.state = h.fastInRow >= RepliesForSlow ? HostState::Up : HostState::Slow;
+        else
+            h.state = h.slowInRow >= RepliesForSlow ? HostState::Slow : HostState::Up;
     } else {
+        ++minute.losses;
+        h.slowInRow = h.fastInRow = 0; // a failure breaks either row
         if (h.failuresInRow++ == 0)
             h.noReplySince = attempt.endedAt;
         if (h.failuresInRow >= FailuresForDown)
@@ -63,6 +99,8 @@ bool HostStates::record(const Attempt& attempt) {
     // A host's first reply is no news; its going down and its coming back are.
     if (h.state == HostState::Down)
         changes_.push_back({h.address, h.state, h.noReplySince, attempt.endedAt});
+    else if (h.state == HostState::Slow)
+        changes_.push_back({h.address, h.state, {}, attempt.endedAt, medianOf(h.lastReplies)});
     else if (before == HostState::Down)
         changes_.push_back({h.address, h.state, h.changedAt, attempt.endedAt});
     h.changedAt = attempt.endedAt;
@@ -82,6 +120,10 @@ HostState HostStates::state(std::uint64_t entryId) const {
 QString HostStates::changeText(const Change& c) {
     if (c.state == HostState::Down)
         return DownText.arg(c.address, c.since.toString(TimeFormat));
+    if (c.state == HostState::Slow)
+        return SlowText.arg(c.address)
+            .arg(std::chrono::round<std::chrono::milliseconds>(c.median).count())
+            .arg(RepliesForSlow);
     return UpText.arg(c.address, durationText(c.since.secsTo(c.at)));
 }
 
@@ -106,6 +148,8 @@ QString HostStates::stateName(HostState state) {
         return QStringLiteral("up");
     case HostState::Down:
         return QStringLiteral("down");
+    case HostState::Slow:
+        return QStringLiteral("slow");
     case HostState::Unknown:
         break;
     }
@@ -129,8 +173,10 @@ QString HostStates::durationText(qint64 seconds) {
         .arg(seconds % SecondsPerHour / SecondsPerMinute);
 }
 
-QString HostStates::downSummary(const QStringList& down, int entries) {
-    const QString count = QStringLiteral("%1 of %2 down").arg(down.size()).arg(entries);
+QString HostStates::downSummary(const QStringList& down, int entries, int slow) {
+    QString count = QStringLiteral("%1 of %2 down").arg(down.size()).arg(entries);
+    if (slow)
+        count += QStringLiteral(", %1 slow").arg(slow);
     return down.isEmpty() ? count : count + QStringLiteral(": ") + down.join(QStringLiteral(", "));
 }
 
@@ -145,12 +191,13 @@ QString HostStates::statisticsTsv(const std::vector<ListEntry>& list) const {
             continue;
         }
         row << stateName(h->state) << QString::number(h->attempts) << QString::number(h->replies)
-            << QString::number(h->lossPercent(), 'f', 1);
+            << QString::number(h->lossPercent(), 'f', 1)
+            << QString::number(h->recentLossPercent(), 'f', 1);
         if (h->replies)
             row << msNumber(h->last) << msNumber(h->lowest) << msNumber(h->average())
-                << msNumber(h->highest);
+                << msNumber(h->highest) << msNumber(h->jitter());
         else
-            row << QString() << QString() << QString() << QString();
+            row << QString() << QString() << QString() << QString() << QString();
         row << (h->changedAt.isValid() ? h->changedAt.toString(StampFormat) : QString());
         rows << row.join(Tab);
     }
@@ -168,10 +215,13 @@ QString HostStates::figuresText(const ListEntry& entry) const {
                 .arg(h->attempts)
                 .arg(h->replies)
                 .arg(h->lossPercent(), 0, 'f', 1);
+    text += QStringLiteral("\nLoss over the last 10 minutes: %1 %")
+                .arg(h->recentLossPercent(), 0, 'f', 1);
     if (h->replies)
-        text += QStringLiteral("\nRound trip: last %1, lowest %2, average %3, highest %4")
+        text += QStringLiteral("\nRound trip: last %1, lowest %2, average %3, highest %4"
+                               "\nJitter: %5")
                     .arg(roundTripMs(h->last), roundTripMs(h->lowest), roundTripMs(h->average()),
-                         roundTripMs(h->highest));
+                         roundTripMs(h->highest), roundTripMs(h->jitter()));
     return text;
 }
 

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -12,7 +13,7 @@
 namespace ew {
 
 // What the monitor knows of an entry since Ping.
-enum class HostState { Unknown, Up, Down };
+enum class HostState { Unknown, Up, Down, Slow };
 
 struct HostFigures {
     QString address;
@@ -26,9 +27,25 @@ struct HostFigures {
     // no reply since then.
     int failuresInRow = 0;
     QDateTime noReplySince;
+    // Replies in a row above the slow threshold, and at or below it; the last few round trips.
+    int slowInRow = 0, fastInRow = 0;
+    std::array<std::chrono::nanoseconds, 3> lastReplies{};
+    // The sum of the differences between consecutive round trips, for the jitter.
+    std::chrono::nanoseconds jitterTotal{0};
+    // Attempts and losses per minute of the last ten, by minute since the epoch.
+    struct Minute {
+        qint64 minute = -1;
+        int attempts = 0, losses = 0;
+    };
+    std::array<Minute, 10> recent{};
+    qint64 lastMinute = 0;
 
     double lossPercent() const { return attempts ? 100.0 * (attempts - replies) / attempts : 0; }
     std::chrono::nanoseconds average() const { return replies ? total / replies : total; }
+    double recentLossPercent() const;
+    std::chrono::nanoseconds jitter() const {
+        return replies > 1 ? jitterTotal / (replies - 1) : std::chrono::nanoseconds(0);
+    }
 };
 
 // A notification as the desktop shows it.
@@ -48,6 +65,12 @@ public:
     static constexpr int FailuresForDown = 3;
     // Up to this many changes in one pass get a notification each; more get one together.
     static constexpr int MaxSeparateNotices = 3;
+    // Three replies above the threshold in a row make a host slow, three at or below make it
+    // up again: one late echo on a busy link is no news.
+    static constexpr int RepliesForSlow = 3;
+
+    // Round trips above this many milliseconds count as slow; 0 turns the rule off.
+    void setSlowAboveMs(int ms) { slowAboveMs_ = ms; }
 
     // Forgets every entry and every pending change (a new Ping).
     void reset();
@@ -76,7 +99,7 @@ public:
     // "42 s", "4 min 12 s", "3 h 5 min".
     static QString durationText(qint64 seconds);
     // The run in a line, for the tray: "2 of 12 down: 10.0.0.5, fileserver".
-    static QString downSummary(const QStringList& down, int entries);
+    static QString downSummary(const QStringList& down, int entries, int slow = 0);
 
 private:
     struct Change {
@@ -84,11 +107,13 @@ private:
         HostState state;
         QDateTime since; // down: no reply since then; up: went down then
         QDateTime at;
+        std::chrono::nanoseconds median{0}; // slow: of the replies that made it so
     };
     static QString changeText(const Change& change);
 
     QHash<std::uint64_t, HostFigures> hosts_;
     std::vector<Change> changes_;
+    int slowAboveMs_ = 0;
 };
 
 } // namespace ew

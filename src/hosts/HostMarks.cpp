@@ -10,6 +10,7 @@ namespace {
 
 const QColor UpFill(0x2e, 0xa0, 0x43);
 const QColor DownFill(0xd0, 0x21, 0x21);
+const QColor SlowFill(0xf0, 0xa0, 0x20); // amber
 const QColor UnknownLine(0x80, 0x80, 0x80);
 // A dark rim keeps the filled marks apart from a selected row's highlight.
 const QColor Rim(0x20, 0x20, 0x20);
@@ -37,6 +38,18 @@ void paintMark(QPainter& p, HostState state, const QRectF& box) {
         p.setPen(QPen(Rim, pen / 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(DownFill);
         p.drawPath(triangle);
+        break;
+    }
+    case HostState::Slow: {
+        // A diamond: neither round like up nor pointing down like down.
+        const QPointF c = inner.center();
+        const QPolygonF diamond{{c.x(), inner.top()},
+                                {inner.right(), c.y()},
+                                {c.x(), inner.bottom()},
+                                {inner.left(), c.y()}};
+        p.setPen(QPen(Rim, pen / 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(SlowFill);
+        p.drawPolygon(diamond);
         break;
     }
     case HostState::Unknown:

@@ -48,8 +48,8 @@ HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
         if (!markLater_.isActive())
             markLater_.start();
     });
-    // Drawn once: a list of thousands of entries shares three icons.
-    for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down})
+    // Drawn once: a list of thousands of entries shares four icons.
+    for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down, HostState::Slow})
         marks_[static_cast<int>(state)] = hostMark(state, markSize_);
     connect(list.model(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
@@ -159,12 +159,16 @@ void HostWatch::showRun() {
     if (!tray_)
         return;
     QStringList down;
+    int slow = 0;
     QListWidget& list = list_;
-    for (int row = 0; row < list.count(); ++row)
-        if (states_.state(entryOf(*list.item(row)).id) == HostState::Down)
+    for (int row = 0; row < list.count(); ++row) {
+        const HostState state = states_.state(entryOf(*list.item(row)).id);
+        if (state == HostState::Down)
             down << list.item(row)->text();
+        slow += state == HostState::Slow;
+    }
     tray_->show(monitoring_, !down.isEmpty(),
-                monitoring_ ? HostStates::downSummary(down, list.count())
+                monitoring_ ? HostStates::downSummary(down, list.count(), slow)
                             : StoppedTip.arg(window_.windowTitle()));
 }
 

@@ -69,7 +69,7 @@ private:
     std::unique_ptr<HostTray> tray_;
     bool monitoring_ = false;
     int markSize_;
-    QIcon marks_[3]; // by HostState
+    QIcon marks_[4]; // by HostState
     // Where each entry is, by its id; emptied whenever rows come or go.
     QHash<std::uint64_t, QListWidgetItem*> rows_;
     std::vector<std::uint64_t> changed_; // entries whose marks wait for markLater_

@@ -124,6 +124,10 @@ void Settings::ReadSettings() {
     ui_.mnuUnattended->setChecked(readBool(get(keys::Unattended), missing::Unattended));
     ui_.mnuPingAtOnce->setChecked(readBool(get(keys::PingAtOnce), missing::PingAtOnce));
     ui_.mnuNotify->setChecked(readBool(get(keys::NotifyStateChanges), missing::NotifyStateChanges));
+    // Neither is among the settings Restore Defaults watches or restores.
+    ui_.mnuKeepHistory->setChecked(readBool(get(keys::KeepHistory), missing::KeepHistory));
+    ui_.mnuSlowAbove->setData(
+        std::max<int>(readInt16(get(keys::SlowAboveMs), missing::SlowAboveMs), 0));
     ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
     ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
     setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
@@ -184,6 +188,8 @@ bool Settings::cmdSave_Click() {
     save(keys::IntervalTenths, boolText(ui_.optMilSeconds->isChecked()));
     save(keys::PingAtOnce, boolText(ui_.mnuPingAtOnce->isChecked()));
     save(keys::NotifyStateChanges, boolText(ui_.mnuNotify->isChecked()));
+    save(keys::KeepHistory, boolText(ui_.mnuKeepHistory->isChecked()));
+    save(keys::SlowAboveMs, QString::number(ui_.mnuSlowAbove->data().toInt()));
     save(keys::IPList, ListToString(*ui_.lstIPList));
 
     QString reason;

@@ -137,7 +137,8 @@ TEST(SingleInstance, ALaterStartRaisesTheFirstWindowAtOnceAndEnds) {
     ASSERT_TRUE(start(second, programEnvironment(dir, "linked", "run2")));
     EXPECT_TRUE(raised.wait(500));
     EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
-    ASSERT_TRUE(second.waitForFinished(30000));
+    // It may have ended while the wait above ran the events; waiting then says false.
+    ASSERT_TRUE(second.state() == QProcess::NotRunning || second.waitForFinished(30000));
     EXPECT_EQ(status(second), 0);
 }
 

@@ -1,5 +1,7 @@
 #include "engine/HostStates.h"
+#include "historyview/HistoryWindow.h"
 #include "hosts/HostWatch.h"
+#include "hosts/SlowAbove.h"
 #include "support/MainWindowFixture.h"
 
 #include <QClipboard>
@@ -20,8 +22,8 @@ Attempt at(std::uint64_t id, int s, std::optional<std::chrono::nanoseconds> rt =
 }
 
 struct Rule {
-    const char* outcomes; // r: reply, f: failure, one a second
-    const char* states;   // after each attempt: u up, d down, ? not yet known
+    const char* outcomes; // r: reply at the slow threshold, s: just above, f: failure
+    const char* states;   // after each attempt: u up, d down, s slow, ? not yet known
     std::vector<const char*> notices;
 };
 
@@ -29,11 +31,14 @@ class StateRule : public ::testing::TestWithParam<Rule> {};
 
 TEST_P(StateRule, StatesAfterEachAttemptAndTheNoticesOfThePass) {
     HostStates hosts;
+    hosts.setSlowAboveMs(200);
     std::string states;
     const std::string outcomes = GetParam().outcomes;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        hosts.record(at(5, int(i), outcomes[i] == 'r' ? std::optional(1ms) : std::nullopt));
-        states += "?ud"[int(hosts.state(5))]; // Unknown, Up, Down
+        const char o = outcomes[i];
+        hosts.record(
+            at(5, int(i), o == 'f' ? std::nullopt : std::optional(o == 'r' ? 200ms : 201ms)));
+        states += "?uds"[int(hosts.state(5))]; // Unknown, Up, Down, Slow
     }
     EXPECT_EQ(states, GetParam().states);
     std::vector<Notice> expected;
@@ -53,23 +58,34 @@ INSTANTIATE_TEST_SUITE_P(
                            "??duuud",
                            {"127.0.0.5 is down: no reply since 14:03:12",
                             "127.0.0.5 answers again after 1 s down",
-                            "127.0.0.5 is down: no reply since 14:03:16"}}));
+                            "127.0.0.5 is down: no reply since 14:03:16"}},
+                      Rule{"ssfss", "uuuuu", {}}, // a failure breaks the row
+                      // Flapping at the threshold: three in a row either way to change.
+                      Rule{"srssrssss",
+                           "uuuuuuuss",
+                           {"127.0.0.5 is slow: 201 ms median over the last 3 replies"}},
+                      Rule{"sssrrsrrrfff",
+                           "uussssssuuud",
+                           {"127.0.0.5 is slow: 201 ms median over the last 3 replies",
+                            "127.0.0.5 is down: no reply since 14:03:21"}}));
 
 TEST(HostStates, FiguresStatisticsAResetAtPingAndOneNoticeForManyChanges) {
     HostStates hosts;
-    for (const Attempt& a : {at(1, 0, 46us), at(1, 1), at(1, 2, 1500us), at(1, 3, 120us), at(2, 4),
-                             at(2, 5), at(2, 6), at(1, 7, 1234567ns)})
+    for (const Attempt& a : {at(1, -700), at(1, 0, 46us), at(1, 1), at(1, 2, 1500us),
+                             at(1, 3, 120us), at(2, 4), at(2, 5), at(2, 6), at(1, 7, 1234567ns)})
         hosts.record(a);
     const std::vector<HostStates::ListEntry> list{{2, "127.0.0.2"}, {1, "127.0.0.1"}, {0, "new"}};
     EXPECT_EQ(hosts.statisticsTsv(list),
-              "Entry\tState\tAttempts\tReplies\tLoss %\tLast ms\tLowest ms\tAverage ms\tHighest "
-              "ms\tState changed\n"
-              "127.0.0.2\tdown\t3\t0\t100.0\t\t\t\t\t2026-12-07 14:03:18\n"
-              "127.0.0.1\tup\t5\t4\t20.0\t1.235\t0.046\t0.725\t1.500\t2026-12-07 14:03:12\n"
-              "new\tnot yet known\t0\t0\t\t\t\t\t\t");
+              "Entry\tState\tAttempts\tReplies\tLoss %\tLoss 10 min %\tLast ms\tLowest ms\t"
+              "Average ms\tHighest ms\tJitter ms\tState changed\n"
+              "127.0.0.2\tdown\t3\t0\t100.0\t100.0\t\t\t\t\t\t2026-12-07 14:03:18\n"
+              "127.0.0.1\tup\t6\t4\t33.3\t20.0\t1.235\t0.046\t0.725\t1.500\t1.316\t"
+              "2026-12-07 14:03:12\n"
+              "new\tnot yet known\t0\t0\t\t\t\t\t\t\t\t");
     EXPECT_EQ(hosts.figuresText(list[1]),
-              "127.0.0.1: up since 14:03:12\nAttempts: 5, replies: 4, loss: 20.0 %\nRound trip: "
-              "last 1.235 ms, lowest 0.046 ms, average 0.725 ms, highest 1.500 ms");
+              "127.0.0.1: up since 14:03:12\nAttempts: 6, replies: 4, loss: 33.3 %\nLoss over the "
+              "last 10 minutes: 20.0 %\nRound trip: last 1.235 ms, lowest 0.046 ms, average 0.725 "
+              "ms, highest 1.500 ms\nJitter: 1.316 ms");
     hosts.reset();
     EXPECT_EQ(hosts.find(1), nullptr);
     EXPECT_TRUE(hosts.takeNotices().empty());
@@ -86,8 +102,8 @@ TEST(HostStates, FiguresStatisticsAResetAtPingAndOneNoticeForManyChanges) {
                                     "127.0.0.4 is down: no reply since 14:03:12\n"
                                     "127.0.0.1 answers again after 4 min 10 s down"}}));
     EXPECT_EQ(QStringList({HostStates::durationText(59), HostStates::durationText(3 * 3600 + 301),
-                           HostStates::downSummary({"127.0.0.5", "fileserver"}, 12)}),
-              QStringList({"59 s", "3 h 5 min", "2 of 12 down: 127.0.0.5, fileserver"}));
+                           HostStates::downSummary({"127.0.0.5", "fileserver"}, 12, 1)}),
+              QStringList({"59 s", "3 h 5 min", "2 of 12 down, 1 slow: 127.0.0.5, fileserver"}));
 }
 
 // The window feeds the states from its passes: marks a screen reader reads, a notification
@@ -117,13 +133,34 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
     EXPECT_EQ(fakes.notifier.notices.size(), 1u);
     window->hostWatch().listMenu()->actions().at(0)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text().section('\n', 1),
-              "127.0.0.5\tup\t6\t3\t50.0\t1.000\t1.000\t1.000\t1.000\t2026-12-07 10:00:30");
+              "127.0.0.5\tup\t6\t3\t50.0\t50.0\t1.000\t1.000\t1.000\t1.000\t0.000\t"
+              "2026-12-07 10:00:30");
     ui().cmdStopPing->click();
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid());
     ui().cmdStartPing->click(); // a new run counts from nothing
     settle();
     window->hostWatch().copyStatistics();
     EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("127.0.0.5\tup\t3\t3\t"));
+}
+
+TEST_F(HostWatchInWindow, SlowAboveBoxSetsTheThresholdAndTheListMenuShowsHistory) {
+    addAddress(QStringLiteral("127.0.0.5"));
+    setAttempts(3);
+    ui().mnuSlowAbove->trigger();
+    QInputDialog* box = window->slowAbove().box();
+    ASSERT_TRUE(box && box->isVisible());
+    box->setIntValue(150);
+    box->accept();
+    EXPECT_EQ(ui().mnuSlowAbove->text(), "Slow above 150 ms...");
+    fakes.echo.reply(151, 3);
+    monitorControls().cmdStartPing_Click();
+    settle();
+    QListWidgetItem& item = *ui().lstIPList->item(0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return item.data(Qt::AccessibleTextRole) == "127.0.0.5, slow"; }, 2000));
+    ui().lstIPList->setCurrentItem(&item);
+    window->hostWatch().listMenu()->actions().at(1)->trigger(); // Show History...
+    EXPECT_TRUE(window->historyWindows().find("127.0.0.5")->isVisible());
 }
 
 } // namespace

@@ -22,6 +22,8 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
     ui().mnuUnattended->setChecked(true);
     ui().mnuPingAtOnce->setChecked(true);
     ui().mnuNotify->setChecked(false);
+    ui().mnuKeepHistory->setChecked(false);
+    ui().mnuSlowAbove->setData(150);
     const QString saved = shown(ui());
     fakes.store.writes.clear();
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
@@ -30,9 +32,12 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
                              "IntervalMinutes=False IntervalSeconds=True Interval=30 "
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
                              "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
-                             "PingAtOnce=True NotifyStateChanges=False IPList=127.0.0.1,server2,"));
+                             "PingAtOnce=True NotifyStateChanges=False KeepHistory=False "
+                             "SlowAboveMs=150 IPList=127.0.0.1,server2,"));
     restart();
     EXPECT_EQ(shown(ui()), saved);
+    EXPECT_FALSE(ui().mnuKeepHistory->isChecked());
+    EXPECT_EQ(ui().mnuSlowAbove->data(), 150);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());
     fakes.store.writes.clear();
     window->cmdExit_Click(); // save on exit unchecked: nothing written

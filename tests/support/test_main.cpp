@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     const QTemporaryDir runtime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    // Nor any history of the operator's own: the windows a test makes keep theirs here.
+    qputenv("XDG_DATA_HOME", runtime.filePath(QStringLiteral("data")).toLocal8Bit());
     QApplication app(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();

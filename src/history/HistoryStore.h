@@ -1,0 +1,85 @@
+#pragma once
+
+#include "history/HistoryRows.h"
+
+#include <QObject>
+#include <QStringList>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class QDateTime;
+
+namespace ew {
+
+class Clock;
+class HistoryDb;
+
+// Keeps every attempt the monitor reports in the history file. The pass stays on the window's
+// thread; the file is written by a thread of its own with its own connection, one transaction
+// per pass, so that a slow disk never holds the window. Nothing the file does stops the
+// monitor: a second program holding it, a damaged file or a full disk is said once (trouble),
+// a damaged file is kept aside and a new one begun, and attempts that could not be written wait
+// (up to a bound) for the next pass.
+class HistoryStore : public QObject {
+    Q_OBJECT
+public:
+    // $XDG_DATA_HOME/8R1/EchoWarden/history.sqlite
+    static QString defaultPath();
+
+    HistoryStore(Clock& clock, QString path, QObject* parent = nullptr);
+    ~HistoryStore() override;
+
+    const QString& path() const { return path_; }
+    void setEnabled(bool keep) { enabled_ = keep; }
+    bool enabled() const { return enabled_; }
+
+    void monitoringStarted() { newRun_ = true; }
+    void add(const QString& key, const QDateTime& endedAt, bool reply,
+             std::chrono::nanoseconds roundTrip);
+    // Hands the pass's attempts to the writer.
+    void passEnded();
+    // Returns once everything handed over is written (or failed).
+    void sync();
+
+Q_SIGNALS:
+    // What went wrong with the file and where it is, in words for the operator; once a run.
+    void trouble(const QString& text);
+    // The entries whose attempts were just written.
+    void written(const QStringList& keys);
+
+private:
+    using Job = std::function<void(HistoryDb&)>;
+    void post(Job job);
+    void work();
+    // On the writer's thread.
+    void writeBatch(HistoryDb& db, std::vector<Sample> samples, bool newRun, qint64 nowMs);
+    bool ensureOpen(HistoryDb& db);
+    bool keepAside(HistoryDb& db, const QString& why);
+    void report(const QString& text);
+
+    Clock& clock_;
+    QString path_;
+    bool enabled_ = true;
+    bool newRun_ = true;
+    bool troubleSaid_ = false;
+    std::vector<Sample> batch_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<Job> jobs_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    // The writer's own: attempts that wait for the file, and whether it gave up on it.
+    std::vector<Sample> backlog_;
+    bool backlogNewRun_ = false;
+    bool givenUp_ = false;
+    std::thread writer_;
+};
+
+} // namespace ew
