@@ -6,7 +6,7 @@
 
 #include "Aims.h"
 #include "app/frmEchoWarden.h"
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
 

@@ -7,7 +7,7 @@
 #include "BenchSupport.h"
 #include "EchoChain.h"
 #include "app/frmEchoWarden.h"
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 #include "platform/Echo.h"
 #include "settings/SettingsKeys.h"
 #include "support/Fakes.h"

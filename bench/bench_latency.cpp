@@ -9,8 +9,8 @@
 
 #include "BenchSupport.h"
 #include "echo.h"
-#include "monitor/Monitor.h"
-#include "monitor/PingPass.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
 #include "platform/Echo.h"
 #include "widgets/ResultsList.h"
 
@@ -118,8 +118,8 @@ bool silentHost() {
     ui.lstIPList->addItem(QStringLiteral("silent"));
     ui.txtAttempts->setText(QString::number(Attempts));
     ui.txtTimeout->setText(QStringLiteral("1"));
-    w.fakes.echo.defaultOutcome = {1, 0};
-    w.fakes.echo.delayMs = test::FakeEcho::WaitTimeout;
+    w.fakes.echo.fail(Attempts);
+    w.fakes.echo.delayMs = 1000; // the time-out
     return latencyDuringAPass("host that never answers (fake echo)", w, Attempts);
 }
 

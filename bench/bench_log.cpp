@@ -6,7 +6,8 @@
 
 #include "BenchSupport.h"
 #include "editors/LogFile.h"
-#include "monitor/PingPass.h"
+#include "engine/LogWriter.h"
+#include "engine/PingPass.h"
 
 #include <QTemporaryDir>
 
@@ -61,7 +62,7 @@ void BM_AppendLogLine(benchmark::State& state) {
     const QString line =
         PingPass::replyLine(QStringLiteral("10:00:00"), QStringLiteral("127.0.0.1"), 1);
     std::int32_t count = 1;
-    timed(state, "append", 1, [&] { m.window.logFile().AppendLogLine(line, count); });
+    timed(state, "append", 1, [&] { m.window.logWriter().AppendLogLine(line, count, true); });
 }
 BENCHMARK(BM_AppendLogLine)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

@@ -5,7 +5,7 @@
 
 #include "BenchSupport.h"
 #include "LongRun.h"
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 #include "widgets/ResultsList.h"
 
 #include <cstdio>

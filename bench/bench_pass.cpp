@@ -7,7 +7,7 @@
 // (Memory with a full list is measured in a process of its own, bench_memory.)
 
 #include "BenchSupport.h"
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 #include "widgets/ResultsList.h"
 
 #include <ctime>
@@ -72,7 +72,7 @@ void BM_PassPerAttempt(benchmark::State& state) {
         if (start == 0)
             m.list().clear();
         else
-            m.list().truncate(start);
+            m.list().model().truncate(start);
         m.list().setCurrentRow(m.list().count() - 1);
         QCoreApplication::processEvents();
         state.ResumeTiming();

@@ -3,10 +3,14 @@
 #include "about/About.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
+#include "engine/HostTracker.h"
+#include "engine/LogWriter.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
+#include "hosts/HostTray.h"
 #include "hosts/HostWatch.h"
 #include "monitor/AddressList.h"
-#include "monitor/Monitor.h"
-#include "monitor/PingPass.h"
+#include "monitor/MonitorControls.h"
 #include "panel/ControlStates.h"
 #include "schedule/Schedule.h"
 #include "settings/Settings.h"
@@ -71,27 +75,41 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     ui_->lstPingResults->setMessageBoxes(&platform_.messages);
 
     controls_ = std::make_unique<ControlStates>(*ui_, *this, state_);
-    tips_ = std::make_unique<ToolTips>(*ui_, *this, platform_.windows);
-    log_ = std::make_unique<LogFile>(*ui_, *this, state_, *controls_, platform_.clock,
-                                     platform_.messages, platform_.launcher);
+    tips_ = std::make_unique<ToolTips>(*ui_->txtIPAddress, *this, platform_.windows);
+    logWriter_ = std::make_unique<LogWriter>(state_, platform_.clock);
+    log_ = std::make_unique<LogFile>(
+        LogFile::Controls{*ui_->chkLogTotal, *ui_->chkLogFailed, *ui_->txtLog, *ui_->cmdSetLog,
+                          *ui_->cmdOpenLog, *ui_->cmdStartPing, *ui_->lstPingResults,
+                          *ui_->txtPathError, *ui_->StatusBar1},
+        *this, state_, *controls_, *logWriter_, platform_.messages, platform_.launcher);
     numeric_ = std::make_unique<NumericFields>(*ui_, state_, *controls_);
-    pass_ = std::make_unique<PingPass>(*ui_, state_, *controls_, *log_, platform_.echo,
-                                       platform_.clock, platform_.beeper);
-    monitor_ = std::make_unique<Monitor>(*ui_, *this, state_, *pass_, *controls_, *log_, *tips_,
-                                         platform_.clock, platform_.messages);
-    hosts_ = std::make_unique<HostWatch>(*ui_, *this, platform_.notifier);
-    connect(pass_.get(), &PingPass::attemptReported, hosts_.get(), &HostWatch::attemptReported);
+    monitorControls_ = std::make_unique<MonitorControls>(
+        *ui_, *this, state_, *controls_, *log_, *tips_, platform_.messages, platform_.beeper);
+    MonitorControls& controls = *monitorControls_;
+    pass_ = std::make_unique<PingPass>(state_, platform_.echo, platform_.clock, *logWriter_,
+                                       [&controls] { return controls.passSettings(); });
+    monitor_ = std::make_unique<Monitor>(*this, state_, *pass_, platform_.clock,
+                                         [&controls] { return controls.tickSettings(); });
+    monitorControls_->attach(*pass_, *monitor_, *logWriter_);
+    // Before the host watch, so that a new run's states are forgotten before it shows them.
+    hostTracker_ = std::make_unique<HostTracker>(*pass_, *monitor_);
+    hosts_ = std::make_unique<HostWatch>(
+        *hostTracker_, *ui_->lstIPList, *ui_->mnuNotify,
+        HostTray::Buttons{*ui_->cmdStartPing, *ui_->cmdStopPing, *ui_->cmdExit}, *this,
+        platform_.notifier);
     connect(pass_.get(), &PingPass::passEnded, hosts_.get(), &HostWatch::passEnded);
     connect(monitor_.get(), &Monitor::monitoringStarted, hosts_.get(),
             &HostWatch::monitoringStarted);
     connect(monitor_.get(), &Monitor::monitoringStopped, hosts_.get(),
             &HostWatch::monitoringStopped);
     connect(hosts_.get(), &HostWatch::figuresShown, tips_.get(), &ToolTips::hidePopup);
-    addresses_ = std::make_unique<AddressList>(*ui_);
+    addresses_ = std::make_unique<AddressList>(
+        AddressList::Controls{*ui_->txtIPAddress, *ui_->lstIPList, *ui_->cmdAdd, *ui_->cmdRemove,
+                              *ui_->cmdClear, *ui_->cmdStartPing, *ui_->cmdStopPing});
     settings_ = std::make_unique<Settings>(*ui_, *this, state_, platform_.store, *controls_, *tips_,
                                            platform_.messages);
-    schedule_ = std::make_unique<Schedule>(*ui_, *this, state_, platform_.store, *settings_,
-                                           *controls_, platform_.messages);
+    schedule_ = std::make_unique<Schedule>(*ui_->mnuUnattended, *this, state_, platform_.store,
+                                           *settings_, *controls_, platform_.messages);
     about_ = std::make_unique<About>(*this, state_, *settings_, *tips_, platform_.launcher,
                                      platform_.messages);
 
@@ -117,6 +135,13 @@ void frmEchoWarden::cmdExit_Click() {
 
 void frmEchoWarden::mnuExit_Click() {
     cmdExit_Click();
+}
+
+void frmEchoWarden::startUnwatched() {
+    if (!ui_->cmdStartPing->isEnabled())
+        return;
+    log_->appendUnasked();
+    ui_->cmdStartPing->click();
 }
 
 void frmEchoWarden::endProgram() {

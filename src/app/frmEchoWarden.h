@@ -16,14 +16,17 @@ namespace ew {
 class ControlStates;
 class ToolTips;
 class LogFile;
+class LogWriter;
 class NumericFields;
 class PingPass;
 class Monitor;
+class MonitorControls;
 class AddressList;
 class Settings;
 class Schedule;
 class About;
 class HostWatch;
+class HostTracker;
 
 // The main window and the composition root: it owns the widgets, the shared program state and
 // one object per subsystem, each handed exactly what it needs.
@@ -37,6 +40,10 @@ public:
     void Form_Load();
     void cmdExit_Click();
     void mnuExit_Click();
+    // --start: Ping as if pressed, unless the settings left it disabled (an empty list, an unset
+    // log path), as an operator could not press it then. Nobody is there to answer whether the
+    // log is overwritten: it is appended to.
+    void startUnwatched();
 
     // How the program ends; tests replace it to see that it was asked to.
     void setEndProgram(std::function<void()> end) { endProgram_ = std::move(end); }
@@ -46,9 +53,11 @@ public:
     ControlStates& controlStates() { return *controls_; }
     ToolTips& toolTips() { return *tips_; }
     LogFile& logFile() { return *log_; }
+    LogWriter& logWriter() { return *logWriter_; }
     NumericFields& numericFields() { return *numeric_; }
     PingPass& pingPass() { return *pass_; }
     Monitor& monitor() { return *monitor_; }
+    MonitorControls& monitorControls() { return *monitorControls_; }
     AddressList& addressList() { return *addresses_; }
     Settings& settings() { return *settings_; }
     Schedule& schedule() { return *schedule_; }
@@ -66,10 +75,13 @@ private:
     ProgramState state_;
     std::unique_ptr<ControlStates> controls_;
     std::unique_ptr<ToolTips> tips_;
+    std::unique_ptr<LogWriter> logWriter_;
     std::unique_ptr<LogFile> log_;
     std::unique_ptr<NumericFields> numeric_;
+    std::unique_ptr<MonitorControls> monitorControls_;
     std::unique_ptr<PingPass> pass_;
     std::unique_ptr<Monitor> monitor_;
+    std::unique_ptr<HostTracker> hostTracker_;
     std::unique_ptr<HostWatch> hosts_;
     std::unique_ptr<AddressList> addresses_;
     std::unique_ptr<Settings> settings_;

@@ -1,13 +1,10 @@
 #include "app/SessionEnd.h"
 #include "app/SingleInstance.h"
 #include "app/frmEchoWarden.h"
-#include "editors/LogFile.h"
 #include "platform/Privileges.h"
-#include "ui_frmEchoWarden.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -129,16 +126,8 @@ int main(int argc, char* argv[]) {
     window.show();
     instance.setWindow(&window);
     if (options.parser.isSet(options.start)) {
-        // Queued, so that the window is on screen first; a Ping button that the settings left
-        // disabled (an empty list, an unset log path) is not pressed, as an operator could not.
-        // Nobody is there to answer whether the log is overwritten: it is appended to.
-        QTimer::singleShot(0, &window, [&window] {
-            QPushButton* ping = window.ui().cmdStartPing;
-            if (!ping->isEnabled())
-                return;
-            window.logFile().appendUnasked();
-            ping->click();
-        });
+        // Queued, so that the window is on screen first.
+        QTimer::singleShot(0, &window, [&window] { window.startUnwatched(); });
     }
     return ended ? 0 : QApplication::exec();
 }

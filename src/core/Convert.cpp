@@ -1,6 +1,5 @@
 #include "core/Convert.h"
 
-#include <QCheckBox>
 #include <cmath>
 #include <limits>
 
@@ -30,24 +29,6 @@ std::optional<std::int16_t> toInt16(const QString& text) {
 
 QString numberText(double value) {
     return QString::number(value, 'g', 15);
-}
-
-int checkValue(const QCheckBox& box) {
-    switch (box.checkState()) {
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    default:
-        return 0;
-    }
-}
-
-void setCheckValue(QCheckBox& box, int value) {
-    if (value == 2)
-        box.setTristate(true);
-    box.setCheckState(value == 1 ? Qt::Checked
-                                 : (value == 2 ? Qt::PartiallyChecked : Qt::Unchecked));
 }
 
 } // namespace ew

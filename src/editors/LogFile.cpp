@@ -1,21 +1,22 @@
 #include "editors/LogFile.h"
 
-#include "core/Convert.h"
 #include "core/ProgramState.h"
-#include "core/TimeText.h"
+#include "engine/LogWriter.h"
+#include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
-#include "platform/Clock.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SystemDirs.h"
-#include "ui_frmEchoWarden.h"
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <cstdio>
 
 namespace ew {
@@ -24,15 +25,6 @@ namespace {
 
 const QString DefaultLogName = QStringLiteral("Ping.Log");
 constexpr QChar PathSeparator = QLatin1Char('/');
-// Every line of the log ends with CR LF, whatever the platform.
-constexpr char LineEnd[] = "\r\n";
-
-// The header line's items, written with one blank between them.
-const QString HeaderStarted = QStringLiteral("Started log on");
-const QString HeaderAt = QStringLiteral("at");
-const QString HeaderTotal = QStringLiteral("Logging Total pings");
-const QString HeaderFailed = QStringLiteral("Logging Failed pings");
-constexpr QChar HeaderItemSeparator = QLatin1Char(' ');
 
 const QString OverwriteTitle = QStringLiteral("Log File");
 const QString OverwriteText =
@@ -80,16 +72,17 @@ const QString LogFile::InvalidPathText =
 const QString LogFile::FolderPathText =
     QStringLiteral("The log file path is a folder.\rPlease enter the path of a file.");
 
-LogFile::LogFile(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
-                 ControlStates& controls, Clock& clock, MessageBoxes& messages, Launcher& launcher)
-    : ui_(ui), window_(window), state_(state), controls_(controls), clock_(clock),
-      messages_(messages), launcher_(launcher) {
-    connect(ui_.cmdSetLog, &QPushButton::clicked, this, &LogFile::cmdSetLog_Click);
-    connect(ui_.cmdOpenLog, &QPushButton::clicked, this, &LogFile::cmdOpenLog_Click);
-    connect(ui_.txtLog, &QLineEdit::textChanged, this, &LogFile::txtLog_Change);
+LogFile::LogFile(Controls ui, QWidget& window, ProgramState& state, ControlStates& controls,
+                 LogWriter& writer, MessageBoxes& messages, Launcher& launcher)
+    : ui_(ui), window_(window), state_(state), controls_(controls), messages_(messages),
+      launcher_(launcher) {
+    connect(&writer, &LogWriter::writeFailed, this, &LogFile::writeFailed);
+    connect(&ui_.cmdSetLog, &QPushButton::clicked, this, &LogFile::cmdSetLog_Click);
+    connect(&ui_.cmdOpenLog, &QPushButton::clicked, this, &LogFile::cmdOpenLog_Click);
+    connect(&ui_.txtLog, &QLineEdit::textChanged, this, &LogFile::txtLog_Change);
     // Check boxes raise their click rule whenever their value changes, also from code.
-    connect(ui_.chkLogTotal, &QCheckBox::stateChanged, this, &LogFile::chkLogTotal_Click);
-    connect(ui_.chkLogFailed, &QCheckBox::stateChanged, this, &LogFile::chkLogFailed_Click);
+    connect(&ui_.chkLogTotal, &QCheckBox::stateChanged, this, &LogFile::chkLogTotal_Click);
+    connect(&ui_.chkLogFailed, &QCheckBox::stateChanged, this, &LogFile::chkLogFailed_Click);
 }
 
 QString LogFile::defaultLogPath() {
@@ -99,61 +92,8 @@ QString LogFile::defaultLogPath() {
     return dir + DefaultLogName;
 }
 
-void LogFile::AppendLogLine(const QString& line, std::int32_t lineCount) {
-    // Header and line go out in one write, so a program killed mid-way leaves whole lines.
-    QByteArray out;
-    // A run's header goes before the first line of that run that reaches the file: when the
-    // first lines cannot be written, the header waits for the first one that can, so the
-    // run's lines are never mistaken for the previous run's.
-    if (lineCount == 0)
-        headerPending_ = true;
-    if (headerPending_) {
-        const QDateTime now = clock_.now();
-        const QString header = HeaderStarted + HeaderItemSeparator + shortDateText(now.date()) +
-                               HeaderItemSeparator + HeaderAt + HeaderItemSeparator +
-                               timeOfDayText(now.time()) + HeaderItemSeparator +
-                               (isChecked(*ui_.chkLogTotal) ? HeaderTotal : HeaderFailed);
-        out += LineEnd;
-        out += header.toLocal8Bit();
-        out += LineEnd;
-    }
-    out += line.toLocal8Bit();
-    out += LineEnd;
-
-    QFile file(state_.logPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        reportWriteFailure(file.errorString());
-        return;
-    }
-    // A full disk takes part of a write: the fragment is cut off again, or the header written
-    // later would follow a torn "Started log on" and the reader could not tell the runs apart.
-    const qint64 sizeBefore = file.size();
-    const qint64 written = file.write(out);
-    const int writeError = errno;
-    if (written != out.size()) {
-        // A write cut short carries no error of its own in QFile; the call that met the full
-        // disk tells why.
-        const QString reason = written > 0 ? qt_error_string(writeError) : file.errorString();
-        if (written > 0)
-            file.resize(sizeBefore);
-        reportWriteFailure(reason);
-        return;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        reportWriteFailure(file.errorString());
-        return;
-    }
-    headerPending_ = false;
-}
-
-void LogFile::reportWriteFailure(const QString& reason) {
-    // Monitoring goes on; the operator hears of it once per run rather than once per ping.
-    if (writeFailureReported_)
-        return;
-    // Marked before the box opens: ticks delivered while it is open must not stack more boxes.
-    writeFailureReported_ = true;
-    showError(WriteFailedText.arg(state_.logPath, reason), WriteErrorTitle);
+void LogFile::writeFailed(const QString& path, const QString& reason) {
+    showError(WriteFailedText.arg(path, reason), WriteErrorTitle);
 }
 
 void LogFile::showError(const QString& text, const QString& title) {
@@ -161,12 +101,12 @@ void LogFile::showError(const QString& text, const QString& title) {
 }
 
 bool LogFile::loggingOn() const {
-    return isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed);
+    return isChecked(ui_.chkLogTotal) || isChecked(ui_.chkLogFailed);
 }
 
 void LogFile::showPathControls(bool shown) {
-    ui_.txtLog->setVisible(shown);
-    ui_.cmdSetLog->setVisible(shown);
+    ui_.txtLog.setVisible(shown);
+    ui_.cmdSetLog.setVisible(shown);
 }
 
 void LogFile::ApplyLogPath() {
@@ -174,13 +114,13 @@ void LogFile::ApplyLogPath() {
         showPathControls(false);
         return;
     }
-    if (ui_.txtLog->text().isEmpty()) {
+    if (ui_.txtLog.text().isEmpty()) {
         state_.logPath = defaultLogPath();
         // The box is filled by the program, not edited: its change rule must not lock Start.
         state_.stateFlag = StateFlag::Dont;
-        ui_.txtLog->setText(state_.logPath);
+        ui_.txtLog.setText(state_.logPath);
         state_.stateFlag = StateFlag::Yes;
-        ui_.cmdSetLog->setEnabled(false);
+        ui_.cmdSetLog.setEnabled(false);
         // LogPathInvalid keeps a failure recorded earlier until a typed path passes.
     } else if (!checkTypedPath()) {
         return;
@@ -189,7 +129,7 @@ void LogFile::ApplyLogPath() {
 }
 
 bool LogFile::checkTypedPath() {
-    state_.logPath = ui_.txtLog->text();
+    state_.logPath = ui_.txtLog.text();
     const QFileInfo file(state_.logPath);
     // A folder, a place that cannot be written or a path for another system is refused
     // whatever its form; otherwise a path with a separator past its first character names a
@@ -197,7 +137,7 @@ bool LogFile::checkTypedPath() {
     const bool folder = file.isDir();
     if (!folder && !isWindowsPath(state_.logPath) && isWritablePlace(file)) {
         if (state_.logPath.lastIndexOf(PathSeparator) >= 1) {
-            ui_.cmdSetLog->setEnabled(false);
+            ui_.cmdSetLog.setEnabled(false);
             state_.logPathInvalid = false;
         }
         return true;
@@ -207,8 +147,8 @@ bool LogFile::checkTypedPath() {
     if (state_.askOverwrite == AskOverwrite::Dont)
         return false;
     showError(folder ? FolderPathText : InvalidPathText, InvalidPathTitle);
-    ui_.lstPingResults->hide();
-    ui_.txtPathError->show();
+    ui_.lstPingResults.hide();
+    ui_.txtPathError.show();
     controls_.ToggleControls();
     return false;
 }
@@ -234,18 +174,18 @@ void LogFile::settleExistingFile() {
         QFile file(state_.logPath);
         if (!file.remove())
             showError(DeleteFailedText.arg(state_.logPath, file.errorString()), WriteErrorTitle);
-        ui_.lstPingResults->clear();
+        ui_.lstPingResults.clear();
         state_.failedCount = 0;
-        ui_.StatusBar1->setPanelText(FailedPanel,
-                                     FailedPanelPrefix + QString::number(state_.failedCount));
+        ui_.StatusBar1.setPanelText(FailedPanel,
+                                    FailedPanelPrefix + QString::number(state_.failedCount));
     }
     // Settled only once answered: a second call reached while the box is open asks again.
     state_.askOverwrite = AskOverwrite::Dont;
 }
 
 void LogFile::cmdSetLog_Click() {
-    ui_.lstPingResults->show();
-    ui_.txtPathError->hide();
+    ui_.lstPingResults.show();
+    ui_.txtPathError.hide();
     controls_.ToggleControls();
     state_.askOverwrite = AskOverwrite::Yes;
     ApplyLogPath();
@@ -255,27 +195,27 @@ void LogFile::txtLog_Change() {
     // An edited path must be set before pinging can start.
     if (state_.stateFlag == StateFlag::Dont)
         return;
-    ui_.cmdSetLog->setEnabled(true);
-    ui_.cmdStartPing->setEnabled(false);
+    ui_.cmdSetLog.setEnabled(true);
+    ui_.cmdStartPing.setEnabled(false);
 }
 
 void LogFile::chkLogTotal_Click() {
-    if (isChecked(*ui_.chkLogTotal)) {
+    if (isChecked(ui_.chkLogTotal)) {
         // Logging every ping includes the failed ones; the box is forced and locked.
-        setCheckValue(*ui_.chkLogFailed, 1);
-        ui_.chkLogFailed->setEnabled(false);
+        setCheckValue(ui_.chkLogFailed, 1);
+        ui_.chkLogFailed.setEnabled(false);
         showPathControls(true);
         ApplyLogPath();
     } else {
-        setCheckValue(*ui_.chkLogFailed, 0);
-        ui_.chkLogFailed->setEnabled(true);
+        setCheckValue(ui_.chkLogFailed, 0);
+        ui_.chkLogFailed.setEnabled(true);
         showPathControls(false);
     }
     controls_.UpdateRestoreMenu();
 }
 
 void LogFile::chkLogFailed_Click() {
-    if (isChecked(*ui_.chkLogFailed)) {
+    if (isChecked(ui_.chkLogFailed)) {
         showPathControls(true);
         ApplyLogPath();
     } else {
@@ -293,10 +233,6 @@ void LogFile::cmdOpenLog_Click() {
         return;
     }
     showError(MissingLogText, OpenErrorTitle);
-}
-
-void LogFile::beginRun() {
-    writeFailureReported_ = false;
 }
 
 } // namespace ew

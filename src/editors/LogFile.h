@@ -4,34 +4,39 @@
 #include <QString>
 #include <cstdint>
 
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QPlainTextEdit;
 class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
 struct ProgramState;
 class ControlStates;
-class Clock;
+class LogWriter;
+class ResultsList;
+class StatusBar;
 class MessageBoxes;
 class Launcher;
 
-// The optional log file: path check, overwrite or append, the header of each monitoring run,
-// appending one line, and opening the file in the text editor.
-//
-// The file is never held open: every line opens, appends and closes it, so an editor may
-// show it and the operator may delete it while the monitor runs (the next line recreates it).
+// The optional log file as the window handles it: the path check, overwrite or append, a write
+// that failed, and opening the file in the text editor. The engine's LogWriter appends.
 class LogFile : public QObject {
     Q_OBJECT
 public:
-    LogFile(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, ControlStates& controls,
-            Clock& clock, MessageBoxes& messages, Launcher& launcher);
+    // The controls of the log, and those its path check locks or replaces.
+    struct Controls {
+        QCheckBox &chkLogTotal, &chkLogFailed;
+        QLineEdit& txtLog;
+        QPushButton &cmdSetLog, &cmdOpenLog, &cmdStartPing;
+        ResultsList& lstPingResults;
+        QPlainTextEdit& txtPathError;
+        StatusBar& StatusBar1;
+    };
+    LogFile(Controls ui, QWidget& window, ProgramState& state, ControlStates& controls,
+            LogWriter& writer, MessageBoxes& messages, Launcher& launcher);
 
-    // Appends line to the file named by LogPath, after the run's header block while
-    // lineCount is 0. Opens and closes the file for every line. A line that cannot be written
-    // is reported once per monitoring run; the caller goes on either way.
-    void AppendLogLine(const QString& line, std::int32_t lineCount);
     // Takes the path from txtLog (or the default), checks it and, while asking is armed,
     // settles whether an existing file is overwritten or appended to.
     void ApplyLogPath();
@@ -46,9 +51,6 @@ public:
     void chkLogTotal_Click();
     void chkLogFailed_Click();
     void cmdOpenLog_Click();
-
-    // A new monitoring run begins: a write failure is reported again, once.
-    void beginRun();
 
     // The default path: the default log directory, one '/', "Ping.Log".
     static QString defaultLogPath();
@@ -66,18 +68,15 @@ private:
     // Step 4 of ApplyLogPath: the overwrite question while it is armed.
     void settleExistingFile();
     void showPathControls(bool shown);
-    void reportWriteFailure(const QString& reason);
+    void writeFailed(const QString& path, const QString& reason);
     void showError(const QString& text, const QString& title);
 
-    Ui::frmEchoWarden& ui_;
+    Controls ui_;
     QWidget& window_;
     ProgramState& state_;
     ControlStates& controls_;
-    Clock& clock_;
     MessageBoxes& messages_;
     Launcher& launcher_;
-    bool writeFailureReported_ = false;
-    bool headerPending_ = false;
 };
 
 } // namespace ew

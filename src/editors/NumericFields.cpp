@@ -2,6 +2,7 @@
 
 #include "core/Convert.h"
 #include "core/ProgramState.h"
+#include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
 #include "ui_frmEchoWarden.h"
 #include "widgets/ClickLabel.h"

@@ -1,22 +1,22 @@
 #include "hosts/HostTray.h"
 
 #include "hosts/HostMarks.h"
-#include "ui_frmEchoWarden.h"
 
+#include <QPushButton>
 #include <QSystemTrayIcon>
 
 namespace ew {
 
-HostTray::HostTray(Ui::frmEchoWarden& ui, QWidget& window)
-    : ui_(ui), window_(window), icon_(new QSystemTrayIcon(this)) {
-    pingStop_ = menu_.addAction(ui_.cmdStartPing->text());
+HostTray::HostTray(Buttons buttons, QWidget& window)
+    : buttons_(buttons), window_(window), icon_(new QSystemTrayIcon(this)) {
+    pingStop_ = menu_.addAction(buttons_.start.text());
     connect(pingStop_, &QAction::triggered, this, [this] {
-        QPushButton* button = ui_.cmdStartPing->isEnabled() ? ui_.cmdStartPing : ui_.cmdStopPing;
+        QPushButton* button = buttons_.start.isEnabled() ? &buttons_.start : &buttons_.stop;
         button->click();
     });
     connect(menu_.addAction(tr("Show")), &QAction::triggered, this, &HostTray::raiseWindow);
     menu_.addSeparator();
-    connect(menu_.addAction(ui_.cmdExit->text()), &QAction::triggered, ui_.cmdExit,
+    connect(menu_.addAction(buttons_.exit.text()), &QAction::triggered, &buttons_.exit,
             &QPushButton::click);
     connect(&menu_, &QMenu::aboutToShow, this, &HostTray::updateMenu);
     icon_->setContextMenu(&menu_);
@@ -39,8 +39,8 @@ void HostTray::show(bool monitoring, bool someDown, const QString& tip) {
 
 void HostTray::updateMenu() {
     // One item for the two buttons: whichever the window would let the operator press.
-    const bool start = ui_.cmdStartPing->isEnabled();
-    QPushButton* button = start ? ui_.cmdStartPing : ui_.cmdStopPing;
+    const bool start = buttons_.start.isEnabled();
+    QPushButton* button = start ? &buttons_.start : &buttons_.stop;
     pingStop_->setText(button->text());
     pingStop_->setEnabled(button->isEnabled());
 }

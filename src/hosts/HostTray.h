@@ -3,11 +3,9 @@
 #include <QMenu>
 #include <QObject>
 
+class QPushButton;
 class QSystemTrayIcon;
 class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
@@ -17,7 +15,13 @@ namespace ew {
 class HostTray : public QObject {
     Q_OBJECT
 public:
-    HostTray(Ui::frmEchoWarden& ui, QWidget& window);
+    // The window's Ping, Stop and Exit buttons, which the menu works.
+    struct Buttons {
+        QPushButton& start;
+        QPushButton& stop;
+        QPushButton& exit;
+    };
+    HostTray(Buttons buttons, QWidget& window);
     ~HostTray() override;
 
     void show(bool monitoring, bool someDown, const QString& tip);
@@ -26,7 +30,7 @@ private:
     void raiseWindow();
     void updateMenu();
 
-    Ui::frmEchoWarden& ui_;
+    Buttons buttons_;
     QWidget& window_;
     QMenu menu_;
     QAction* pingStop_;

@@ -3,11 +3,11 @@
 #include "hosts/HostMarks.h"
 #include "hosts/HostTray.h"
 #include "platform/Notifier.h"
-#include "ui_frmEchoWarden.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHelpEvent>
+#include <QListWidget>
 #include <QMenu>
 #include <QShortcut>
 #include <QSystemTrayIcon>
@@ -31,22 +31,30 @@ constexpr int MarkDelayMs = 250;
 
 } // namespace
 
-HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
-    : ui_(ui), window_(window), notifier_(notifier) {
+HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
+                     HostTray::Buttons buttons, QWidget& window, Notifier& notifier)
+    : states_(hosts.states()), list_(list), mnuNotify_(mnuNotify), buttons_(buttons),
+      window_(window), notifier_(notifier) {
     // A mark no taller than the text keeps the rows, and so the entries in view, as designed.
-    QListWidget& list = *ui_.lstIPList;
     markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
     list.setIconSize(QSize(markSize_, markSize_));
     markLater_.setSingleShot(true);
     markLater_.setInterval(MarkDelayMs);
     connect(&markLater_, &QTimer::timeout, this, &HostWatch::showChanges);
+    // Marked a moment later, many together: every changed mark makes the list lay out its
+    // entries again, and the first pass over thousands of entries changes every one.
+    connect(&hosts, &HostTracker::hostStateChanged, this, [this](std::uint64_t entryId) {
+        changed_.push_back(entryId);
+        if (!markLater_.isActive())
+            markLater_.start();
+    });
     // Drawn once: a list of thousands of entries shares three icons.
     for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down})
         marks_[static_cast<int>(state)] = hostMark(state, markSize_);
     connect(list.model(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
                 for (int row = first; row <= last; ++row)
-                    showState(*ui_.lstIPList->item(row), HostState::Unknown);
+                    showState(*list_.item(row), HostState::Unknown);
                 rows_.clear();
             });
     // Rows move when entries come and go; where an entry is is looked up again then.
@@ -64,15 +72,15 @@ HostWatch::HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier)
     auto* shiftF10 = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), &list);
     shiftF10->setContext(Qt::WidgetShortcut);
     connect(shiftF10, &QShortcut::activated, this, [this] {
-        const QListWidgetItem* current = ui_.lstIPList->currentItem();
-        popupListMenu(current ? ui_.lstIPList->visualItemRect(current).bottomLeft() : QPoint());
+        const QListWidgetItem* current = list_.currentItem();
+        popupListMenu(current ? list_.visualItemRect(current).bottomLeft() : QPoint());
     });
     list.viewport()->installEventFilter(this);
 
     // Once the window shows: asking the desktop for its tray costs a start-up time of its own.
     QTimer::singleShot(0, this, [this] {
         if (QSystemTrayIcon::isSystemTrayAvailable())
-            tray_ = std::make_unique<HostTray>(ui_, window_);
+            tray_ = std::make_unique<HostTray>(buttons_, window_);
         showRun();
     });
 }
@@ -81,7 +89,6 @@ HostWatch::~HostWatch() = default;
 
 void HostWatch::monitoringStarted() {
     changed_.clear();
-    states_.reset();
     monitoring_ = true;
     showAllStates();
     showRun();
@@ -98,20 +105,10 @@ void HostWatch::monitoringStopped() {
     showRun();
 }
 
-void HostWatch::attemptReported(const Attempt& attempt) {
-    if (!states_.record(attempt))
-        return;
-    // Marked a moment later, many together: every changed mark makes the list lay out its
-    // entries again, and the first pass over thousands of entries changes every one.
-    changed_.push_back(attempt.entryId);
-    if (!markLater_.isActive())
-        markLater_.start();
-}
-
 void HostWatch::showChanges() {
     if (!monitoring_)
         return;
-    QListWidget& list = *ui_.lstIPList;
+    QListWidget& list = list_;
     if (rows_.isEmpty())
         for (int row = 0; row < list.count(); ++row)
             rows_.insert(list.item(row)->data(EntryIdRole).toULongLong(), list.item(row));
@@ -124,7 +121,7 @@ void HostWatch::showChanges() {
 
 void HostWatch::passEnded() {
     const std::vector<Notice> notices = states_.takeNotices();
-    if (!ui_.mnuNotify->isChecked())
+    if (!mnuNotify_.isChecked())
         return;
     for (const Notice& n : notices)
         notifier_.notify(n.summary, n.body);
@@ -136,8 +133,8 @@ HostStates::ListEntry HostWatch::entryOf(const QListWidgetItem& item) const {
 
 void HostWatch::copyStatistics() {
     std::vector<HostStates::ListEntry> entries;
-    for (int row = 0; row < ui_.lstIPList->count(); ++row)
-        entries.push_back(entryOf(*ui_.lstIPList->item(row)));
+    for (int row = 0; row < list_.count(); ++row)
+        entries.push_back(entryOf(*list_.item(row)));
     QGuiApplication::clipboard()->setText(states_.statisticsTsv(entries));
 }
 
@@ -152,7 +149,7 @@ void HostWatch::showState(QListWidgetItem& item, HostState state) {
 }
 
 void HostWatch::showAllStates() {
-    QListWidget& list = *ui_.lstIPList;
+    QListWidget& list = list_;
     for (int row = 0; row < list.count(); ++row)
         showState(*list.item(row),
                   monitoring_ ? states_.state(entryOf(*list.item(row)).id) : HostState::Unknown);
@@ -162,7 +159,7 @@ void HostWatch::showRun() {
     if (!tray_)
         return;
     QStringList down;
-    QListWidget& list = *ui_.lstIPList;
+    QListWidget& list = list_;
     for (int row = 0; row < list.count(); ++row)
         if (states_.state(entryOf(*list.item(row)).id) == HostState::Down)
             down << list.item(row)->text();
@@ -174,13 +171,13 @@ void HostWatch::showRun() {
 void HostWatch::popupListMenu(const QPoint& viewportPos) {
     if (listMenu_->isVisible())
         return;
-    listMenu_->actions().constFirst()->setEnabled(ui_.lstIPList->count() > 0);
+    listMenu_->actions().constFirst()->setEnabled(list_.count() > 0);
     // popup() rather than exec(): the monitor goes on while the menu is open.
-    listMenu_->popup(ui_.lstIPList->viewport()->mapToGlobal(viewportPos));
+    listMenu_->popup(list_.viewport()->mapToGlobal(viewportPos));
 }
 
 QString HostWatch::figuresAt(const QPoint& pos) const {
-    const QListWidgetItem* item = ui_.lstIPList->itemAt(pos);
+    const QListWidgetItem* item = list_.itemAt(pos);
     return monitoring_ && item ? states_.figuresText(entryOf(*item)) : QString();
 }
 
@@ -193,8 +190,8 @@ bool HostWatch::eventFilter(QObject* watched, QEvent* event) {
     const QString figures = figuresAt(help->pos());
     if (figures.isEmpty())
         return QObject::eventFilter(watched, event);
-    QToolTip::showText(help->globalPos(), figures, ui_.lstIPList->viewport(),
-                       ui_.lstIPList->visualItemRect(ui_.lstIPList->itemAt(help->pos())));
+    QToolTip::showText(help->globalPos(), figures, list_.viewport(),
+                       list_.visualItemRect(list_.itemAt(help->pos())));
     Q_EMIT figuresShown();
     return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Attempt.h"
-#include "hosts/HostStates.h"
+#include "engine/HostTracker.h"
+#include "hosts/HostTray.h"
 
 #include <QHash>
 #include <QIcon>
@@ -10,30 +10,30 @@
 #include <memory>
 #include <vector>
 
+class QAction;
+class QListWidget;
 class QListWidgetItem;
 class QMenu;
 class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
 class Notifier;
-class HostTray;
 
 // Which hosts are down, at a glance: the state of every entry of the address list as a mark
 // beside it, its figures in a pop-up and in Copy Statistics, a notification when a host goes
-// down or comes back, and the run in the tray. Fed with the outcomes that make the lines.
+// down or comes back, and the run in the tray. Fed by the engine's host states.
 class HostWatch : public QObject {
     Q_OBJECT
 public:
-    HostWatch(Ui::frmEchoWarden& ui, QWidget& window, Notifier& notifier);
+    // The address list it marks, the menu item that asks for notifications, and the buttons the
+    // tray's menu works.
+    HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify, HostTray::Buttons buttons,
+              QWidget& window, Notifier& notifier);
     ~HostWatch() override;
 
     void monitoringStarted();
     void monitoringStopped();
-    void attemptReported(const Attempt& attempt);
     void passEnded();
     void copyStatistics();
 
@@ -59,10 +59,12 @@ private:
     void popupListMenu(const QPoint& viewportPos);
     HostStates::ListEntry entryOf(const QListWidgetItem& item) const;
 
-    Ui::frmEchoWarden& ui_;
+    HostStates& states_;
+    QListWidget& list_;
+    QAction& mnuNotify_;
+    HostTray::Buttons buttons_;
     QWidget& window_;
     Notifier& notifier_;
-    HostStates states_;
     QMenu* listMenu_;
     std::unique_ptr<HostTray> tray_;
     bool monitoring_ = false;

@@ -178,7 +178,14 @@ void Figures::setAddress(const QString& host, const QString& ip) {
 
 void Figures::record(const Attempt& attempt) {
     Series& s = series(attempt.address);
-    ++s.requests;
+    // A request that never left (no address, no route) is a send error, as smokeping_prober
+    // counts it; one whose reply could not be read was sent, and its socket failed.
+    if (attempt.failure == Failure::SendError)
+        ++s.sendErrors;
+    else
+        ++s.requests;
+    if (attempt.failure == Failure::OtherError)
+        ++receiveErrors_;
     if (attempt.reply)
         s.roundTrips.observe(ResponseBuckets,
                              std::chrono::duration<double>(attempt.roundTrip).count());
@@ -191,10 +198,6 @@ void Figures::record(const Attempt& attempt) {
             ++s.stateChanges;
         states_.takeNotices(); // the desktop's words: not needed here, and not to pile up
     }
-}
-
-void Figures::countSendError(const QString& host) {
-    ++series(host).sendErrors;
 }
 
 void Figures::passEnded(std::chrono::nanoseconds duration) {

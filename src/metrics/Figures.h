@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Attempt.h"
-#include "hosts/HostStates.h"
+#include "engine/Attempt.h"
+#include "engine/HostStates.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -64,8 +64,6 @@ public:
     void record(const Attempt& attempt);
     void passEnded(std::chrono::nanoseconds duration);
     void setResting(bool resting);
-    void countReceiveError() { ++receiveErrors_; }
-    void countSendError(const QString& host);
 
     // One scrape, written a few series at a time.
     class Writer {

@@ -15,6 +15,9 @@ namespace {
 
 constexpr QByteArrayView HeadEnd = "\r\n\r\n";
 constexpr QByteArrayView BareHeadEnd = "\n\n"; // a hand-typed request (nc, telnet)
+constexpr std::chrono::milliseconds RefusedGrace{1000};
+// Accepting stops at an error such as running out of descriptors; it is tried again after this.
+constexpr std::chrono::milliseconds AcceptRetry{1000};
 
 struct Status {
     int code;
@@ -90,12 +93,17 @@ public:
         std::erase(server_.ready_, this);
     }
 
-    // Past the limit of connections: told so, and closed.
-    void refuse() { finish(plainAnswer(Busy, true)); }
+    // Past the limit of connections: told so, and closed soon whether read or not, so that a
+    // flood holds few descriptors.
+    void refuse() {
+        finish(plainAnswer(Busy, true));
+        timer_->start(std::min(server_.limits_.stallTime, RefusedGrace));
+    }
 
     // The next piece, once the reader has taken most of the last; the series it wrote.
     int pump(int maxSeries) {
-        if (!writer_ || socket_->bytesToWrite() > server_.limits_.unsentBytes)
+        if (!writer_ || socket_->state() != QAbstractSocket::ConnectedState ||
+            socket_->bytesToWrite() > server_.limits_.unsentBytes)
             return 0; // bytesWritten brings it back
         QByteArray piece;
         int written = 0;
@@ -162,9 +170,11 @@ private:
     }
 
     void timeUp() {
-        if (answering_)
-            return socket_->abort(); // a reader that stopped taking: nobody to tell
-        finish(plainAnswer(TimedOut, true));
+        if (!answering_)
+            return finish(plainAnswer(TimedOut, true));
+        // A reader that stopped taking: nobody to tell.
+        socket_->abort();
+        deleteLater();
     }
 
     void finish(const QByteArray& last) {
@@ -173,8 +183,6 @@ private:
         socket_->disconnectFromHost(); // once what is written has gone
         // A reader that takes nothing of it holds no connection past the stall time.
         timer_->start(server_.limits_.stallTime);
-        disconnect(timer_, nullptr, this, nullptr);
-        connect(timer_, &QTimer::timeout, socket_, &QTcpSocket::abort);
     }
 
     MetricsServer& server_;
@@ -188,6 +196,8 @@ private:
 MetricsServer::MetricsServer(const Figures& figures, Limits limits, QObject* parent)
     : QObject(parent), figures_(figures), limits_(limits), server_(new QTcpServer(this)) {
     connect(server_, &QTcpServer::newConnection, this, &MetricsServer::accept);
+    connect(server_, &QTcpServer::acceptError, this,
+            [this] { QTimer::singleShot(AcceptRetry, server_, &QTcpServer::resumeAccepting); });
 }
 
 MetricsServer::~MetricsServer() {

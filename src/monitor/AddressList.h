@@ -2,9 +2,9 @@
 
 #include <QObject>
 
-namespace Ui {
-class frmEchoWarden;
-}
+class QLineEdit;
+class QListWidget;
+class QPushButton;
 
 namespace ew {
 
@@ -12,7 +12,13 @@ namespace ew {
 class AddressList : public QObject {
     Q_OBJECT
 public:
-    explicit AddressList(Ui::frmEchoWarden& ui);
+    // The list, the box an entry is typed in, and the buttons kept in step with them.
+    struct Controls {
+        QLineEdit& txtIPAddress;
+        QListWidget& lstIPList;
+        QPushButton &cmdAdd, &cmdRemove, &cmdClear, &cmdStartPing, &cmdStopPing;
+    };
+    explicit AddressList(Controls controls);
 
     void txtIPAddress_Change();
     void cmdAdd_Click();
@@ -24,7 +30,7 @@ public:
     int selectedRow() const;
 
 private:
-    Ui::frmEchoWarden& ui_;
+    Controls c_;
 };
 
 } // namespace ew

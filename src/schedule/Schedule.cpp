@@ -4,19 +4,20 @@
 #include "panel/ControlStates.h"
 #include "schedule/frmSchedule.h"
 #include "settings/Settings.h"
-#include "ui_frmEchoWarden.h"
+
+#include <QAction>
 
 namespace ew {
 
-Schedule::Schedule(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
+Schedule::Schedule(QAction& mnuUnattended, QWidget& window, ProgramState& state,
                    SettingsStore& store, Settings& settings, ControlStates& controls,
                    MessageBoxes& messages)
-    : ui_(ui), window_(window), state_(state), store_(store), settings_(settings),
-      controls_(controls), messages_(messages) {
-    connect(ui_.mnuUnattended, &QAction::triggered, this, [this] {
+    : mnuUnattended_(mnuUnattended), window_(window), state_(state), store_(store),
+      settings_(settings), controls_(controls), messages_(messages) {
+    connect(&mnuUnattended_, &QAction::triggered, this, [this] {
         // The action has already flipped its check mark; the mark only ever shows the stored
         // mode, so put it back before the handler reads it.
-        ui_.mnuUnattended->setChecked(!ui_.mnuUnattended->isChecked());
+        mnuUnattended_.setChecked(!mnuUnattended_.isChecked());
         mnuUnattended_Click();
     });
 }
@@ -29,7 +30,7 @@ void Schedule::mnuUnattended_Click() {
     }
     if (state_.stateFlag != StateFlag::Dont)
         state_.unattendedState =
-            ui_.mnuUnattended->isChecked() ? QStringLiteral("True") : QStringLiteral("False");
+            mnuUnattended_.isChecked() ? QStringLiteral("True") : QStringLiteral("False");
     controls_.UpdateRestoreMenu();
     settings_.cmdSave_Click();
 

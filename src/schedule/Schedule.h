@@ -3,10 +3,8 @@
 #include <QObject>
 #include <QPointer>
 
+class QAction;
 class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
@@ -21,7 +19,7 @@ class frmSchedule;
 class Schedule : public QObject {
     Q_OBJECT
 public:
-    Schedule(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, SettingsStore& store,
+    Schedule(QAction& mnuUnattended, QWidget& window, ProgramState& state, SettingsStore& store,
              Settings& settings, ControlStates& controls, MessageBoxes& messages);
 
     void mnuUnattended_Click();
@@ -33,7 +31,7 @@ Q_SIGNALS:
     void dialogOpened(frmSchedule* dialog);
 
 private:
-    Ui::frmEchoWarden& ui_;
+    QAction& mnuUnattended_;
     QWidget& window_;
     ProgramState& state_;
     SettingsStore& store_;

@@ -1,7 +1,7 @@
 #include "schedule/frmSchedule.h"
 
-#include "core/Convert.h"
 #include "core/ProgramState.h"
+#include "panel/CheckValue.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SettingsStore.h"
 #include "schedule/Hours.h"

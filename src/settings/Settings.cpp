@@ -1,9 +1,9 @@
 #include "settings/Settings.h"
 
 #include "core/AddressEntries.h"
-#include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "editors/LogFile.h"
+#include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
 #include "panel/RestoreDefaults.h"
 #include "platform/MessageBoxes.h"

@@ -2,11 +2,11 @@
 
 #include "platform/WindowProbe.h"
 #include "tooltips/frmToolTips.h"
-#include "ui_frmEchoWarden.h"
 
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QStringList>
@@ -92,16 +92,16 @@ private:
 
 } // namespace
 
-ToolTips::ToolTips(Ui::frmEchoWarden& ui, QWidget& mainWindow, WindowProbe& windows)
-    : ui_(ui), main_(mainWindow), windows_(windows) {
+ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows)
+    : txtIPAddress_(txtIPAddress), main_(mainWindow), windows_(windows) {
     listed_.reserve(kHelpTable.size());
     for (const HelpRow& row : kHelpTable)
         listed_.emplace_back(main_.findChild<QWidget*>(QString::fromLatin1(row.control)));
 
     // Moving over the address box switches the polling back on (after Start or the About box
     // switched it off); a disabled box gets no mouse events, so it does so only while enabled.
-    ui_.txtIPAddress->setMouseTracking(true);
-    ui_.txtIPAddress->installEventFilter(this);
+    txtIPAddress_.setMouseTracking(true);
+    txtIPAddress_.installEventFilter(this);
     main_.installEventFilter(this);
     menuWatch_ = std::make_unique<MenuWatch>([this] { hideForMenu(); });
     QApplication::instance()->installEventFilter(menuWatch_.get());
@@ -278,8 +278,8 @@ bool ToolTips::eventFilter(QObject* watched, QEvent* event) {
         resting_ = false;
         popup_->Timer2->start();
     }
-    if (watched == ui_.txtIPAddress && event->type() == QEvent::MouseMove &&
-        ui_.txtIPAddress->isEnabled())
+    if (watched == &txtIPAddress_ && event->type() == QEvent::MouseMove &&
+        txtIPAddress_.isEnabled())
         txtIPAddress_MouseMove();
     return QObject::eventFilter(watched, event);
 }

@@ -6,10 +6,8 @@
 #include <memory>
 #include <vector>
 
+class QLineEdit;
 class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
@@ -21,7 +19,8 @@ class frmToolTips;
 class ToolTips : public QObject {
     Q_OBJECT
 public:
-    ToolTips(Ui::frmEchoWarden& ui, QWidget& mainWindow, WindowProbe& windows);
+    // The pointer moving over txtIPAddress restarts the poll (txtIPAddress_MouseMove).
+    ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows);
     ~ToolTips() override;
 
     bool isLoaded() const;
@@ -63,7 +62,7 @@ private:
     // parts, such as a list's viewport), otherwise the top-level window around the widget.
     QWidget* windowUnder(QWidget* widget) const;
 
-    Ui::frmEchoWarden& ui_;
+    QLineEdit& txtIPAddress_;
     QWidget& main_;
     WindowProbe& windows_;
     QPointer<frmToolTips> popup_;

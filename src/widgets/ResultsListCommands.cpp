@@ -24,21 +24,23 @@ const char* const SaveFilter = "Text files (*.txt *.log);;All files (*)";
 const char* const AppTitle = "EchoWarden";
 } // namespace
 
-QString ResultsList::askSaveFileNameWithDialog(QWidget* parent) {
-    return QFileDialog::getSaveFileName(parent, QString::fromLatin1(SaveTitle), QString(),
-                                        QString::fromLatin1(SaveFilter));
-}
-
 void ResultsList::contextMenuEvent(QContextMenuEvent* event) {
     // From the keyboard the menu opens at the selected line (or the list's top) rather than
     // wherever the pointer happens to rest.
     QPoint at = event->globalPos();
     if (event->reason() != QContextMenuEvent::Mouse) {
-        applyPending();
-        const QRect row = current_ >= 0 && rowInView(current_) ? visualRect(current_) : QRect();
-        at = viewport()->mapToGlobal(row.isNull() ? QPoint(0, 0) : row.bottomLeft());
+        const QRect row = visualRect(current_);
+        const bool shown = current_ >= 0 && viewport()->rect().contains(row);
+        at = viewport()->mapToGlobal(shown ? row.bottomLeft() : QPoint(0, 0));
     }
-    popupMenu(at);
+    QMenu* menu = contextMenu();
+    const QList<QAction*> actions = menu->actions();
+    actions.at(0)->setEnabled(current_ >= 0);
+    for (QAction* a : actions.mid(1))
+        a->setEnabled(count() > 0);
+    // popup() rather than exec(): the window's timers and the pass go on while it is open.
+    if (!menu->isVisible())
+        menu->popup(at);
     event->accept();
 }
 
@@ -59,21 +61,9 @@ QMenu* ResultsList::contextMenu() {
     return menu_;
 }
 
-void ResultsList::popupMenu(const QPoint& globalPos) {
-    QMenu* menu = contextMenu();
-    if (menu->isVisible())
-        return;
-    const QList<QAction*> actions = menu->actions();
-    actions.at(0)->setEnabled(current_ >= 0);
-    for (QAction* a : actions.mid(1))
-        a->setEnabled(count() > 0);
-    // popup() rather than exec(): the window's timers and the pass go on while it is open.
-    menu->popup(globalPos);
-}
-
 void ResultsList::copy() {
     if (current_ >= 0)
-        QGuiApplication::clipboard()->setText(lines_.at(current_));
+        QGuiApplication::clipboard()->setText(lines_.line(current_));
 }
 
 void ResultsList::copyAll() {
@@ -81,11 +71,14 @@ void ResultsList::copyAll() {
         return;
     // Line feeds between the lines, as the desktop's editors and terminals expect; no break
     // after the last, so that a paste into a terminal runs nothing by itself.
-    QGuiApplication::clipboard()->setText(lines_.join(QLatin1Char('\n')));
+    QGuiApplication::clipboard()->setText(lines().join(QLatin1Char('\n')));
 }
 
 void ResultsList::saveAs() {
-    const QString path = askSaveFileName_ ? askSaveFileName_(this) : QString();
+    const QString path =
+        askSaveFileName_ ? askSaveFileName_(this)
+                         : QFileDialog::getSaveFileName(this, QString::fromLatin1(SaveTitle),
+                                                        QString(), QString::fromLatin1(SaveFilter));
     if (path.isEmpty() || saveTo(path))
         return;
     const QString text =
@@ -101,7 +94,7 @@ void ResultsList::saveAs() {
 
 bool ResultsList::saveTo(const QString& path) const {
     QByteArray out;
-    for (const QString& l : lines_) {
+    for (const QString& l : lines()) {
         // The log's own encoding, so a saved list and the log compare byte for byte.
         out += l.toLocal8Bit();
         out += LineEnd;

@@ -1,19 +1,24 @@
 #include "about/About.h"
 #include "about/frmAbout.h"
-#include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
 #include "ui_frmAbout.h"
-
-#include <QFile>
-#include <QTemporaryDir>
 
 namespace ew::test {
 namespace {
 
 // Each opening saves the settings first and switches the tips off; the same modeless box comes
-// to the front where the operator left it.
-TEST_F(MainWindowTest, AboutSavesAndBringsTheSameModelessBoxToTheFront) {
+// to the front where the operator left it. Its System Info starts the first tool of its list
+// that is an executable program, with no arguments; with none, or one that does not start, it
+// says so.
+TEST_F(MainWindowTest, AboutSavesComesBackAndStartsTheFirstSystemInfoToolFound) {
+    QTemporaryDir programs;
+    qputenv("EW_SYSTEM_PROGRAM_DIR", programs.path().toLocal8Bit());
+    const auto add = [&](const char* name, QFile::Permissions p = QFile::ExeOwner) {
+        QFile f(programs.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.setPermissions(QFile::ReadOwner | p));
+        return f.fileName();
+    };
     load();
     ui().txtAttempts->setText(QStringLiteral("7"));
     ui().mnuAbout->trigger();
@@ -29,39 +34,21 @@ TEST_F(MainWindowTest, AboutSavesAndBringsTheSameModelessBoxToTheFront) {
     EXPECT_EQ(window->about().box(), box);
     EXPECT_EQ(box->pos(), moved);
     EXPECT_TRUE(fakes.store.value(keys::Attempts).has_value());
-}
 
-// System Info starts the first tool of its list that is an executable program, with no
-// arguments; with none, or one that does not start, it says so.
-TEST_F(MainWindowTest, SystemInfoStartsTheFirstToolFoundOrSaysItIsUnavailable) {
-    QTemporaryDir programs;
-    qputenv("EW_SYSTEM_PROGRAM_DIR", programs.path().toLocal8Bit());
-    const auto add = [&](const char* name, bool executable = true) {
-        QFile f(programs.filePath(name));
-        EXPECT_TRUE(
-            f.open(QIODevice::WriteOnly) &&
-            f.setPermissions(executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner));
-        return f.fileName();
-    };
-    load();
-    ui().mnuAbout->trigger();
-    frmAbout& box = *window->about().box();
-    add("hardinfo", false);
-    box.cmdSysInfo_Click();
+    add("hardinfo", {});
+    box->cmdSysInfo_Click();
     EXPECT_TRUE(fakes.launcher.started.empty());
     add("lshw-gtk");
     fakes.launcher.succeed = false;
-    box.cmdSysInfo_Click();
-    const FakeMessageBoxes::Box unavailable{
-        QStringLiteral("System Information Is Unavailable At This Time"),
-        QStringLiteral("EchoWarden"), MsgIcon::None, MsgButtons::Ok};
+    box->cmdSysInfo_Click();
+    const FakeMessageBoxes::Box unavailable{"System Information Is Unavailable At This Time",
+                                            "EchoWarden", MsgIcon::None, MsgButtons::Ok};
     EXPECT_EQ(fakes.messages.shown, std::vector({unavailable, unavailable}));
-
     add("cpu-x");
     const QString kinfo = add("kinfocenter");
     fakes.launcher.succeed = true;
     fakes.launcher.started.clear();
-    box.ui().cmdSysInfo->click();
+    box->ui().cmdSysInfo->click();
     ASSERT_EQ(fakes.launcher.started.size(), 1u);
     EXPECT_EQ(fakes.launcher.started[0].program, kinfo);
     EXPECT_TRUE(fakes.launcher.started[0].arguments.isEmpty());

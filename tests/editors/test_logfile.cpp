@@ -1,5 +1,6 @@
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
+#include "engine/LogWriter.h"
 #include "support/MainWindowFixture.h"
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
@@ -44,6 +45,7 @@ protected:
                              [&](const auto& box) { return box.title == title; });
     }
     LogFile& log() { return window->logFile(); }
+    LogWriter& writer() { return window->logWriter(); }
 
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("Ping.Log"));
@@ -55,10 +57,10 @@ class LogHeader : public LogFileTest, public ::testing::WithParamInterface<bool>
 TEST_P(LogHeader, OncePerRunBeforeItsLinesEachEndingInCrLf) {
     logTo(logPath, GetParam());
     const QByteArray first = header(GetParam());
-    log().AppendLogLine(QStringLiteral("one"), 0);
-    log().AppendLogLine(QStringLiteral("two"), 1);
+    writer().AppendLogLine(QStringLiteral("one"), 0, GetParam());
+    writer().AppendLogLine(QStringLiteral("two"), 1, GetParam());
     fakes.clock.advanceSecs(3725);
-    log().AppendLogLine(QStringLiteral("three"), 0);
+    writer().AppendLogLine(QStringLiteral("three"), 0, GetParam());
     EXPECT_EQ(readAll(logPath), first + "one\r\ntwo\r\n" + header(GetParam()) + "three\r\n");
 }
 INSTANTIATE_TEST_SUITE_P(Logging, LogHeader, ::testing::Bool(),
@@ -100,7 +102,7 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     EXPECT_EQ(state().failedCount, yes ? 0 : 4);
 
     log().ApplyLogPath(); // the next pass asks nothing
-    log().AppendLogLine(QStringLiteral("new"), 0);
+    writer().AppendLogLine(QStringLiteral("new"), 0, true);
     EXPECT_EQ(readAll(logPath), QByteArray(yes ? "" : "old\r\n") + header() + "new\r\n");
     ui().cmdSetLog->setEnabled(true);
     ui().cmdSetLog->click();
@@ -183,9 +185,9 @@ TEST_P(LogWriteFailure, ToldOncePerRunAndTheHeaderWaitsForTheFirstWrittenLine) {
     logTo(logPath);
     state().logPath = QString::fromLatin1(GetParam()).replace("%1", dir.path());
     for (int run = 1; run <= 2; ++run) {
-        log().beginRun();
+        writer().beginRun();
         for (int i = 0; i < 3; ++i)
-            log().AppendLogLine(QStringLiteral("lost"), i);
+            writer().AppendLogLine(QStringLiteral("lost"), i, true);
     }
     ASSERT_EQ(boxesTitled("Error writing log"), 2u);
     const QStringList parts = fakes.messages.shown.back().text.split('\r');
@@ -193,27 +195,27 @@ TEST_P(LogWriteFailure, ToldOncePerRunAndTheHeaderWaitsForTheFirstWrittenLine) {
     EXPECT_EQ(parts[0], QStringLiteral("The log file %1 cannot be written.").arg(state().logPath));
     EXPECT_FALSE(parts[1].isEmpty());
     state().logPath = logPath;
-    log().AppendLogLine(QStringLiteral("kept"), 3);
+    writer().AppendLogLine(QStringLiteral("kept"), 3, true);
     EXPECT_EQ(readAll(logPath), header() + "kept\r\n");
 }
 // A disk that fills up in the middle of a line: the fragment is cut off, the failure told, and
 // the run's header and line come whole once there is room again.
 TEST_F(LogFileTest, AWriteCutShortIsUndone) {
     logTo(logPath);
-    log().AppendLogLine(QStringLiteral("before"), 0);
+    writer().AppendLogLine(QStringLiteral("before"), 0, true);
     const QByteArray before = readAll(logPath);
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit full{rlim_t(before.size() + 5), limit.rlim_max};
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-    log().AppendLogLine(QStringLiteral("torn"), 0);
+    writer().AppendLogLine(QStringLiteral("torn"), 0, true);
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(readAll(logPath), before);
     ASSERT_EQ(boxesTitled("Error writing log"), 1u);
     EXPECT_TRUE(fakes.messages.shown.back().text.contains(qt_error_string(EFBIG)));
-    log().AppendLogLine(QStringLiteral("whole"), 1);
+    writer().AppendLogLine(QStringLiteral("whole"), 1, true);
     EXPECT_EQ(readAll(logPath), before + header() + "whole\r\n");
 }
 

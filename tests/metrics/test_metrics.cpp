@@ -16,11 +16,13 @@ using namespace std::chrono_literals;
 const QString Quoted = QStringLiteral("a\"b\\c");
 const QString Local = QStringLiteral("127.0.0.1");
 
-Attempt attempt(const QString& host, std::optional<std::chrono::nanoseconds> rt, int id = 1) {
-    return {std::uint64_t(id), host, rt.has_value(), rt.value_or(0ns), {}};
+Attempt attempt(const QString& host, std::optional<std::chrono::nanoseconds> rt, int id = 1,
+                Failure failure = Failure::TimedOut) {
+    return {std::uint64_t(id), host, rt.has_value(),
+            rt.value_or(0ns),  {},   rt ? Failure::None : failure};
 }
 
-// Two entries of one text, a name that never answered, one never pinged, one dropped.
+// Two entries of one text, a name that never answered, one never sent to, one dropped.
 Figures handMade() {
     Figures f;
     f.setEntries({Local, Quoted, QStringLiteral("never"), QStringLiteral("gone")});
@@ -30,6 +32,7 @@ Figures handMade() {
     f.record(attempt(Local, 30s, 2));
     for (int i = 0; i < 3; ++i)
         f.record(attempt(Quoted, std::nullopt));
+    f.record(attempt(QStringLiteral("never"), std::nullopt, 3, Failure::SendError));
     f.passEnded(1234ms);
     f.setResting(true);
     return f;

@@ -1,6 +1,8 @@
-#include "core/Convert.h"
+#include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
 #include "support/MainWindowFixture.h"
+
+#include <span>
 
 namespace ew::test {
 namespace {
@@ -41,10 +43,10 @@ TEST_F(MainWindowTest, ToggleControlsLocksTheTableAndNothingElse) {
     };
     for (const bool loggingAll : {false, true}) {
         setCheckValue(*ui().chkLogTotal, loggingAll);
-        for (const char* name : Locked)
-            object(name)->setProperty("enabled", true);
-        for (const char* name : Untouched)
-            object(name)->setProperty("enabled", true);
+        for (const auto names :
+             {std::span<const char* const>(Locked), std::span<const char* const>(Untouched)})
+            for (const char* name : names)
+                object(name)->setProperty("enabled", true);
         ui().txtPathError->show();
         window->controlStates().ToggleControls();
         for (const char* name : Locked)
@@ -64,40 +66,34 @@ TEST_F(MainWindowTest, ToggleControlsLocksTheTableAndNothingElse) {
     }
 }
 
-struct Difference {
-    const char* name;
-    std::function<void(Ui::frmEchoWarden&)> change;
-    bool differs;
-};
-class RestoreMenu : public MainWindowTest, public ::testing::WithParamInterface<Difference> {};
-
 // After Restore Defaults the item is enabled exactly while a watched setting differs from
 // its default, numbers compared as whole 16-bit numbers.
-TEST_P(RestoreMenu, EnabledExactlyWhileAWatchedSettingDiffers) {
+TEST_F(MainWindowTest, RestoreIsEnabledExactlyWhileAWatchedSettingDiffers) {
     load();
-    ui().mnuRestore->trigger();
-    ASSERT_FALSE(ui().mnuRestore->isEnabled());
-    GetParam().change(ui());
-    window->controlStates().UpdateRestoreMenu();
-    EXPECT_EQ(ui().mnuRestore->isEnabled(), GetParam().differs);
+    using U = Ui::frmEchoWarden&;
+    const std::pair<std::function<void(U)>, bool> rows[] = {
+        {[](U u) { u.txtTimeout->setText("03"); }, false},
+        {[](U u) { u.txtTimeout->setText("4"); }, true},
+        {[](U u) { u.txtTimeout->setText("3a"); }, true},
+        {[](U u) { u.txtNumBytes->setText("016"); }, false},
+        {[](U u) { u.txtNumBytes->setText("017"); }, true},
+        {[](U u) { u.txtInterval->setText("6"); }, true},
+        {[](U u) { u.txtInterval->setText("99999"); }, true},
+        {[](U u) { u.txtAttempts->setText("2"); }, true},
+        {[](U u) { setCheckValue(*u.chkLogFailed, 0); }, true},
+        {[](U u) { setCheckValue(*u.chkBeep, 2); }, true},
+        {[](U u) { u.optSeconds->setChecked(true); }, true},
+        {[](U u) { u.mnuSSave->setChecked(false); }, false},
+        {[](U u) { u.mnuUnattended->setChecked(true); }, false}};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(i);
+        ui().mnuRestore->trigger();
+        ASSERT_FALSE(ui().mnuRestore->isEnabled());
+        rows[i].first(ui());
+        window->controlStates().UpdateRestoreMenu();
+        EXPECT_EQ(ui().mnuRestore->isEnabled(), rows[i].second);
+    }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Settings, RestoreMenu,
-    ::testing::Values(
-        Difference{"Timeout03", [](auto& u) { u.txtTimeout->setText("03"); }, false},
-        Difference{"Timeout4", [](auto& u) { u.txtTimeout->setText("4"); }, true},
-        Difference{"TimeoutLetters", [](auto& u) { u.txtTimeout->setText("3a"); }, true},
-        Difference{"Packet016", [](auto& u) { u.txtNumBytes->setText("016"); }, false},
-        Difference{"Packet017", [](auto& u) { u.txtNumBytes->setText("017"); }, true},
-        Difference{"Interval6", [](auto& u) { u.txtInterval->setText("6"); }, true},
-        Difference{"IntervalTooBig", [](auto& u) { u.txtInterval->setText("99999"); }, true},
-        Difference{"Attempts2", [](auto& u) { u.txtAttempts->setText("2"); }, true},
-        Difference{"FailedLogOff", [](auto& u) { setCheckValue(*u.chkLogFailed, 0); }, true},
-        Difference{"BeepGreyed", [](auto& u) { setCheckValue(*u.chkBeep, 2); }, true},
-        Difference{"Seconds", [](auto& u) { u.optSeconds->setChecked(true); }, true},
-        Difference{"SaveOnExitOff", [](auto& u) { u.mnuSSave->setChecked(false); }, false},
-        Difference{"UnattendedOn", [](auto& u) { u.mnuUnattended->setChecked(true); }, false}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace ew::test

@@ -212,4 +212,16 @@ TEST_F(Echo, TheRoundTripIsTheKernelsEvenWhileTheThreadIsBusy) {
     });
 }
 
+// Where ping sockets will do, the start's probe for them leaves no socket open.
+TEST_F(Echo, TheProbeOfPingSocketsAtStartIsClosed) {
+    inClient([] {
+        const auto fds = [] {
+            return std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd"));
+        };
+        const auto before = fds();
+        EXPECT_EQ(echo_open_raw_sockets(), 0);
+        EXPECT_EQ(fds(), before);
+    });
+}
+
 } // namespace

@@ -27,7 +27,6 @@ struct Start {
     bool capability, pingSockets;
     const char* line; // what each of the two attempts logs
     int rawSockets, hints;
-    friend void PrintTo(const Start& s, std::ostream* os) { *os << s.name; }
 };
 
 class Privileges : public ::testing::TestWithParam<Start> {};

@@ -1,6 +1,5 @@
 #include "settings/Settings.h"
 #include "settings/SettingsCodec.h"
-#include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
 
 #include <QTemporaryFile>
@@ -13,17 +12,17 @@ using SettingsRules = MainWindowTest;
 
 TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) {
     load();
-    ui().lstIPList->addItems({QStringLiteral("127.0.0.1"), QStringLiteral("server2")});
-    ui().txtLog->setText(QStringLiteral("/var/tmp/run.log"));
-    ui().txtNumBytes->setText(QStringLiteral("512"));
+    ui().lstIPList->addItems({"127.0.0.1", "server2"});
+    ui().txtLog->setText("/var/tmp/run.log");
+    ui().txtNumBytes->setText("512");
     ui().optSeconds->setChecked(true);
-    ui().txtInterval->setText(QStringLiteral("30"));
+    ui().txtInterval->setText("30");
     setCheckValue(*ui().chkLogTotal, 1);
     ui().mnuSSave->setChecked(false);
     ui().mnuUnattended->setChecked(true);
     ui().mnuPingAtOnce->setChecked(true);
     ui().mnuNotify->setChecked(false);
-    const ShownSettings saved = shown(ui());
+    const QString saved = shown(ui());
     fakes.store.writes.clear();
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
     EXPECT_EQ(fakes.store.writes.join(' '),
@@ -49,12 +48,7 @@ TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissingAndAListNeedsNoEscaping) 
     fakes.store.put(QStringLiteral("IPList"), QStringLiteral("a,,  ,b\r\n,c"));
     load();
     // Empty numbers end as the loader's fallbacks; what does not convert reads as missing.
-    ShownSettings expected = firstRun();
-    expected.numbers[2] = QStringLiteral("2");
-    expected.options = {0, 1, 0};
-    expected.checks = {2, 0, 0};
-    expected.addresses = {"a", "b", "c"};
-    EXPECT_EQ(shown(ui()), expected);
+    EXPECT_EQ(shown(ui()), LogFile::defaultLogPath() + " | 16 3 2 1 | 010 | 200 | 1001 | a b c");
     EXPECT_EQ(state().unattendedFromHour, 0);
     EXPECT_EQ(encodeList({"a,b", "c"}), QStringLiteral("a,b,c,"));
 }
@@ -62,9 +56,9 @@ TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissingAndAListNeedsNoEscaping) 
 TEST_F(SettingsRules, AFailedSaveAndAnEditorThatCannotStartAreToldOnce) {
     load();
     const FakeMessageBoxes::Box box{
-        QStringLiteral("The settings could not be saved to /fake/config/8R1/8R1.ini.\rReason: the "
-                       "file is read-only."),
-        QStringLiteral("Error saving settings"), MsgIcon::Critical, MsgButtons::Ok};
+        "The settings could not be saved to /fake/config/8R1/8R1.ini.\rReason: the file is "
+        "read-only.",
+        "Error saving settings", MsgIcon::Critical, MsgButtons::Ok};
     for (const bool fails : {true, true, false, true}) {
         fakes.store.failWrites = fails;
         EXPECT_EQ(window->settings().cmdSave_Click(), !fails);
@@ -77,11 +71,12 @@ TEST_F(SettingsRules, AFailedSaveAndAnEditorThatCannotStartAreToldOnce) {
     fakes.launcher.succeed = false;
     fakes.messages.shown.clear();
     ui().cmdOpenLog->click();
-    EXPECT_EQ(fakes.messages.shown,
-              std::vector<FakeMessageBoxes::Box>(
-                  {{"No text editor could be started to show the log file " + log.fileName() +
-                        ".\rOpen it with an editor of your choice.",
-                    "Error opening log", MsgIcon::Critical, MsgButtons::Ok}}));
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(
+        fakes.messages.shown[0],
+        FakeMessageBoxes::Box({"No text editor could be started to show the log file " +
+                                   log.fileName() + ".\rOpen it with an editor of your choice.",
+                               "Error opening log", MsgIcon::Critical, MsgButtons::Ok}));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hosts/HostStates.h"
+#include "engine/HostStates.h"
 #include "platform/Notifier.h"
 
 #include <vector>

@@ -3,11 +3,12 @@
 // The main window on fakes, and what the tests read back from it.
 
 #include "app/frmEchoWarden.h"
-#include "core/Convert.h"
 #include "core/TimeText.h"
 #include "editors/LogFile.h"
-#include "monitor/Monitor.h"
-#include "monitor/PingPass.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
+#include "monitor/MonitorControls.h"
+#include "panel/CheckValue.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
 #include "widgets/ResultsList.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -34,7 +36,6 @@ inline QStringList texts(const QListWidget& list) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { window = makeWindow(); }
-    void TearDown() override { window.reset(); }
 
     std::unique_ptr<frmEchoWarden> makeWindow() {
         auto w = std::make_unique<frmEchoWarden>(fakes.platform());
@@ -57,41 +58,35 @@ protected:
     int endRequests = 0;
 };
 
-struct ShownSettings {
-    QString log;
-    QStringList numbers; // packet size, time-out, interval, attempts
-    QList<int> options;  // minutes, seconds, tenth-seconds selected
-    QList<int> checks;   // beep, log all, log failed (0, 1, 2)
-    QList<int> marks;    // save on exit, unattended, ping at once, notify checked
-    QStringList addresses = {};
-    bool operator==(const ShownSettings&) const = default;
-};
-
-inline ShownSettings shown(Ui::frmEchoWarden& ui) {
-    ShownSettings s{
-        ui.txtLog->text(),
-        {ui.txtNumBytes->text(), ui.txtTimeout->text(), ui.txtInterval->text(),
-         ui.txtAttempts->text()},
-        {ui.optMinutes->isChecked(), ui.optSeconds->isChecked(), ui.optMilSeconds->isChecked()},
-        {checkValue(*ui.chkBeep), checkValue(*ui.chkLogTotal), checkValue(*ui.chkLogFailed)},
-        {ui.mnuSSave->isChecked(), ui.mnuUnattended->isChecked(), ui.mnuPingAtOnce->isChecked(),
-         ui.mnuNotify->isChecked()}};
-    s.addresses = texts(*ui.lstIPList);
-    return s;
+// What the window shows of the settings: "log | packet size, time-out, interval, attempts |
+// minutes, seconds, tenths selected | beep, log all, log failed (0, 1, 2) | save on exit,
+// unattended, ping at once, notify checked | addresses".
+inline QString shown(Ui::frmEchoWarden& ui) {
+    const auto on = [](auto*... b) -> QString {
+        return (QString() + ... + QChar(b->isChecked() ? '1' : '0'));
+    };
+    const auto check = [](const QCheckBox& b) { return QString::number(checkValue(b)); };
+    return QStringList{ui.txtLog->text(),
+                       QStringList{ui.txtNumBytes->text(), ui.txtTimeout->text(),
+                                   ui.txtInterval->text(), ui.txtAttempts->text()}
+                           .join(' '),
+                       on(ui.optMinutes, ui.optSeconds, ui.optMilSeconds),
+                       check(*ui.chkBeep) + check(*ui.chkLogTotal) + check(*ui.chkLogFailed),
+                       on(ui.mnuSSave, ui.mnuUnattended, ui.mnuPingAtOnce, ui.mnuNotify),
+                       texts(*ui.lstIPList).join(' ')}
+        .join(QStringLiteral(" | "));
 }
 
 // What a first run with an empty store shows.
-inline ShownSettings firstRun() {
-    return {LogFile::defaultLogPath(), {"16", "3", "5", "1"}, {1, 0, 0}, {0, 0, 0}, {1, 0, 0, 1}};
+inline QString firstRun() {
+    return LogFile::defaultLogPath() + QStringLiteral(" | 16 3 5 1 | 100 | 000 | 1001 | ");
 }
 
 inline QString replyText(const QString& time, const QString& address, int ms) {
-    return QChar(0x001A) + QStringLiteral(" ") + time + QStringLiteral(" Reply from ") + address +
-           QStringLiteral(", Time:") + QString::number(ms) + QStringLiteral(" ms");
+    return QStringLiteral("\u001A %1 Reply from %2, Time:%3 ms").arg(time, address).arg(ms);
 }
 inline QString failureText(const QString& time, const QString& address) {
-    return QChar(0x2020) + QStringLiteral(" ") + time + QStringLiteral(" Ping to  ") + address +
-           QStringLiteral(" --== F A I L E D ==-- ");
+    return QStringLiteral("\u2020 %1 Ping to  %2 --== F A I L E D ==-- ").arg(time, address);
 }
 
 // A loaded main window on fakes, ready for passes and ticks, with the defaults of an empty
@@ -111,16 +106,11 @@ protected:
     }
     // Runs the event loop until the pass in progress has ended (or limitMs has passed).
     bool settle(int limitMs = 20000) {
-        QTimer wake; // the loop below looks at the pass at least this often
-        wake.start(20);
-        QElapsedTimer t;
-        t.start();
-        while (window->pingPass().running() && t.elapsed() < limitMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return !window->pingPass().running();
+        return QTest::qWaitFor([this] { return !window->pingPass().running(); }, limitMs);
     }
     QStringList results() { return ui().lstPingResults->lines(); }
     Monitor& monitor() { return window->monitor(); }
+    MonitorControls& monitorControls() { return window->monitorControls(); }
     int passesSoFar() const { return static_cast<int>(fakes.echo.calls.size()); }
     static QString at(int h, int m, int s) { return timeOfDayText(QTime(h, m, s)); }
 

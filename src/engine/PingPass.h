@@ -1,34 +1,30 @@
 #pragma once
 
-#include "core/Attempt.h"
+#include "engine/Attempt.h"
 
 #include <QList>
 #include <QObject>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 class QTimer;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
 struct ProgramState;
-class ControlStates;
-class LogFile;
 class Echo;
 struct EchoOutcome;
 class Clock;
-class Beeper;
+class LogWriter;
 
-// One ping pass over the address list: one result line per attempt, the counters in the
-// status bar, the beep on failure and the log lines. A pass is a run of events on the window's
-// thread: an attempt sends its request and returns, and its line follows when its reply or its
-// time-out comes, so the window serves the operator all along. A pass works on the entries and
-// settings it read when it began.
+// One ping pass over the address list: one result line per attempt, the counts and the beep on
+// failure, each said by a signal for whatever shows them, and the log lines. A pass is a run of
+// events on the window's thread: an attempt sends its request and returns, and its line follows
+// when its reply or its time-out comes, so the window serves the operator all along. A pass works
+// on the entries and settings it read when it began.
 //
 // One after another (the default), an entry's attempts follow each other and the next entry
 // begins when the last one has ended. At once (Settings > Ping all addresses at once), every
@@ -45,14 +41,16 @@ public:
     // bursts of ICMP.
     static constexpr std::chrono::milliseconds SendSpacing{1};
 
-    PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls, LogFile& log,
-             Echo& echo, Clock& clock, Beeper& beeper);
+    // Readies a pass and reads what it is to work on: the view's check of the log path (which
+    // may ask the operator, and so run the event loop) and its settings.
+    using Prepare = std::function<PassSettings()>;
+
+    PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log, Prepare prepare);
     ~PingPass() override;
 
     // Begins a pass and returns once its first requests are out (after the log's overwrite
     // question, when that is asked). A pass with nothing to ping has ended on return.
     void PingAddresses();
-    void chkBeep_Click();
 
     // Stop: the attempts in flight are dropped (no line, no count) and none follows. Nothing
     // when no pass runs.
@@ -64,26 +62,28 @@ public:
 
     std::int64_t pingCount() const { return pingCount_; }
 
-    // The settings as the pass reads them (see usedNumber).
-    int packetSize() const;
-    int timeoutMs() const;
-    int attempts() const;
-
     // The texts of a result line.
     static QString replyLine(const QString& timeOfDay, const QString& address,
                              std::int32_t roundTripMs);
     static QString failureLine(const QString& timeOfDay, const QString& address);
 
 Q_SIGNALS:
-    // Each attempt, in the order of the lines, right after its line, counts, beep and log line.
+    // An entry's lines begin (where a bounded list makes room for them).
+    void entryBegun();
+    // Per attempt, in this order: a beep that a failure asks for; its line (then its log line
+    // is written); the counts with it (the failed ones are the program state's); the attempt.
+    void resultLine(const QString& line);
+    void beepDue();
+    void countsChanged(std::int64_t pings, std::int64_t failed, bool failedNow);
     void attemptReported(const ew::Attempt& attempt);
     // A pass reported its last line (not sent when Stop or Exit cut it short).
     void passEnded();
 
 private:
     struct Ended {
-        bool reply;
+        int result;
         std::chrono::nanoseconds roundTrip;
+        QDateTime sentAt;
         QDateTime at;
     };
     struct Entry {
@@ -93,6 +93,7 @@ private:
         int reported = 0;
         bool begun = false;         // its lines have begun (the list bound was applied)
         std::uint64_t inFlight = 0; // the echo's attempt, 0 when none
+        QDateTime sentAt;           // of the attempt in flight
         QList<Ended> ended;         // ended, not yet reported (no allocation until one ends)
     };
 
@@ -105,17 +106,14 @@ private:
     void endRun();
     bool ending() const { return !running_ || abandoned_; }
 
-    Ui::frmEchoWarden& ui_;
     ProgramState& state_;
-    ControlStates& controls_;
-    LogFile& log_;
     Echo& echo_;
     Clock& clock_;
-    Beeper& beeper_;
+    LogWriter& log_;
+    Prepare prepare_;
     QTimer* pacer_;
     QTimer* reporter_; // at once: shows the lines that have ended, a few at a time
     std::int64_t pingCount_ = 0;
-    std::uint64_t lastEntryId_ = 0;
     bool running_ = false;
     bool abandoned_ = false;
     bool advancing_ = false;

@@ -1,27 +1,22 @@
 #pragma once
 
+#include "engine/Attempt.h"
+
 #include <QObject>
 #include <QTime>
 #include <cstdint>
+#include <functional>
 
 class QTimer;
-class QWidget;
-namespace Ui {
-class frmEchoWarden;
-}
 
 namespace ew {
 
 struct ProgramState;
 class PingPass;
-class ControlStates;
-class LogFile;
-class ToolTips;
 class Clock;
-class MessageBoxes;
 
-// Starting and stopping the monitor, and the interval timer Timer1 that decides on every tick
-// whether a pass runs now and when the next tick comes.
+// The monitor's run and its interval timer Timer1, which decides on every tick whether a pass
+// runs now and when the next tick comes.
 class Monitor : public QObject {
     Q_OBJECT
 public:
@@ -33,29 +28,37 @@ public:
     // Seconds intervals up to this length tick once per pass; longer ones count.
     static constexpr int LongestTickedSeconds = 30;
 
-    Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, PingPass& pass,
-            ControlStates& controls, LogFile& log, ToolTips& tips, Clock& clock,
-            MessageBoxes& messages);
+    // Reads the interval, its unit and whether the unattended hours apply, as they stand.
+    using ReadTick = std::function<TickSettings()>;
 
-    void cmdStartPing_Click();
-    void cmdStopPing_Click();
+    // Timer1 is a child of timerOwner, where whoever shows the monitor finds it by name.
+    Monitor(QObject& timerOwner, ProgramState& state, PingPass& pass, Clock& clock,
+            ReadTick readTick);
+
+    // Monitoring starts with a tick at once; the reference time of the intervals is now.
+    void start();
+    // Also while a pass runs: its attempts in flight are dropped, and neither a further attempt
+    // nor a tick that fell due meanwhile follows.
+    void stop();
     void Timer1_Timer();
 
     QTimer& timer1() const { return *timer1_; }
     // Stops the timer for good (the program ends).
     void shutdown();
-
-    // The interval number N of txtInterval (see usedNumber).
-    int interval() const;
+    bool ended() const { return ended_; }
+    // The last tick fell inside the unattended hours.
+    bool resting() const { return resting_; }
 
     // Counts between two times of day; a later time that reads earlier lies on the next day.
     static int secondsBetween(const QTime& from, const QTime& to);
     static int minuteChangesBetween(const QTime& from, const QTime& to);
 
 Q_SIGNALS:
-    // Ping started monitoring (a refused start sends nothing); Stop or the program's end ended it.
+    // Monitoring started; Stop or the program's end ended it.
     void monitoringStarted();
     void monitoringStopped();
+    // A tick begins (its resting state is known).
+    void tickBegun();
 
 private:
     // What a tick does once the pass it started has ended.
@@ -65,28 +68,19 @@ private:
     void passEnded();
     void countInterval(bool passed);
     void lateTick();
-    // Says over the results why monitoring pings nothing now (an empty list, the unattended
-    // hours), and which boxes the passes cannot use as they stand.
-    void showNotice();
     void setTimer1Interval(int ms);
-    bool insideUnattendedRange() const;
+    bool insideUnattendedRange(const TickSettings& tick) const;
     QTime timeOfDayNow() const;
     int sinceLastPass(int (*count)(const QTime&, const QTime&)) const;
 
-    Ui::frmEchoWarden& ui_;
-    QWidget& window_;
     ProgramState& state_;
     PingPass& pass_;
-    ControlStates& controls_;
-    LogFile& log_;
-    ToolTips& tips_;
     Clock& clock_;
-    MessageBoxes& messages_;
+    ReadTick readTick_;
     QTimer* timer1_;
     AfterPass afterPass_ = AfterPass::Nothing;
     // A tick fell due during the running pass and has not been delivered yet.
     bool tickDue_ = false;
-    // The last tick fell inside the unattended hours.
     bool resting_ = false;
     bool ended_ = false;
 };

@@ -1,17 +1,9 @@
-#include "monitor/Monitor.h"
+#include "engine/Monitor.h"
 
-#include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "core/TimeText.h"
-#include "core/UsedNumber.h"
-#include "editors/LogFile.h"
-#include "monitor/PingPass.h"
-#include "panel/ControlStates.h"
+#include "engine/PingPass.h"
 #include "platform/Clock.h"
-#include "platform/MessageBoxes.h"
-#include "tooltips/ToolTips.h"
-#include "ui_frmEchoWarden.h"
-#include "widgets/ResultsList.h"
 
 #include <QTimer>
 #include <limits>
@@ -27,58 +19,21 @@ constexpr int SecondsPerMinute = 60;
 constexpr int SecondsPerDay = 24 * 60 * 60;
 constexpr int MinutesPerDay = 24 * 60;
 
-const QString InvalidPathText = QStringLiteral("The log file path is invalid.") + QChar(u'\r') +
-                                QStringLiteral("Please enter a valid path.");
-const QString InvalidPathTitle = QStringLiteral("Invalid directory");
-// Said over the results while monitoring runs but pings nothing; never a result line, so never
-// logged, copied or saved.
-const QString NothingToPingText =
-    QStringLiteral("Nothing to ping: the address list is empty. Add an address, or press Stop.");
-const QString RestingText = QStringLiteral("Pinging rests until %1: unattended hours.");
-
 } // namespace
 
-Monitor::Monitor(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state, PingPass& pass,
-                 ControlStates& controls, LogFile& log, ToolTips& tips, Clock& clock,
-                 MessageBoxes& messages)
-    : ui_(ui), window_(window), state_(state), pass_(pass), controls_(controls), log_(log),
-      tips_(tips), clock_(clock), messages_(messages), timer1_(new QTimer(&window)) {
+Monitor::Monitor(QObject& timerOwner, ProgramState& state, PingPass& pass, Clock& clock,
+                 ReadTick readTick)
+    : state_(state), pass_(pass), clock_(clock), readTick_(std::move(readTick)),
+      timer1_(new QTimer(&timerOwner)) {
     timer1_->setObjectName(QStringLiteral("Timer1"));
     // Coarse timers fire up to 5% early, which would shorten the operator's intervals.
     timer1_->setTimerType(Qt::PreciseTimer);
     timer1_->setInterval(Timer1DesignIntervalMs);
     connect(timer1_, &QTimer::timeout, this, &Monitor::Timer1_Timer);
     connect(&pass_, &PingPass::passEnded, this, &Monitor::passEnded);
-    const QAbstractItemModel* entries = ui_.lstIPList->model();
-    connect(entries, &QAbstractItemModel::rowsInserted, this, &Monitor::showNotice);
-    connect(entries, &QAbstractItemModel::rowsRemoved, this, &Monitor::showNotice);
-    connect(entries, &QAbstractItemModel::modelReset, this, &Monitor::showNotice);
-    for (QLineEdit* box : {ui_.txtAttempts, ui_.txtInterval, ui_.txtNumBytes, ui_.txtTimeout})
-        connect(box, &QLineEdit::textChanged, this, &Monitor::showNotice);
-    connect(ui_.cmdStartPing, &QPushButton::clicked, this, &Monitor::cmdStartPing_Click);
-    connect(ui_.cmdStopPing, &QPushButton::clicked, this, &Monitor::cmdStopPing_Click);
 }
 
-void Monitor::cmdStartPing_Click() {
-    tips_.setTimerEnabled(false);
-    tips_.hidePopup();
-    state_.logLineCount = 0;
-    log_.beginRun();
-
-    const bool logging = isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed);
-    if (logging && state_.logPathInvalid) {
-        messages_.show(&window_, InvalidPathText, InvalidPathTitle, MsgIcon::Critical,
-                       MsgButtons::Ok);
-        ui_.lstPingResults->hide();
-        ui_.txtPathError->show();
-        controls_.ToggleControls();
-        return;
-    }
-
-    ui_.cmdStartPing->setEnabled(false);
-    ui_.cmdStopPing->setEnabled(true);
-    ui_.cmdOpenLog->setEnabled(false);
-    ui_.txtLog->setEnabled(false);
+void Monitor::start() {
     state_.lastPassTime = timeOfDayText(timeOfDayNow());
     timer1_->start();
     tickDue_ = false;
@@ -87,21 +42,12 @@ void Monitor::cmdStartPing_Click() {
     Timer1_Timer();
 }
 
-// Also while a pass runs: its attempts in flight are dropped, and neither a further attempt nor
-// a tick that fell due meanwhile follows.
-void Monitor::cmdStopPing_Click() {
+void Monitor::stop() {
     tickDue_ = false;
     afterPass_ = AfterPass::Nothing;
     pass_.stop();
-    tips_.setTimerEnabled(true);
     timer1_->stop();
-    ui_.cmdStartPing->setEnabled(true);
-    ui_.cmdStopPing->setEnabled(false);
-    state_.askOverwrite = AskOverwrite::Yes;
-    ui_.txtLog->setEnabled(true);
-    ui_.cmdOpenLog->setEnabled(true);
     resting_ = false;
-    showNotice();
     Q_EMIT monitoringStopped();
 }
 
@@ -118,14 +64,16 @@ void Monitor::Timer1_Timer() {
     if (ended_)
         return;
     tickDue_ = false;
-    resting_ = !ui_.optMilSeconds->isChecked() && insideUnattendedRange();
-    showNotice();
+    const TickSettings tick = readTick_();
+    const bool tenths = tick.unit == TickSettings::Unit::Tenths;
+    resting_ = !tenths && insideUnattendedRange(tick);
+    Q_EMIT tickBegun();
 
-    if (ui_.optMilSeconds->isChecked()) {
+    if (tenths) {
         // Left running, the precise timer keeps its schedule from tick to tick; setting the
         // interval again would restart the count from now and add this tick's lateness to
         // every interval.
-        const int ms = interval() * MsPerTenth;
+        const int ms = tick.interval * MsPerTenth;
         if (timer1_->interval() != ms)
             setTimer1Interval(ms);
         state_.stateFlag = StateFlag::Timer;
@@ -133,7 +81,7 @@ void Monitor::Timer1_Timer() {
         return;
     }
 
-    if (insideUnattendedRange()) {
+    if (resting_) {
         setTimer1Interval(UnattendedRecheckMs);
         state_.stateFlag = StateFlag::Timer;
         return;
@@ -148,8 +96,9 @@ void Monitor::Timer1_Timer() {
 
 // The rest of a tick, once its first pass (if any) has ended.
 void Monitor::countInterval(bool passed) {
-    const int n = interval();
-    if (ui_.optSeconds->isChecked()) {
+    const TickSettings tick = readTick_();
+    const int n = tick.interval;
+    if (tick.unit == TickSettings::Unit::Seconds) {
         if (n <= LongestTickedSeconds) {
             setTimer1Interval(n * MsPerSecond);
             state_.stateFlag = StateFlag::NoTimer;
@@ -161,7 +110,7 @@ void Monitor::countInterval(bool passed) {
             state_.stateFlag = StateFlag::Timer;
         }
     }
-    if (ui_.optMinutes->isChecked()) {
+    if (tick.unit == TickSettings::Unit::Minutes) {
         if (sinceLastPass(minuteChangesBetween) >= n) {
             runPass(AfterPass::NoteTime);
             return;
@@ -173,35 +122,11 @@ void Monitor::countInterval(bool passed) {
         state_.lastPassTime = timeOfDayText(timeOfDayNow());
 }
 
-void Monitor::showNotice() {
-    QStringList lines;
-    if (timer1_->isActive() && !ended_) {
-        if (ui_.lstIPList->count() == 0)
-            lines << NothingToPingText;
-        else if (resting_)
-            lines << RestingText.arg(shortTimeText(QTime(state_.unattendedToHour, 0)));
-        const std::pair<NumberBox, const QLineEdit*> boxes[] = {
-            {NumberBox::Attempts, ui_.txtAttempts},
-            {NumberBox::Interval, ui_.txtInterval},
-            {NumberBox::Bytes, ui_.txtNumBytes},
-            {NumberBox::Timeout, ui_.txtTimeout}};
-        for (const auto& [box, edit] : boxes)
-            if (QString notice = usedNumber(box, edit->text()).notice; !notice.isEmpty())
-                lines << notice;
-    }
-    ui_.lstPingResults->setNotice(lines.join(QLatin1Char('\n')));
-}
-
 void Monitor::shutdown() {
     ended_ = true;
     pass_.abandon();
     timer1_->stop();
     Q_EMIT monitoringStopped();
-}
-
-// An interval under 1 would give a timer that fires without pause.
-int Monitor::interval() const {
-    return usedNumber(NumberBox::Interval, ui_.txtInterval->text()).value;
 }
 
 int Monitor::secondsBetween(const QTime& from, const QTime& to) {
@@ -254,8 +179,8 @@ void Monitor::setTimer1Interval(int ms) {
 
 // The start hour belongs to the range, the end hour does not; a range whose start is not below
 // its end never holds, so pinging goes on around the clock.
-bool Monitor::insideUnattendedRange() const {
-    if (!ui_.mnuUnattended->isChecked())
+bool Monitor::insideUnattendedRange(const TickSettings& tick) const {
+    if (!tick.unattended)
         return false;
     const int hour = timeOfDayNow().hour();
     return hour >= state_.unattendedFromHour && hour < state_.unattendedToHour;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Attempt.h"
+#include "engine/Attempt.h"
 
 #include <QDateTime>
 #include <QHash>

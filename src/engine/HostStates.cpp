@@ -1,4 +1,4 @@
-#include "hosts/HostStates.h"
+#include "engine/HostStates.h"
 
 #include <QStringList>
 #include <algorithm>

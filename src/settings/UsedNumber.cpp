@@ -1,4 +1,4 @@
-#include "core/UsedNumber.h"
+#include "settings/UsedNumber.h"
 
 #include "core/Convert.h"
 

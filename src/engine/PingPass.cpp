@@ -1,48 +1,49 @@
-#include "monitor/PingPass.h"
+#include "engine/PingPass.h"
 
-#include "core/Convert.h"
 #include "core/ProgramState.h"
 #include "core/ResultMarks.h"
 #include "core/TimeText.h"
-#include "core/UsedNumber.h"
-#include "editors/LogFile.h"
-#include "panel/ControlStates.h"
-#include "platform/Beeper.h"
+#include "echo.h"
+#include "engine/LogWriter.h"
 #include "platform/Clock.h"
 #include "platform/Echo.h"
-#include "ui_frmEchoWarden.h"
-#include "widgets/ResultsList.h"
-#include "widgets/StatusBar.h"
 
 #include <QTimer>
 #include <limits>
+#include <utility>
 
 namespace ew {
 
 namespace {
 
-constexpr int PingsPanel = 1;
-constexpr int FailedPanel = 2;
 // How long the lines of a pass at once may wait to be shown: they come out some twenty-five
 // times a second, which reads as smooth, and each time costs a repaint of the window.
 constexpr int AtOnceReportMs = 40;
 
-const QString PingsCaption = QStringLiteral("Pings: ");
-const QString FailedCaption = QStringLiteral("Failed: ");
+Failure failureOf(int result) {
+    switch (result) {
+    case ECHO_OK:
+        return Failure::None;
+    case ECHO_TIMEOUT:
+        return Failure::TimedOut;
+    case ECHO_RECV_ERROR:
+        return Failure::OtherError;
+    default: // no address, no socket, no route: the request never left
+        return Failure::SendError;
+    }
+}
 
 } // namespace
 
-PingPass::PingPass(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls,
-                   LogFile& log, Echo& echo, Clock& clock, Beeper& beeper)
-    : ui_(ui), state_(state), controls_(controls), log_(log), echo_(echo), clock_(clock),
-      beeper_(beeper), pacer_(new QTimer(this)), reporter_(new QTimer(this)) {
+PingPass::PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log, Prepare prepare)
+    : state_(state), echo_(echo), clock_(clock), log_(log), prepare_(std::move(prepare)),
+      pacer_(new QTimer(this)), reporter_(new QTimer(this)) {
     pacer_->setSingleShot(true);
     pacer_->setTimerType(Qt::PreciseTimer);
     connect(pacer_, &QTimer::timeout, this, &PingPass::pace);
     reporter_->setSingleShot(true);
     reporter_->setInterval(AtOnceReportMs);
     connect(reporter_, &QTimer::timeout, this, &PingPass::advance);
-    connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &PingPass::chkBeep_Click);
 }
 
 PingPass::~PingPass() {
@@ -61,44 +62,28 @@ QString PingPass::failureLine(const QString& timeOfDay, const QString& address) 
            address + QStringLiteral(" --== F A I L E D ==-- ");
 }
 
-int PingPass::packetSize() const {
-    return usedNumber(NumberBox::Bytes, ui_.txtNumBytes->text()).value;
-}
-
-int PingPass::timeoutMs() const {
-    return usedNumber(NumberBox::Timeout, ui_.txtTimeout->text()).value;
-}
-
-int PingPass::attempts() const {
-    return usedNumber(NumberBox::Attempts, ui_.txtAttempts->text()).value;
-}
-
 void PingPass::PingAddresses() {
     endRun();
     running_ = true;
     advancing_ = false;
     const std::uint64_t generation = ++generation_;
-    log_.ApplyLogPath();
-    // ApplyLogPath may have waited for the operator, who may have stopped or ended meanwhile.
+    PassSettings settings = prepare_();
+    // The check of the log path may have waited for the operator, who may have stopped or
+    // ended meanwhile.
     if (ending() || generation != generation_)
         return;
 
-    packetSize_ = packetSize();
-    timeoutMs_ = timeoutMs();
-    attempts_ = attempts();
-    beep_ = isChecked(*ui_.chkBeep);
-    logTotal_ = isChecked(*ui_.chkLogTotal);
-    logFailed_ = isChecked(*ui_.chkLogFailed);
-    atOnce_ = ui_.mnuPingAtOnce->isChecked();
-    const int count = ui_.lstIPList->count();
-    entries_.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        QListWidgetItem* item = ui_.lstIPList->item(i);
-        if (!item->data(EntryIdRole).isValid())
-            item->setData(EntryIdRole, QVariant::fromValue<qulonglong>(++lastEntryId_));
-        Entry& e = entries_[static_cast<std::size_t>(i)];
-        e.text = item->text();
-        e.id = item->data(EntryIdRole).toULongLong();
+    packetSize_ = settings.packetSize;
+    timeoutMs_ = settings.timeoutMs;
+    attempts_ = settings.attempts;
+    beep_ = settings.beep;
+    logTotal_ = settings.logTotal;
+    logFailed_ = settings.logFailed;
+    atOnce_ = settings.atOnce;
+    entries_.resize(settings.entries.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        entries_[i].text = std::move(settings.entries[i].text);
+        entries_[i].id = settings.entries[i].id;
     }
     if (atOnce_ && attempts_ > 0) {
         for (std::size_t i = 0; i < entries_.size(); ++i)
@@ -142,6 +127,7 @@ void PingPass::send(std::size_t entry) {
     // Sixteen bytes of capture, which the callback keeps without a heap block of its own.
     const auto index = static_cast<std::uint32_t>(entry);
     const auto generation = static_cast<std::uint32_t>(generation_);
+    e.sentAt = clock_.now();
     e.inFlight = echo_.start(e.text, packetSize_, timeoutMs_,
                              [this, index, generation](const EchoOutcome& outcome) {
                                  if (generation == static_cast<std::uint32_t>(generation_))
@@ -172,7 +158,7 @@ void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
     Entry& e = entries_[entry];
     e.inFlight = 0;
     // The time of day on the line is when its own attempt ended, whenever the line shows.
-    e.ended.push_back({outcome.result == 0, outcome.roundTrip, clock_.now()});
+    e.ended.push_back({outcome.result, outcome.roundTrip, e.sentAt, clock_.now()});
     if (!atOnce_) {
         advance(); // its line, then the next attempt
         return;
@@ -201,8 +187,7 @@ void PingPass::advance() {
         if (!e.begun) {
             e.begun = true;
             // Emptied before an entry's lines, so a run of any length keeps a bounded list.
-            if (ui_.lstPingResults->count() > MaxResultLines)
-                ui_.lstPingResults->clear();
+            Q_EMIT entryBegun();
         }
         if (!e.ended.empty()) {
             const Ended outcome = e.ended.takeFirst();
@@ -231,39 +216,35 @@ void PingPass::advance() {
 
 void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
     const QString now = timeOfDayText(outcome.at.time());
-    if (outcome.reply) {
+    const bool reply = outcome.result == ECHO_OK;
+    QString line;
+    if (reply) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(outcome.roundTrip);
-        const QString line = replyLine(now, text, static_cast<std::int32_t>(ms.count()));
-        ui_.lstPingResults->addLine(line);
+        line = replyLine(now, text, static_cast<std::int32_t>(ms.count()));
+        Q_EMIT resultLine(line);
         if (logTotal_)
             logLine(line);
     } else {
         if (beep_)
-            beeper_.beep();
-        const QString line = failureLine(now, text);
-        ui_.lstPingResults->addLine(line);
+            Q_EMIT beepDue();
+        line = failureLine(now, text);
+        Q_EMIT resultLine(line);
         ++state_.failedCount;
-        ui_.StatusBar1->setPanelText(FailedPanel,
-                                     FailedCaption + QString::number(state_.failedCount));
         if (logTotal_ || logFailed_)
             logLine(line);
     }
     ++pingCount_;
-    ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pingCount_));
-    ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
-    Q_EMIT attemptReported(Attempt{id, text, outcome.reply, outcome.roundTrip, outcome.at});
+    Q_EMIT countsChanged(pingCount_, state_.failedCount, !reply);
+    Q_EMIT attemptReported(Attempt{id, std::move(text), reply,
+                                   reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
+                                   outcome.at, failureOf(outcome.result), outcome.sentAt});
 }
 
 void PingPass::logLine(const QString& line) {
-    log_.AppendLogLine(line, state_.logLineCount);
+    log_.AppendLogLine(line, state_.logLineCount, logTotal_);
     // Only "nothing logged yet in this run" matters, so the count stops at its top.
     if (state_.logLineCount < std::numeric_limits<decltype(state_.logLineCount)>::max())
         ++state_.logLineCount;
-}
-
-void PingPass::chkBeep_Click() {
-    if (state_.stateFlag != StateFlag::Dont)
-        controls_.UpdateRestoreMenu();
 }
 
 } // namespace ew

@@ -1,0 +1,90 @@
+#include "engine/LogWriter.h"
+
+#include "core/ProgramState.h"
+#include "core/TimeText.h"
+#include "platform/Clock.h"
+
+#include <QFile>
+#include <cerrno>
+
+namespace ew {
+
+namespace {
+
+// Every line of the log ends with CR LF, whatever the platform.
+constexpr char LineEnd[] = "\r\n";
+
+// The header line's items, written with one blank between them.
+const QString HeaderStarted = QStringLiteral("Started log on");
+const QString HeaderAt = QStringLiteral("at");
+const QString HeaderTotal = QStringLiteral("Logging Total pings");
+const QString HeaderFailed = QStringLiteral("Logging Failed pings");
+constexpr QChar HeaderItemSeparator = QLatin1Char(' ');
+
+} // namespace
+
+LogWriter::LogWriter(ProgramState& state, Clock& clock) : state_(state), clock_(clock) {}
+
+void LogWriter::AppendLogLine(const QString& line, std::int32_t lineCount, bool logTotal) {
+    // Header and line go out in one write, so a program killed mid-way leaves whole lines.
+    QByteArray out;
+    // A run's header goes before the first line of that run that reaches the file: when the
+    // first lines cannot be written, the header waits for the first one that can, so the
+    // run's lines are never mistaken for the previous run's.
+    if (lineCount == 0)
+        headerPending_ = true;
+    if (headerPending_) {
+        const QDateTime now = clock_.now();
+        const QString header = HeaderStarted + HeaderItemSeparator + shortDateText(now.date()) +
+                               HeaderItemSeparator + HeaderAt + HeaderItemSeparator +
+                               timeOfDayText(now.time()) + HeaderItemSeparator +
+                               (logTotal ? HeaderTotal : HeaderFailed);
+        out += LineEnd;
+        out += header.toLocal8Bit();
+        out += LineEnd;
+    }
+    out += line.toLocal8Bit();
+    out += LineEnd;
+
+    QFile file(state_.logPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        reportWriteFailure(file.errorString());
+        return;
+    }
+    // A full disk takes part of a write: the fragment is cut off again, or the header written
+    // later would follow a torn "Started log on" and the reader could not tell the runs apart.
+    const qint64 sizeBefore = file.size();
+    const qint64 written = file.write(out);
+    const int writeError = errno;
+    if (written != out.size()) {
+        // A write cut short carries no error of its own in QFile; the call that met the full
+        // disk tells why.
+        const QString reason = written > 0 ? qt_error_string(writeError) : file.errorString();
+        if (written > 0)
+            file.resize(sizeBefore);
+        reportWriteFailure(reason);
+        return;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        reportWriteFailure(file.errorString());
+        return;
+    }
+    headerPending_ = false;
+}
+
+void LogWriter::reportWriteFailure(const QString& reason) {
+    // Monitoring goes on; the operator hears of it once per run rather than once per ping.
+    if (writeFailureReported_)
+        return;
+    // Marked before it is told: ticks delivered while a box about it is open must not stack
+    // more boxes.
+    writeFailureReported_ = true;
+    Q_EMIT writeFailed(state_.logPath, reason);
+}
+
+void LogWriter::beginRun() {
+    writeFailureReported_ = false;
+}
+
+} // namespace ew

@@ -1,0 +1,144 @@
+// The engine alone: passes and ticks on typed values, with the fake echo and no window system.
+#include "core/ProgramState.h"
+#include "engine/LogWriter.h"
+#include "engine/Monitor.h"
+#include "engine/PingPass.h"
+#include "support/EngineFakes.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace ew::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+class Engine : public ::testing::Test {
+protected:
+    Engine() {
+        state.logPath = dir.filePath(QStringLiteral("log"));
+        QObject::connect(&pass, &PingPass::resultLine, [this](const QString& l) { lines << l; });
+        QObject::connect(&pass, &PingPass::attemptReported, [this](const Attempt& a) { last = a; });
+        echo.onCall = [this](const FakeEcho::Call& c) {
+            sent.push_back(Clock::now());
+            if (onCall)
+                onCall(c);
+        };
+    }
+    void entries(std::initializer_list<const char*> texts) {
+        for (const char* t : texts)
+            settings.entries.push_back({QString::fromLatin1(t), settings.entries.size() + 1});
+    }
+    bool run() {
+        pass.PingAddresses();
+        return QTest::qWaitFor([this] { return !pass.running(); }, 5000);
+    }
+    // The lines shown since the last call, from their text on ("Reply from a, Time:1 ms").
+    QStringList shown() {
+        QStringList got;
+        for (const QString& line : std::exchange(lines, {}))
+            got << line.section(QLatin1Char(' '), -5);
+        return got;
+    }
+
+    QTemporaryDir dir;
+    ProgramState state;
+    FakeEcho echo;
+    FakeClock clock;
+    LogWriter writer{state, clock};
+    PassSettings settings{{}, 1, 32, 1000};
+    PingPass pass{state, echo, clock, writer, [this] { return settings; }};
+    std::function<void(const FakeEcho::Call&)> onCall;
+    QStringList lines;
+    Attempt last;
+    std::vector<Clock::time_point> sent;
+};
+
+// Also: the log gets its header and the failures, and an attempt's record carries its entry,
+// why it failed and its timing.
+TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
+    entries({"a", "b"});
+    settings.attempts = 2;
+    settings.logFailed = true;
+    echo.reply(7);
+    echo.fail(3);
+    onCall = [this](auto&) {
+        clock.advanceSecs(1);
+        settings.packetSize = settings.timeoutMs = settings.attempts = 1;
+        settings.logFailed = false;
+    };
+    ASSERT_TRUE(run());
+    ASSERT_EQ(echo.calls.size(), 4u);
+    for (const auto& call : echo.calls)
+        EXPECT_TRUE(call.packetSize == 32 && call.timeoutMs == 1000);
+    QFile log(state.logPath);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLocal8Bit(log.readAll()).count(QStringLiteral("F A I L E D")), 3);
+    EXPECT_TRUE(last.address == "b" && last.entryId == 2 && last.failure == Failure::TimedOut);
+    EXPECT_EQ(last.sentAt.secsTo(last.endedAt), 1); // the fake clock moves as it sends
+    EXPECT_TRUE(run());                             // the next pass reads again
+    EXPECT_TRUE(echo.calls.size() == 6 && echo.calls.back().packetSize == 1);
+}
+
+// At once: requests leave a millisecond apart, and lines come in list order, each entry's in
+// the order of its attempts, although b's attempts all end while a's first is still out. Stop
+// shows nothing that was in flight nor what waited behind it, and the next pass starts afresh.
+TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
+    entries({"a", "b", "c"});
+    settings.atOnce = true;
+    settings.attempts = 3;
+    std::map<std::string, int> made;
+    onCall = [this, &made](const FakeEcho::Call& c) {
+        echo.script = {++made[c.address]};
+        echo.delayMs = c.address == "a" ? 60 : 0;
+    };
+    QStringList expected;
+    for (const char* host : {"a", "b", "c"})
+        for (int ms = 1; ms <= 3; ++ms)
+            expected << QStringLiteral("Reply from %1, Time:%2 ms").arg(host).arg(ms);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shown(), expected);
+    for (std::size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE(sent[i] - sent[i - 1], std::chrono::microseconds(900)) << i;
+    made.clear();
+    pass.PingAddresses();
+    QTest::qWait(30);
+    pass.stop();
+    EXPECT_TRUE(shown().isEmpty() && echo.inFlight() == 0);
+    made.clear();
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shown(), expected);
+}
+
+// Instant replies come one after another from the event loop, never nested in each other.
+TEST_F(Engine, APassOfAHundredThousandInstantRepliesRuns) {
+    entries({"a", "b", "c", "d"});
+    settings.attempts = 25000;
+    echo.recordCalls = false;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(pass.pingCount(), 100000);
+}
+
+// Tenth-seconds, N = 5: the first pass lasts 700 ms. The tick that fell due during it comes
+// right after it, and the next one half a second after that, not in the old phase.
+TEST_F(Engine, ATickDueDuringAPassComesAfterItAndSetsTheNextPhase) {
+    entries({"a"});
+    Monitor monitor(pass, state, pass, clock, [] {
+        return TickSettings{5, TickSettings::Unit::Tenths, false};
+    });
+    onCall = [this](auto&) { echo.delayMs = sent.size() == 1 ? 700 : 0; };
+    monitor.start();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return sent.size() >= 3; }, 3000));
+    monitor.stop();
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_TRUE(sent[1] - sent[0] >= milliseconds(690) && sent[1] - sent[0] < milliseconds(950));
+    EXPECT_GE(sent[2] - sent[1], milliseconds(450));
+    EXPECT_EQ(monitor.timer1().objectName(), QStringLiteral("Timer1"));
+}
+
+} // namespace
+} // namespace ew::test
