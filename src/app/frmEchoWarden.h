@@ -26,6 +26,7 @@ class Settings;
 class Schedule;
 class About;
 class HostWatch;
+class ServeFigures;
 class HostTracker;
 
 // The main window and the composition root: it owns the widgets, the shared program state and
@@ -82,6 +83,7 @@ private:
     std::unique_ptr<PingPass> pass_;
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<HostTracker> hostTracker_;
+    std::unique_ptr<ServeFigures> serveFigures_;
     std::unique_ptr<HostWatch> hosts_;
     std::unique_ptr<AddressList> addresses_;
     std::unique_ptr<Settings> settings_;

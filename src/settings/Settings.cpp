@@ -124,6 +124,7 @@ void Settings::ReadSettings() {
     ui_.mnuUnattended->setChecked(readBool(get(keys::Unattended), missing::Unattended));
     ui_.mnuPingAtOnce->setChecked(readBool(get(keys::PingAtOnce), missing::PingAtOnce));
     ui_.mnuNotify->setChecked(readBool(get(keys::NotifyStateChanges), missing::NotifyStateChanges));
+    ui_.mnuServeMetrics->setChecked(readBool(get(keys::ServeMetrics), missing::ServeMetrics));
     ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
     ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
     setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
@@ -184,6 +185,7 @@ bool Settings::cmdSave_Click() {
     save(keys::IntervalTenths, boolText(ui_.optMilSeconds->isChecked()));
     save(keys::PingAtOnce, boolText(ui_.mnuPingAtOnce->isChecked()));
     save(keys::NotifyStateChanges, boolText(ui_.mnuNotify->isChecked()));
+    save(keys::ServeMetrics, boolText(ui_.mnuServeMetrics->isChecked()));
     save(keys::IPList, ListToString(*ui_.lstIPList));
 
     QString reason;

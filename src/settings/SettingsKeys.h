@@ -28,6 +28,8 @@ inline const QString IntervalTenths = QStringLiteral("IntervalTenths");
 // Added later; a store without them keeps the behaviour it had.
 inline const QString PingAtOnce = QStringLiteral("PingAtOnce");
 inline const QString NotifyStateChanges = QStringLiteral("NotifyStateChanges");
+inline const QString ServeMetrics = QStringLiteral("ServeMetrics");
+inline const QString MetricsListen = QStringLiteral("MetricsListen");
 
 } // namespace ew::keys
 
@@ -51,5 +53,6 @@ inline constexpr int EnableLoggingFailed = 0;
 inline constexpr bool IntervalTenths = false;
 inline constexpr bool PingAtOnce = false;
 inline constexpr bool NotifyStateChanges = true;
+inline constexpr bool ServeMetrics = false;
 
 } // namespace ew::missing

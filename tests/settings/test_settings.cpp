@@ -30,7 +30,8 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
                              "IntervalMinutes=False IntervalSeconds=True Interval=30 "
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
                              "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
-                             "PingAtOnce=True NotifyStateChanges=False IPList=127.0.0.1,server2,"));
+                             "PingAtOnce=True NotifyStateChanges=False ServeMetrics=False "
+                             "IPList=127.0.0.1,server2,"));
     restart();
     EXPECT_EQ(shown(ui()), saved);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());
