@@ -21,6 +21,9 @@ TEST_PACKAGES=(
   # end-to-end and fault checks: another program pinging loopback; chattr for a read-only log
   iputils-ping e2fsprogs
   dbus-daemon # a private session bus for the desktop notification test
+  # the probe's end-to-end test scrapes it with a real Prometheus (asked with curl) and checks
+  # it with promtool; smokeping_prober, for comparing the two side by side
+  prometheus prometheus-smokeping-prober curl
   # the fuzz targets: clang with libFuzzer and the sanitizers' run-time, and its symbolizer
   clang-14 libclang-rt-14-dev llvm-14
 )

@@ -1,5 +1,7 @@
 #include "app/frmEchoWarden.h"
 
+#include "app/ServeFigures.h"
+
 #include "about/About.h"
 #include "editors/LogFile.h"
 #include "editors/NumericFields.h"
@@ -91,10 +93,16 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
         *ui_, *this, state_, *controls_, *log_, *tips_, platform_.messages, platform_.beeper);
     MonitorControls& controls = *monitorControls_;
     pass_ = std::make_unique<PingPass>(state_, platform_.echo, platform_.clock, *logWriter_,
-                                       [&controls] { return controls.passSettings(); });
+                                       [this, &controls] {
+                                           PassSettings pass = controls.passSettings();
+                                           serveFigures_->passStarting(pass);
+                                           return pass;
+                                       });
     monitor_ = std::make_unique<Monitor>(*this, state_, *pass_, platform_.clock,
                                          [&controls] { return controls.tickSettings(); });
     monitorControls_->attach(*pass_, *monitor_, *logWriter_);
+    serveFigures_ = std::make_unique<ServeFigures>(*ui_->mnuServeMetrics, *this, platform_.store,
+                                                   platform_.messages, *pass_, *monitor_);
     // Before the host watch, so that a new run's states are forgotten before it shows them.
     hostTracker_ = std::make_unique<HostTracker>(*pass_, *monitor_);
     hosts_ = std::make_unique<HostWatch>(
@@ -163,6 +171,7 @@ void frmEchoWarden::Form_Load() {
     state_.stateFlag = StateFlag::Dont;
     settings_->loadAddressList();
     settings_->ReadSettings();
+    serveFigures_->apply();
 }
 
 void frmEchoWarden::cmdExit_Click() {

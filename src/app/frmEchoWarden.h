@@ -26,6 +26,7 @@ class Settings;
 class Schedule;
 class About;
 class HostWatch;
+class ServeFigures;
 class HostTracker;
 class HistoryStore;
 class SlowAbove;
@@ -90,6 +91,7 @@ private:
     std::unique_ptr<PingPass> pass_;
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<HostTracker> hostTracker_;
+    std::unique_ptr<ServeFigures> serveFigures_;
     std::unique_ptr<HostWatch> hosts_;
     std::unique_ptr<HistoryStore> history_;
     std::unique_ptr<SlowAbove> slowAbove_;

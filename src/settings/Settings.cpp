@@ -128,6 +128,7 @@ void Settings::ReadSettings() {
     ui_.mnuKeepHistory->setChecked(readBool(get(keys::KeepHistory), missing::KeepHistory));
     ui_.mnuSlowAbove->setData(
         std::max<int>(readInt16(get(keys::SlowAboveMs), missing::SlowAboveMs), 0));
+    ui_.mnuServeMetrics->setChecked(readBool(get(keys::ServeMetrics), missing::ServeMetrics));
     ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
     ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
     setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
@@ -190,6 +191,7 @@ bool Settings::cmdSave_Click() {
     save(keys::NotifyStateChanges, boolText(ui_.mnuNotify->isChecked()));
     save(keys::KeepHistory, boolText(ui_.mnuKeepHistory->isChecked()));
     save(keys::SlowAboveMs, QString::number(ui_.mnuSlowAbove->data().toInt()));
+    save(keys::ServeMetrics, boolText(ui_.mnuServeMetrics->isChecked()));
     save(keys::IPList, ListToString(*ui_.lstIPList));
 
     QString reason;

@@ -30,6 +30,8 @@ inline const QString PingAtOnce = QStringLiteral("PingAtOnce");
 inline const QString NotifyStateChanges = QStringLiteral("NotifyStateChanges");
 inline const QString KeepHistory = QStringLiteral("KeepHistory");
 inline const QString SlowAboveMs = QStringLiteral("SlowAboveMs");
+inline const QString ServeMetrics = QStringLiteral("ServeMetrics");
+inline const QString MetricsListen = QStringLiteral("MetricsListen");
 
 } // namespace ew::keys
 
@@ -55,5 +57,6 @@ inline constexpr bool PingAtOnce = false;
 inline constexpr bool NotifyStateChanges = true;
 inline constexpr bool KeepHistory = true;
 inline constexpr std::int16_t SlowAboveMs = 0; // off
+inline constexpr bool ServeMetrics = false;
 
 } // namespace ew::missing

@@ -33,7 +33,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
                              "LogFilePath=/var/tmp/run.log Beep=0 Attempts=1 IntervalTenths=False "
                              "PingAtOnce=True NotifyStateChanges=False KeepHistory=False "
-                             "SlowAboveMs=150 IPList=127.0.0.1,server2,"));
+                             "SlowAboveMs=150 ServeMetrics=False IPList=127.0.0.1,server2,"));
     restart();
     EXPECT_EQ(shown(ui()), saved);
     EXPECT_FALSE(ui().mnuKeepHistory->isChecked());
