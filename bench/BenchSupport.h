@@ -7,6 +7,7 @@
 #include "Aims.h"
 #include "app/frmEchoWarden.h"
 #include "engine/PingPass.h"
+#include "settings/SettingsKeys.h"
 #include "support/Fakes.h"
 #include "ui_frmEchoWarden.h"
 
@@ -70,6 +71,9 @@ struct BenchWindow {
         : window(Platform{echo ? *echo : fakes.echo, store ? *store : fakes.store, fakes.clock,
                           fakes.messages, fakes.launcher, fakes.beeper, fakes.windows}) {
         fakes.echo.recordCalls = false;
+        // These measure the pass, the list and the log; the history file has figures of its
+        // own, and a bench writes nothing into the user's data folder.
+        fakes.store.put(keys::KeepHistory, QStringLiteral("False"));
         window.setEndProgram([] {});
     }
     // Adds 127.0.0.1, 127.0.0.2, ... to the address list.

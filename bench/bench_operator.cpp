@@ -207,6 +207,7 @@ private:
         return {"QT_QPA_PLATFORM=xcb",
                 "DISPLAY=" + x_.display(),
                 "XDG_CONFIG_HOME=" + home,
+                "XDG_DATA_HOME=" + home + "/data",
                 "XDG_RUNTIME_DIR=" + home + "/run",
                 "DBUS_SESSION_BUS_ADDRESS=disabled:",
                 "NO_AT_BRIDGE=1",
