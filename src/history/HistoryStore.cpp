@@ -2,6 +2,7 @@
 
 #include "history/HistoryDb.h"
 #include "platform/Clock.h"
+#include "platform/SystemDirs.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,7 +18,6 @@ namespace {
 const QString Folder = QStringLiteral("8R1/EchoWarden");
 const QString FileName = QStringLiteral("history.sqlite");
 const QString DamagedSuffix = QStringLiteral(".damaged-");
-const QString DamagedStamp = QStringLiteral("yyyyMMdd-HHmmss");
 // SQLite's companions of the file: a new history must not pick up a damaged one's journal.
 const QStringList Companions{QStringLiteral("-wal"), QStringLiteral("-shm")};
 
@@ -118,9 +118,8 @@ void HistoryStore::report(const QString& text) {
 
 bool HistoryStore::keepAside(HistoryDb& db, const QString& why) {
     db.closeFile();
-    const QString aside =
-        path_ + DamagedSuffix + QDateTime::currentDateTime().toString(DamagedStamp);
-    if (!QFile::rename(path_, aside)) {
+    const QString aside = moveAside(path_, DamagedSuffix);
+    if (aside.isEmpty()) {
         givenUp_ = true;
         backlog_.clear();
         report(DamagedNotKeptText.arg(path_, why));

@@ -1,4 +1,5 @@
 #include "platform/SettingsStore.h"
+#include "platform/SystemDirs.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -44,7 +45,6 @@ bool dropByteOrderMark(const QString& path) {
 
 // The name a file that could not be read is kept under: it says what happened and when.
 const QString UnreadableSuffix = QStringLiteral(".unreadable-");
-const QString UnreadableStamp = QStringLiteral("yyyyMMdd-HHmmss");
 
 // A write that met a file it could not parse reports only that; a second write, which no
 // longer needs to read the file once the first has replaced it, tells the outcome.
@@ -107,9 +107,8 @@ std::optional<QString> IniSettingsStore::keepUnreadable(const QString& app) {
     const QString path = location(app);
     if (!QFileInfo(path).isFile())
         return std::nullopt;
-    const QString aside =
-        path + UnreadableSuffix + QDateTime::currentDateTime().toString(UnreadableStamp);
-    if (!QFile::rename(path, aside))
+    const QString aside = moveAside(path, UnreadableSuffix);
+    if (aside.isEmpty())
         return std::nullopt;
     return aside;
 }

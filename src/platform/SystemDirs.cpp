@@ -1,5 +1,8 @@
 #include "platform/SystemDirs.h"
 
+#include <QDateTime>
+#include <QFile>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -30,6 +33,12 @@ QString defaultLogDir() {
         data = QDir::homePath();
     QDir().mkpath(data);
     return data;
+}
+
+QString moveAside(const QString& path, const QString& mark) {
+    const QString aside =
+        path + mark + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    return QFile::rename(path, aside) ? aside : QString();
 }
 
 } // namespace ew

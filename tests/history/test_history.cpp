@@ -31,7 +31,7 @@ struct HistoryTest : ::testing::Test {
     // One pass a step of stepS seconds; rtt 0 is a loss.
     void passes(HistoryStore& store, std::initializer_list<int> rttsMs, int stepS = 10) {
         for (int ms : rttsMs) {
-            store.add(QStringLiteral("10.0.0.5"), clock.now(), ms > 0, microseconds(ms * 1000));
+            store.add(QStringLiteral("127.0.0.5"), clock.now(), ms > 0, microseconds(ms * 1000));
             store.passEnded();
             clock.advanceSecs(stepS);
         }
@@ -40,7 +40,7 @@ struct HistoryTest : ::testing::Test {
     std::vector<Row> read(Resolution r, qint64 from = 0) {
         HistoryDb db(path);
         EXPECT_EQ(db.openFile().trouble, HistoryDb::Trouble::None);
-        return db.rows(QStringLiteral("10.0.0.5"), r, from, std::numeric_limits<qint64>::max());
+        return db.rows(QStringLiteral("127.0.0.5"), r, from, std::numeric_limits<qint64>::max());
     }
     qint64 at(int minutes) const { return start.addSecs(minutes * 60).toMSecsSinceEpoch(); }
 };
@@ -149,7 +149,7 @@ TEST_F(HistoryTest, WindowDrawsMedianLossAndDownFromTheFileAndExportsWhatItShows
     clock.set(start.addSecs(20 * 60));
     HistoryStore store(clock, path);
     passes(store, {20, 20}, 30);
-    HistoryWindow window(QStringLiteral("10.0.0.5"), store, clock);
+    HistoryWindow window(QStringLiteral("127.0.0.5"), store, clock);
     window.setRange(2); // 24 hours, from the minutes
     std::vector<std::vector<QPointF>> medians;
     std::map<QString, int> points;
@@ -179,8 +179,8 @@ TEST_F(HistoryTest, WindowDrawsMedianLossAndDownFromTheFileAndExportsWhatItShows
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(f.readAll()).section(QStringLiteral("\r\n"), 0, 2),
               "Entry,Time,Attempts,Lost,Lowest ms,Median ms,Highest ms\r\n"
-              "10.0.0.5,2026-12-07T10:00:00.000Z,2,0,10.000,11.000,12.000\r\n"
-              "10.0.0.5,2026-12-07T10:01:00.000Z,2,0,10.000,11.000,12.000");
+              "127.0.0.5,2026-12-07T10:00:00.000Z,2,0,10.000,11.000,12.000\r\n"
+              "127.0.0.5,2026-12-07T10:01:00.000Z,2,0,10.000,11.000,12.000");
 }
 
 } // namespace
