@@ -42,7 +42,7 @@ void ServeFigures::passStarting(const PassSettings& pass) {
 
 void ServeFigures::apply() {
     if (!item_.isChecked()) {
-        server_.close();
+        server_.stopListening();
         listening_.clear();
         return;
     }

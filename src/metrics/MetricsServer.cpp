@@ -240,7 +240,7 @@ bool MetricsServer::listen(const QString& addressPort, QString* error) {
     return true;
 }
 
-void MetricsServer::close() {
+void MetricsServer::stopListening() {
     server_->close();
 }
 

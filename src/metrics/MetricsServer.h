@@ -47,7 +47,7 @@ public:
     static bool parseListen(const QString& text, QHostAddress* address, quint16* port);
     // False with a sentence for the operator: a malformed address, a port taken or refused.
     bool listen(const QString& addressPort, QString* error);
-    void close();
+    void stopListening();
     quint16 port() const;
     int connections() const { return connections_; }
 

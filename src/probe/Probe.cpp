@@ -128,7 +128,7 @@ void Probe::end() {
         monitor_->shutdown();
     pass_->abandon();
     if (server_)
-        server_->close();
+        server_->stopListening();
     leave(0);
 }
 
