@@ -90,21 +90,13 @@ frmAbout::frmAbout(const ProgramState& state, Launcher& launcher, MessageBoxes& 
     ui_->lblDescription->setFont(description);
     ui_->picIcon->setPixmap(emblem());
 
-    connect(ui_->cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    connect(ui_->cmdOK, &QPushButton::clicked, this, &QWidget::close);
     connect(ui_->cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
 }
 
 frmAbout::~frmAbout() = default;
 
-void frmAbout::cmdOK_Click() {
-    close();
-}
-
 void frmAbout::cmdSysInfo_Click() {
-    StartSysInfo();
-}
-
-void frmAbout::StartSysInfo() {
     const QString dir = state_.windowsDir.isEmpty() ? systemProgramDir() : state_.windowsDir;
     for (const QString& name : kSysInfoPrograms) {
         const QFileInfo program(dir + name);
@@ -115,10 +107,6 @@ void frmAbout::StartSysInfo() {
         break;
     }
     messages_.show(this, kSysInfoUnavailable, kAppTitle, MsgIcon::None, MsgButtons::Ok);
-}
-
-QStringList frmAbout::sysInfoPrograms() {
-    return kSysInfoPrograms;
 }
 
 void frmAbout::keyPressEvent(QKeyEvent* event) {

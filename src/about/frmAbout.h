@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QStringList>
 #include <memory>
 
 namespace Ui {
@@ -25,13 +24,8 @@ public:
 
     Ui::frmAbout& ui() { return *ui_; }
 
-    void cmdOK_Click();
+    // Starts the first system-information program found in the system's program directory.
     void cmdSysInfo_Click();
-    void StartSysInfo();
-
-    // The system-information programs looked for in the system's program directory, first
-    // found first started.
-    static QStringList sysInfoPrograms();
 
 protected:
     // Esc presses OK, as the box's cancel button.

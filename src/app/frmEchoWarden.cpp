@@ -80,7 +80,7 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     ui_->StatusBar1->setClock(&platform_.clock);
     ui_->lstPingResults->setMessageBoxes(&platform_.messages);
 
-    controls_ = std::make_unique<ControlStates>(*ui_, *this, state_);
+    controls_ = std::make_unique<ControlStates>(*ui_, *this);
     tips_ = std::make_unique<ToolTips>(*ui_->txtIPAddress, *this, platform_.windows);
     logWriter_ = std::make_unique<LogWriter>(state_, platform_.clock);
     log_ = std::make_unique<LogFile>(

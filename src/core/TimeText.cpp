@@ -17,18 +17,12 @@ QString localeTimeFormat(QLocale::FormatType type, const QRegularExpression& dro
     return f.contains(needed) ? f : fallback;
 }
 
-} // namespace
-
 QString timeOfDayFormat() {
     // Without the time-zone name.
     static const QString format =
         localeTimeFormat(QLocale::LongFormat, QRegularExpression(QStringLiteral("\\s*t+\\s*")),
                          QLatin1Char('s'), QStringLiteral("HH:mm:ss"));
     return format;
-}
-
-QString timeOfDayText(const QTime& time) {
-    return QLocale::system().toString(time, timeOfDayFormat());
 }
 
 QString shortTimeFormat() {
@@ -38,6 +32,12 @@ QString shortTimeFormat() {
         QLocale::ShortFormat, QRegularExpression(QStringLiteral("[^A-Za-z]*(s+|z+)|\\s*t+")),
         QLatin1Char('m'), QStringLiteral("HH:mm"));
     return format;
+}
+
+} // namespace
+
+QString timeOfDayText(const QTime& time) {
+    return QLocale::system().toString(time, timeOfDayFormat());
 }
 
 QString shortTimeText(const QTime& time) {

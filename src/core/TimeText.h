@@ -12,12 +12,9 @@ namespace ew {
 QString timeOfDayText(const QTime& time);
 // The system locale's short time format, hours and minutes only, as a desktop clock shows them.
 QString shortTimeText(const QTime& time);
-QString shortTimeFormat();
 // The system locale's short date format.
 QString shortDateText(const QDate& date);
 // Reads back a text made by timeOfDayText.
 std::optional<QTime> parseTimeOfDay(const QString& text);
-// The format behind timeOfDayText (exposed for tests).
-QString timeOfDayFormat();
 
 } // namespace ew

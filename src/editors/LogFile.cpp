@@ -76,24 +76,39 @@ LogFile::LogFile(Controls ui, QWidget& window, ProgramState& state, ControlState
                  LogWriter& writer, MessageBoxes& messages, Launcher& launcher)
     : ui_(ui), window_(window), state_(state), controls_(controls), messages_(messages),
       launcher_(launcher) {
-    connect(&writer, &LogWriter::writeFailed, this, &LogFile::writeFailed);
-    connect(&ui_.cmdSetLog, &QPushButton::clicked, this, &LogFile::cmdSetLog_Click);
+    connect(&writer, &LogWriter::writeFailed, this,
+            [this](const QString& path, const QString& why) {
+                showError(WriteFailedText.arg(path, why), WriteErrorTitle);
+            });
+    connect(&ui_.cmdSetLog, &QPushButton::clicked, this, [this] {
+        ui_.lstPingResults.show();
+        ui_.txtPathError.hide();
+        controls_.ToggleControls();
+        state_.askOverwrite = AskOverwrite::Yes;
+        ApplyLogPath();
+    });
     connect(&ui_.cmdOpenLog, &QPushButton::clicked, this, &LogFile::cmdOpenLog_Click);
-    connect(&ui_.txtLog, &QLineEdit::textChanged, this, &LogFile::txtLog_Change);
+    connect(&ui_.txtLog, &QLineEdit::textChanged, this, [this] {
+        // An edited path must be set before pinging can start.
+        if (state_.stateFlag == StateFlag::Dont)
+            return;
+        ui_.cmdSetLog.setEnabled(true);
+        ui_.cmdStartPing.setEnabled(false);
+    });
     // Check boxes raise their click rule whenever their value changes, also from code.
-    connect(&ui_.chkLogTotal, &QCheckBox::stateChanged, this, &LogFile::chkLogTotal_Click);
-    connect(&ui_.chkLogFailed, &QCheckBox::stateChanged, this, &LogFile::chkLogFailed_Click);
+    connect(&ui_.chkLogTotal, &QCheckBox::stateChanged, this, [this] {
+        // Logging every ping includes the failed ones; the box is forced and locked.
+        const bool total = isChecked(ui_.chkLogTotal);
+        setCheckValue(ui_.chkLogFailed, total ? 1 : 0);
+        ui_.chkLogFailed.setEnabled(!total);
+        logBoxChanged(total);
+    });
+    connect(&ui_.chkLogFailed, &QCheckBox::stateChanged, this,
+            [this] { logBoxChanged(isChecked(ui_.chkLogFailed)); });
 }
 
 QString LogFile::defaultLogPath() {
-    QString dir = defaultLogDir();
-    if (!dir.endsWith(PathSeparator))
-        dir += PathSeparator;
-    return dir + DefaultLogName;
-}
-
-void LogFile::writeFailed(const QString& path, const QString& reason) {
-    showError(WriteFailedText.arg(path, reason), WriteErrorTitle);
+    return QDir(defaultLogDir()).filePath(DefaultLogName);
 }
 
 void LogFile::showError(const QString& text, const QString& title) {
@@ -104,14 +119,18 @@ bool LogFile::loggingOn() const {
     return isChecked(ui_.chkLogTotal) || isChecked(ui_.chkLogFailed);
 }
 
-void LogFile::showPathControls(bool shown) {
+void LogFile::logBoxChanged(bool shown) {
     ui_.txtLog.setVisible(shown);
     ui_.cmdSetLog.setVisible(shown);
+    if (shown)
+        ApplyLogPath();
+    controls_.UpdateRestoreMenu();
 }
 
 void LogFile::ApplyLogPath() {
     if (!loggingOn()) {
-        showPathControls(false);
+        ui_.txtLog.setVisible(false);
+        ui_.cmdSetLog.setVisible(false);
         return;
     }
     if (ui_.txtLog.text().isEmpty()) {
@@ -181,47 +200,6 @@ void LogFile::settleExistingFile() {
     }
     // Settled only once answered: a second call reached while the box is open asks again.
     state_.askOverwrite = AskOverwrite::Dont;
-}
-
-void LogFile::cmdSetLog_Click() {
-    ui_.lstPingResults.show();
-    ui_.txtPathError.hide();
-    controls_.ToggleControls();
-    state_.askOverwrite = AskOverwrite::Yes;
-    ApplyLogPath();
-}
-
-void LogFile::txtLog_Change() {
-    // An edited path must be set before pinging can start.
-    if (state_.stateFlag == StateFlag::Dont)
-        return;
-    ui_.cmdSetLog.setEnabled(true);
-    ui_.cmdStartPing.setEnabled(false);
-}
-
-void LogFile::chkLogTotal_Click() {
-    if (isChecked(ui_.chkLogTotal)) {
-        // Logging every ping includes the failed ones; the box is forced and locked.
-        setCheckValue(ui_.chkLogFailed, 1);
-        ui_.chkLogFailed.setEnabled(false);
-        showPathControls(true);
-        ApplyLogPath();
-    } else {
-        setCheckValue(ui_.chkLogFailed, 0);
-        ui_.chkLogFailed.setEnabled(true);
-        showPathControls(false);
-    }
-    controls_.UpdateRestoreMenu();
-}
-
-void LogFile::chkLogFailed_Click() {
-    if (isChecked(ui_.chkLogFailed)) {
-        showPathControls(true);
-        ApplyLogPath();
-    } else {
-        showPathControls(false);
-    }
-    controls_.UpdateRestoreMenu();
 }
 
 void LogFile::cmdOpenLog_Click() {

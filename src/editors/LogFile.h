@@ -2,13 +2,11 @@
 
 #include <QObject>
 #include <QString>
-#include <cstdint>
 
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QPlainTextEdit;
-class QWidget;
 
 namespace ew {
 
@@ -46,13 +44,7 @@ public:
     // to), and that is said once on standard error. True when there was a question to settle.
     bool appendUnasked();
 
-    void cmdSetLog_Click();
-    void txtLog_Change();
-    void chkLogTotal_Click();
-    void chkLogFailed_Click();
-    void cmdOpenLog_Click();
-
-    // The default path: the default log directory, one '/', "Ping.Log".
+    // The default path: "Ping.Log" in the default log directory.
     static QString defaultLogPath();
 
     // The box shown when a typed log path fails its check (also by a refused Start).
@@ -63,12 +55,13 @@ public:
 
 private:
     bool loggingOn() const;
-    // Step 3 of ApplyLogPath: false when the typed path failed and the caller must stop.
+    // False when the typed path failed and ApplyLogPath must stop.
     bool checkTypedPath();
-    // Step 4 of ApplyLogPath: the overwrite question while it is armed.
+    // The overwrite question while it is armed.
     void settleExistingFile();
-    void showPathControls(bool shown);
-    void writeFailed(const QString& path, const QString& reason);
+    // Shows or hides the path controls for a log box's new value, and checks the path when shown.
+    void logBoxChanged(bool shown);
+    void cmdOpenLog_Click();
     void showError(const QString& text, const QString& title);
 
     Controls ui_;

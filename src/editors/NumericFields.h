@@ -2,10 +2,9 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 
-class QCheckBox;
 class QLineEdit;
-class QRadioButton;
 class QScrollBar;
 namespace Ui {
 class frmEchoWarden;
@@ -23,29 +22,9 @@ class NumericFields : public QObject {
 public:
     NumericFields(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls);
 
-    void txtAttempts_Change();
-    void txtInterval_Change();
-    void txtNumBytes_Change();
-    void txtTimeout_Change();
-    void vsbAttempts_Change();
-    void vsbInterval_Change();
-    void vsbNumBytes_Change();
-    void vsbTimeout_Change();
-    void optMinutes_Click();
-    void optSeconds_Click();
-    void optMilSeconds_Click();
-    void Label1_Click();
-    void Label2_Click();
-    void lblBeep_Click();
-    void lblLogTotal_Click();
-    void lblLogFailed_Click();
-
-    // Selects or deselects a unit option. Deselecting works also on the selected button of
-    // an auto-exclusive group, which Qt would otherwise refuse.
-    static void setOptionChecked(QRadioButton& option, bool checked);
-
 private:
-    // One numeric setting: its box, its spinner and the spinner's step and bounds.
+    // One numeric setting: its box, its spinner, the spinner's step and bounds, and the text
+    // that replaces "0" or an empty box.
     struct Field {
         QLineEdit* text;
         QScrollBar* spinner;
@@ -57,17 +36,12 @@ private:
 
     void textChange(const Field& field);
     void spin(const Field& field);
-    void toggleBox(QCheckBox& box);
-    void toggleOption(QRadioButton& option);
-    void limitTyping(QLineEdit& box);
+    void updateRestoreMenuUnlessLoading();
 
     Ui::frmEchoWarden& ui_;
     ProgramState& state_;
     ControlStates& controls_;
-    Field attempts_;
-    Field interval_;
-    Field numBytes_;
-    Field timeout_;
+    std::array<Field, 4> fields_;
 };
 
 } // namespace ew

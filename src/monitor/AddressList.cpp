@@ -13,7 +13,8 @@ AddressList::AddressList(Controls controls) : c_(controls) {
     // The box has no length limit: Qt's default of 32767 characters would cut a pasted list of
     // thousands of addresses, the last one mid-address, which names another host.
     c_.txtIPAddress.setMaxLength(std::numeric_limits<int>::max());
-    connect(&c_.txtIPAddress, &QLineEdit::textChanged, this, &AddressList::txtIPAddress_Change);
+    connect(&c_.txtIPAddress, &QLineEdit::textChanged, this,
+            [this] { c_.cmdAdd.setEnabled(true); });
     // Enter in the address box does what Add does, while Add may be pressed.
     connect(&c_.txtIPAddress, &QLineEdit::returnPressed, this, [this] {
         if (c_.cmdAdd.isEnabled())
@@ -22,17 +23,14 @@ AddressList::AddressList(Controls controls) : c_(controls) {
     connect(&c_.cmdAdd, &QPushButton::clicked, this, &AddressList::cmdAdd_Click);
     // The list box's Click: the operator selects an entry with the mouse (also the one already
     // selected) or the keyboard, or code selects one. Losing the selection is no click.
-    connect(&c_.lstIPList, &QListWidget::itemClicked, this, &AddressList::lstIPList_Click);
+    connect(&c_.lstIPList, &QListWidget::itemClicked, this,
+            [this] { c_.cmdRemove.setEnabled(true); });
     connect(&c_.lstIPList, &QListWidget::itemSelectionChanged, this, [this] {
-        if (selectedRow() >= 0)
-            lstIPList_Click();
+        if (!c_.lstIPList.selectedItems().isEmpty())
+            c_.cmdRemove.setEnabled(true);
     });
     connect(&c_.cmdRemove, &QPushButton::clicked, this, &AddressList::cmdRemove_Click);
     connect(&c_.cmdClear, &QPushButton::clicked, this, &AddressList::cmdClear_Click);
-}
-
-void AddressList::txtIPAddress_Change() {
-    c_.cmdAdd.setEnabled(true);
 }
 
 void AddressList::cmdAdd_Click() {
@@ -54,19 +52,10 @@ void AddressList::cmdAdd_Click() {
         c_.cmdStartPing.setEnabled(true);
 }
 
-void AddressList::lstIPList_Click() {
-    c_.cmdRemove.setEnabled(true);
-}
-
-int AddressList::selectedRow() const {
-    const QList<QListWidgetItem*> selected = c_.lstIPList.selectedItems();
-    return selected.isEmpty() ? -1 : c_.lstIPList.row(selected.first());
-}
-
 void AddressList::cmdRemove_Click() {
-    const int row = selectedRow();
-    if (row >= 0) {
-        delete c_.lstIPList.takeItem(row);
+    if (const QList<QListWidgetItem*> selected = c_.lstIPList.selectedItems();
+        !selected.isEmpty()) {
+        delete selected.first();
         // Nothing is selected after a removal, whatever entry Qt makes current instead.
         c_.lstIPList.clearSelection();
         c_.cmdRemove.setEnabled(false);

@@ -20,14 +20,9 @@ public:
     };
     explicit AddressList(Controls controls);
 
-    void txtIPAddress_Change();
     void cmdAdd_Click();
-    void lstIPList_Click();
     void cmdRemove_Click();
     void cmdClear_Click();
-
-    // The selected entry's row, or -1 when none is selected.
-    int selectedRow() const;
 
 private:
     Controls c_;

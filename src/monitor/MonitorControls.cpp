@@ -49,7 +49,10 @@ MonitorControls::MonitorControls(Ui::frmEchoWarden& ui, QWidget& window, Program
         connect(box, &QLineEdit::textChanged, this, &MonitorControls::showNotice);
     connect(ui_.cmdStartPing, &QPushButton::clicked, this, &MonitorControls::cmdStartPing_Click);
     connect(ui_.cmdStopPing, &QPushButton::clicked, this, &MonitorControls::cmdStopPing_Click);
-    connect(ui_.chkBeep, &QCheckBox::stateChanged, this, &MonitorControls::chkBeep_Click);
+    connect(ui_.chkBeep, &QCheckBox::stateChanged, this, [this] {
+        if (state_.stateFlag != StateFlag::Dont)
+            controls_.UpdateRestoreMenu();
+    });
 }
 
 void MonitorControls::attach(PingPass& pass, Monitor& monitor, LogWriter& writer) {
@@ -97,11 +100,6 @@ void MonitorControls::cmdStopPing_Click() {
     ui_.cmdOpenLog->setEnabled(true);
     monitor_->stop();
     showNotice();
-}
-
-void MonitorControls::chkBeep_Click() {
-    if (state_.stateFlag != StateFlag::Dont)
-        controls_.UpdateRestoreMenu();
 }
 
 PassSettings MonitorControls::passSettings() {

@@ -36,7 +36,6 @@ public:
 
     void cmdStartPing_Click();
     void cmdStopPing_Click();
-    void chkBeep_Click();
 
     // What the next pass works on, once the log path has been checked (ApplyLogPath).
     PassSettings passSettings();

@@ -1,6 +1,7 @@
 #include "panel/CheckValue.h"
 
 #include <QCheckBox>
+#include <QRadioButton>
 
 namespace ew {
 
@@ -20,6 +21,17 @@ void setCheckValue(QCheckBox& box, int value) {
         box.setTristate(true);
     box.setCheckState(value == 1 ? Qt::Checked
                                  : (value == 2 ? Qt::PartiallyChecked : Qt::Unchecked));
+}
+
+void setOptionChecked(QRadioButton& option, bool checked) {
+    if (checked || !option.isChecked()) {
+        option.setChecked(checked);
+        return;
+    }
+    const bool exclusive = option.autoExclusive();
+    option.setAutoExclusive(false);
+    option.setChecked(false);
+    option.setAutoExclusive(exclusive);
 }
 
 } // namespace ew

@@ -1,7 +1,6 @@
 #include "panel/ControlStates.h"
 
 #include "core/Convert.h"
-#include "core/ProgramState.h"
 #include "panel/CheckValue.h"
 #include "panel/RestoreDefaults.h"
 #include "ui_frmEchoWarden.h"
@@ -33,9 +32,14 @@ constexpr int px(int twips) {
 
 } // namespace
 
-ControlStates::ControlStates(Ui::frmEchoWarden& ui, QMainWindow& window, ProgramState& state)
-    : ui_(ui), window_(window), state_(state) {
-    connect(ui_.cmdSettings, &QPushButton::clicked, this, &ControlStates::cmdSettings_Click);
+ControlStates::ControlStates(Ui::frmEchoWarden& ui, QMainWindow& window)
+    : ui_(ui), window_(window) {
+    connect(ui_.cmdSettings, &QPushButton::clicked, this, [this] {
+        const bool show = !panelShown();
+        showPanel(show);
+        ui_.cmdSave->setVisible(show);
+        ui_.cmdSettings->setText(show ? HideCaption : ShowCaption);
+    });
 }
 
 void ControlStates::showPanel(bool shown) {
@@ -67,13 +71,6 @@ bool ControlStates::panelShown() const {
     return ui_.cmdSettings->text() != ShowCaption;
 }
 
-void ControlStates::cmdSettings_Click() {
-    const bool show = ui_.cmdSettings->text() == ShowCaption;
-    showPanel(show);
-    ui_.cmdSave->setVisible(show);
-    ui_.cmdSettings->setText(show ? HideCaption : ShowCaption);
-}
-
 void ControlStates::ToggleControls() {
     // The notice over the results list is the lock: its own visibility flag, not whether it
     // is on screen (the window may not be shown yet).
@@ -83,31 +80,28 @@ void ControlStates::ToggleControls() {
         ui_.lstPingResults->setVisible(true);
     }
     ui_.cmdStartPing->setEnabled(unlock);
-    if (unlock)
+    if (unlock) {
         UpdateRestoreMenu();
-    else
+    } else {
         ui_.mnuRestore->setEnabled(false);
-    // Stop is only ever disabled here; Start and Stop of the monitor decide when it is usable.
-    if (!unlock)
+        // Stop is only ever disabled here; Start and Stop of the monitor decide when it is usable.
         ui_.cmdStopPing->setEnabled(false);
-    ui_.cmdOpenLog->setEnabled(unlock);
+    }
+    // Exit, the log path box and its Set button stay usable, as the notice tells the operator.
     ui_.mnuSSave->setEnabled(unlock);
     ui_.mnuAbout->setEnabled(unlock);
-    // Exit, the log path box and its Set button stay usable, as the notice tells the operator.
-    QWidget* const editors[] = {ui_.cmdSettings, ui_.txtIPAddress, ui_.cmdAdd,      ui_.cmdRemove,
-                                ui_.cmdClear,    ui_.lstIPList,    ui_.cmdSave,     ui_.txtInterval,
-                                ui_.vsbInterval, ui_.optSeconds,   ui_.Label2,      ui_.optMinutes,
-                                ui_.Label1,      ui_.txtAttempts,  ui_.vsbAttempts, ui_.txtNumBytes,
-                                ui_.vsbNumBytes, ui_.txtTimeout,   ui_.vsbTimeout,  ui_.chkBeep,
-                                ui_.chkLogTotal, ui_.chkLogFailed};
+    QWidget* const editors[] = {ui_.cmdOpenLog,  ui_.cmdSettings, ui_.txtIPAddress, ui_.cmdAdd,
+                                ui_.cmdRemove,   ui_.cmdClear,    ui_.lstIPList,    ui_.cmdSave,
+                                ui_.txtInterval, ui_.vsbInterval, ui_.optSeconds,   ui_.Label2,
+                                ui_.optMinutes,  ui_.Label1,      ui_.txtAttempts,  ui_.vsbAttempts,
+                                ui_.txtNumBytes, ui_.vsbNumBytes, ui_.txtTimeout,   ui_.vsbTimeout,
+                                ui_.chkBeep,     ui_.chkLogTotal, ui_.chkLogFailed, ui_.lblBeep,
+                                ui_.lblLogTotal, ui_.lblLogFailed};
     for (QWidget* w : editors)
         w->setEnabled(unlock);
     // With every ping logged, the failed-pings box stays checked and out of reach.
     if (unlock && isChecked(*ui_.chkLogTotal))
         ui_.chkLogFailed->setEnabled(false);
-    QWidget* const captions[] = {ui_.lblBeep, ui_.lblLogTotal, ui_.lblLogFailed};
-    for (QWidget* w : captions)
-        w->setEnabled(unlock);
 }
 
 void ControlStates::UpdateRestoreMenu() {

@@ -9,16 +9,13 @@ class frmEchoWarden;
 
 namespace ew {
 
-struct ProgramState;
-
 // What the operator sees and may touch: the settings panel (window height), the lock while the
 // log path notice shows, and the Restore Defaults item.
 class ControlStates : public QObject {
     Q_OBJECT
 public:
-    ControlStates(Ui::frmEchoWarden& ui, QMainWindow& window, ProgramState& state);
+    ControlStates(Ui::frmEchoWarden& ui, QMainWindow& window);
 
-    void cmdSettings_Click();
     void ToggleControls();
     void UpdateRestoreMenu();
 
@@ -31,7 +28,6 @@ public:
 private:
     Ui::frmEchoWarden& ui_;
     QMainWindow& window_;
-    ProgramState& state_;
 };
 
 } // namespace ew

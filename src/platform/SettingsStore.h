@@ -26,16 +26,10 @@ public:
     // Why the store of an application could not be read, or nullopt when it could (a store
     // that does not exist yet reads fine, as empty). A store that could not be read gives no
     // stored value at all, as on a first run.
-    virtual std::optional<QString> readError(const QString& app) {
-        (void)app;
-        return std::nullopt;
-    }
+    virtual std::optional<QString> readError(const QString& /*app*/) { return std::nullopt; }
     // Moves a store that could not be read out of the way of the next save, under a name that
     // says so, and gives that name; nullopt when there is nothing to move or it cannot be moved.
-    virtual std::optional<QString> keepUnreadable(const QString& app) {
-        (void)app;
-        return std::nullopt;
-    }
+    virtual std::optional<QString> keepUnreadable(const QString& /*app*/) { return std::nullopt; }
 };
 
 // The real store: one INI file per user and application, $XDG_CONFIG_HOME/<app>/<app>.ini

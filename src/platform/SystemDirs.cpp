@@ -1,10 +1,9 @@
 #include "platform/SystemDirs.h"
 
-#include <QDateTime>
-#include <QFile>
-
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -17,15 +16,8 @@ QString systemProgramDir() {
     return dir;
 }
 
-QString applicationDir() {
-    QString dir = QCoreApplication::applicationDirPath();
-    while (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))
-        dir.chop(1);
-    return dir;
-}
-
 QString defaultLogDir() {
-    const QString app = applicationDir();
+    const QString app = QCoreApplication::applicationDirPath();
     if (QFileInfo(app).isWritable())
         return app;
     QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);

@@ -1,7 +1,6 @@
 #include "schedule/Hours.h"
 
-#include <cstdint>
-#include <limits>
+#include "settings/SettingsCodec.h"
 
 namespace ew {
 
@@ -10,20 +9,10 @@ constexpr int kNoon = 12;
 constexpr int kMidnight = 0;
 } // namespace
 
-std::optional<int> wholeHour(const QString& text) {
-    const QString t = text.trimmed();
-    bool ok = false;
-    const int n = t.toInt(&ok, 10);
-    if (!ok || n < std::numeric_limits<std::int16_t>::min() ||
-        n > std::numeric_limits<std::int16_t>::max())
-        return std::nullopt;
-    return n;
-}
-
 ShownHour shownHour(const std::optional<QString>& stored) {
     const QString text = stored.value_or(QString());
-    const std::optional<int> hour =
-        text.isEmpty() ? std::optional<int>(kMidnight) : wholeHour(text);
+    const std::optional<std::int16_t> hour =
+        text.isEmpty() ? std::optional<std::int16_t>(kMidnight) : parseInt16(text);
     if (!hour)
         return {text, false};
     if (*hour == kMidnight)
@@ -36,7 +25,7 @@ ShownHour shownHour(const std::optional<QString>& stored) {
 }
 
 StoredHour storedHour(const QString& shown, bool pm) {
-    const std::optional<int> hour = wholeHour(shown);
+    const std::optional<std::int16_t> hour = parseInt16(shown);
     if (!hour)
         return {shown, std::nullopt};
     if (pm) {

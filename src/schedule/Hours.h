@@ -6,11 +6,7 @@
 namespace ew {
 
 // Hours as the schedule dialog shows them (1 to 12 and a PM box) and as the store keeps them
-// (the 24-hour clock, as decimal text).
-
-// The whole number an hour box or a stored hour holds (blanks around it allowed), or nullopt
-// for anything else: empty text, letters, fractions, numbers beyond 16 bits.
-std::optional<int> wholeHour(const QString& text);
+// (the 24-hour clock, as decimal text). An hour is a whole number in 16 bits (parseInt16).
 
 struct ShownHour {
     QString text;

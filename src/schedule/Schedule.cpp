@@ -4,6 +4,7 @@
 #include "panel/ControlStates.h"
 #include "schedule/frmSchedule.h"
 #include "settings/Settings.h"
+#include "settings/SettingsCodec.h"
 
 #include <QAction>
 
@@ -29,8 +30,7 @@ void Schedule::mnuUnattended_Click() {
         return;
     }
     if (state_.stateFlag != StateFlag::Dont)
-        state_.unattendedState =
-            mnuUnattended_.isChecked() ? QStringLiteral("True") : QStringLiteral("False");
+        state_.unattendedState = boolText(mnuUnattended_.isChecked());
     controls_.UpdateRestoreMenu();
     settings_.cmdSave_Click();
 
@@ -43,10 +43,6 @@ void Schedule::mnuUnattended_Click() {
     if (dialog_ && dialog->isVisible())
         dialog->exec();
     delete dialog_.data();
-}
-
-frmSchedule* Schedule::dialog() const {
-    return dialog_;
 }
 
 } // namespace ew

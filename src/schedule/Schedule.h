@@ -23,8 +23,6 @@ public:
              Settings& settings, ControlStates& controls, MessageBoxes& messages);
 
     void mnuUnattended_Click();
-    // The dialog while it is open (tests drive it), otherwise nullptr.
-    frmSchedule* dialog() const;
 
 Q_SIGNALS:
     // Emitted once the dialog is loaded and shown, before its modal loop runs.

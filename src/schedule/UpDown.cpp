@@ -1,6 +1,6 @@
 #include "schedule/UpDown.h"
 
-#include "schedule/Hours.h"
+#include "settings/SettingsCodec.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -25,10 +25,6 @@ UpDown::UpDown(QWidget* parent)
     connect(down_, &QToolButton::clicked, this, &UpDown::stepDown);
 }
 
-void UpDown::setBuddy(QLineEdit* buddy) {
-    buddy_ = buddy;
-}
-
 void UpDown::setRange(int minimum, int maximum) {
     min_ = minimum;
     max_ = std::max(minimum, maximum);
@@ -38,8 +34,8 @@ void UpDown::setRange(int minimum, int maximum) {
 void UpDown::stepBy(int steps) {
     int from = value_;
     if (buddy_)
-        if (const auto typed = wholeHour(buddy_->text()))
-            from = std::clamp(*typed, min_, max_);
+        if (const auto typed = parseInt16(buddy_->text()))
+            from = std::clamp<int>(*typed, min_, max_);
     const int to = std::clamp(from + steps, min_, max_);
     value_ = to;
     if (to != from && buddy_)

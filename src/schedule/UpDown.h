@@ -15,19 +15,10 @@ class UpDown : public QWidget {
 public:
     explicit UpDown(QWidget* parent = nullptr);
 
-    void setBuddy(QLineEdit* buddy);
-    QLineEdit* buddy() const { return buddy_; }
+    void setBuddy(QLineEdit* buddy) { buddy_ = buddy; }
     void setRange(int minimum, int maximum);
-    int minimum() const { return min_; }
-    int maximum() const { return max_; }
-    // The spinner's own position: where the last step ended, or the box's number when it
-    // held one at the step.
-    int value() const { return value_; }
-
     void stepUp() { stepBy(1); }
     void stepDown() { stepBy(-1); }
-    QToolButton* upButton() const { return up_; }
-    QToolButton* downButton() const { return down_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -41,6 +32,8 @@ private:
     QToolButton* down_;
     int min_ = 0;
     int max_ = 0;
+    // The spinner's own position: where the last step ended, or the box's number when it held
+    // one at the step.
     int value_ = 0;
 };
 

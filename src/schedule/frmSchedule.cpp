@@ -6,19 +6,19 @@
 #include "platform/SettingsStore.h"
 #include "schedule/Hours.h"
 #include "settings/Settings.h"
+#include "settings/SettingsCodec.h"
 #include "settings/SettingsKeys.h"
 #include "ui_frmSchedule.h"
 
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <utility>
 
 namespace ew {
 
 namespace {
 
-const QString kTrue = QStringLiteral("True");
-const QString kFalse = QStringLiteral("False");
 const QString kAppTitle = QStringLiteral("EchoWarden");
 const QString kInvalidTime = QStringLiteral("Please enter valid time");
 const QString kRangeNotAfter = QStringLiteral("Please enter a range that ends after it starts on "
@@ -28,26 +28,19 @@ const QString kNotSavedTitle = QStringLiteral("Error saving settings");
 
 // The spinners step within 0 to 13; the boxes' wrap rule turns 13 into 1 and 0 into 12, so
 // stepping cycles through 1 to 12.
-constexpr int kSpinMin = 0;
 constexpr int kSpinMax = 13;
-constexpr int kWrapHigh = 13;
-constexpr int kWrapHighTo = 1;
-constexpr int kWrapLow = 0;
-constexpr int kWrapLowTo = 12;
-constexpr int kLastShownHour = 12;
 
-// The wrap rule of an hour box; it reacts to every change, whoever made it.
 void wrapHour(QLineEdit& box) {
-    if (wholeHour(box.text()) == kWrapHigh)
-        box.setText(QString::number(kWrapHighTo));
-    if (wholeHour(box.text()) == kWrapLow)
-        box.setText(QString::number(kWrapLowTo));
+    if (parseInt16(box.text()) == kSpinMax)
+        box.setText(QStringLiteral("1"));
+    if (parseInt16(box.text()) == 0)
+        box.setText(QStringLiteral("12"));
 }
 
 // An enabled mode needs a whole hour of at most 12 in each box.
 bool validShownHour(const QString& text) {
-    const auto hour = wholeHour(text);
-    return hour && *hour <= kLastShownHour;
+    const auto hour = parseInt16(text);
+    return hour && *hour <= 12;
 }
 
 } // namespace
@@ -71,17 +64,28 @@ frmSchedule::frmSchedule(ProgramState& state, SettingsStore& store, Settings& se
     ui_->setupUi(this);
     setFixedSize(size());
     ui_->UpDown1->setBuddy(ui_->txtFrom);
-    ui_->UpDown1->setRange(kSpinMin, kSpinMax);
+    ui_->UpDown1->setRange(0, kSpinMax);
     ui_->UpDown2->setBuddy(ui_->txtTo);
-    ui_->UpDown2->setRange(kSpinMin, kSpinMax);
+    ui_->UpDown2->setRange(0, kSpinMax);
 
-    connect(ui_->txtFrom, &QLineEdit::textChanged, this, &frmSchedule::txtFrom_Change);
-    connect(ui_->txtTo, &QLineEdit::textChanged, this, &frmSchedule::txtTo_Change);
-    connect(ui_->Label1, &ClickLabel::clicked, this, &frmSchedule::Label1_Click);
-    connect(ui_->Label2, &ClickLabel::clicked, this, &frmSchedule::Label2_Click);
-    connect(ui_->lblUnattended, &ClickLabel::clicked, this, &frmSchedule::lblUnattended_Click);
+    // The wrap rule of an hour box reacts to every change, whoever made it.
+    for (QLineEdit* box : {ui_->txtFrom, ui_->txtTo})
+        connect(box, &QLineEdit::textChanged, this, [this, box] {
+            if (!loading_)
+                wrapHour(*box);
+        });
+    for (auto [label, box] : {std::pair(ui_->Label1, ui_->chkPMFrom),
+                              {ui_->Label2, ui_->chkPMTo},
+                              {ui_->lblUnattended, ui_->chkUnattended}})
+        connect(label, &ClickLabel::clicked, this, [this, box = box] {
+            if (state_.stateFlag != StateFlag::Dont)
+                toggleCheck(*box);
+        });
     connect(ui_->cmdOK, &QPushButton::clicked, this, &frmSchedule::cmdOK_Click);
-    connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmSchedule::cmdCancel_Click);
+    connect(ui_->cmdCancel, &QPushButton::clicked, this, [this] {
+        reject();
+        showMainWindow();
+    });
 }
 
 frmSchedule::~frmSchedule() = default;
@@ -93,7 +97,7 @@ void frmSchedule::Form_Load() {
              shownHour(store_.get(keys::App, keys::Section, keys::UnattendedTo)));
     showHour(*ui_->txtFrom, *ui_->chkPMFrom,
              shownHour(store_.get(keys::App, keys::Section, keys::UnattendedFrom)));
-    setCheckValue(*ui_->chkUnattended, state_.unattendedState == kTrue ? 1 : 0);
+    setCheckValue(*ui_->chkUnattended, state_.unattendedState == boolText(true) ? 1 : 0);
     state_.stateFlag = StateFlag::Yes;
 }
 
@@ -118,31 +122,6 @@ void frmSchedule::showEvent(QShowEvent* event) {
         centreOnScreen();
 }
 
-void frmSchedule::txtFrom_Change() {
-    if (!loading_)
-        wrapHour(*ui_->txtFrom);
-}
-void frmSchedule::txtTo_Change() {
-    if (!loading_)
-        wrapHour(*ui_->txtTo);
-}
-
-void frmSchedule::toggleUnlessLoading(QCheckBox& box) {
-    if (state_.stateFlag == StateFlag::Dont)
-        return;
-    setCheckValue(box, isChecked(box) ? 0 : 1);
-}
-
-void frmSchedule::Label1_Click() {
-    toggleUnlessLoading(*ui_->chkPMFrom);
-}
-void frmSchedule::Label2_Click() {
-    toggleUnlessLoading(*ui_->chkPMTo);
-}
-void frmSchedule::lblUnattended_Click() {
-    toggleUnlessLoading(*ui_->chkUnattended);
-}
-
 void frmSchedule::cmdOK_Click() {
     const bool enabled = isChecked(*ui_->chkUnattended);
     // Text that is no whole number fails the check like an empty box; with the mode disabled
@@ -159,13 +138,11 @@ void frmSchedule::cmdOK_Click() {
         messages_.show(this, kRangeNotAfter, kAppTitle, MsgIcon::None, MsgButtons::Ok);
         return;
     }
+    state_.unattendedState = boolText(enabled);
     if (enabled) {
-        state_.unattendedState = kTrue;
         // The check above leaves whole hours of at most 12, so both fit.
         state_.unattendedToHour = static_cast<std::int16_t>(to.hour.value_or(0));
         state_.unattendedFromHour = static_cast<std::int16_t>(from.hour.value_or(0));
-    } else {
-        state_.unattendedState = kFalse;
     }
 
     store_.save(keys::App, keys::Section, keys::Unattended, state_.unattendedState);
@@ -182,11 +159,6 @@ void frmSchedule::cmdOK_Click() {
 
     accept();
     settings_.ReadSettings();
-    showMainWindow();
-}
-
-void frmSchedule::cmdCancel_Click() {
-    reject();
     showMainWindow();
 }
 

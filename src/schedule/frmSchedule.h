@@ -30,13 +30,7 @@ public:
 
     // Centres the dialog on the screen and fills it from the store and UnattendedState.
     void Form_Load();
-    void txtFrom_Change();
-    void txtTo_Change();
-    void Label1_Click();
-    void Label2_Click();
-    void lblUnattended_Click();
     void cmdOK_Click();
-    void cmdCancel_Click();
 
 protected:
     // Neither button is the default or the cancel button: Enter and Esc do nothing here.
@@ -45,7 +39,6 @@ protected:
 
 private:
     void centreOnScreen();
-    void toggleUnlessLoading(QCheckBox& box);
     void showMainWindow();
     void showHour(QLineEdit& box, QCheckBox& pm, const ShownHour& shown);
 

@@ -23,15 +23,9 @@ namespace {
 
 // After loading, a numeric box still holding "0" or nothing gets these (the boxes' own change
 // rules normally got there first, with their own replacements).
-const QString LoadedIntervalFallback = QStringLiteral("2");
-const QString LoadedNumBytesFallback = QStringLiteral("16");
-const QString LoadedAttemptsFallback = QStringLiteral("1");
-const QString ZeroText = QStringLiteral("0");
 
 // The help pop-up polls once a second while the window is idle (its design value is 3000 ms).
 constexpr int TipPollingMs = 1000;
-
-const QString MonitorTimerName = QStringLiteral("Timer1");
 
 const QString SaveErrorTitle = QStringLiteral("Error saving settings");
 const QString SaveErrorText = QStringLiteral("The settings could not be saved to %1.");
@@ -46,25 +40,17 @@ const QString ReadErrorDefaults =
 const QString ReadErrorFolder = QStringLiteral(
     "The defaults are in use; the settings cannot be saved until the folder is moved away.");
 
-// Sets an option button as code would: selecting raises its click rule through toggled(true);
-// deselecting raises nothing. Qt refuses to clear the selected button of an auto-exclusive
-// group, a rule meant for the operator's clicks, so the group is lifted for the change.
-void setOptionValue(QRadioButton& option, bool selected) {
-    if (selected) {
-        option.setChecked(true);
-        return;
-    }
-    if (!option.isChecked())
-        return;
-    const bool exclusive = option.autoExclusive();
-    option.setAutoExclusive(false);
-    option.setChecked(false);
-    option.setAutoExclusive(exclusive);
+void replaceZeroOrEmpty(QLineEdit& box, const QString& replacement) {
+    if (box.text() == QLatin1String("0") || box.text().isEmpty())
+        box.setText(replacement);
 }
 
-void replaceZeroOrEmpty(QLineEdit& box, const QString& replacement) {
-    if (box.text() == ZeroText || box.text().isEmpty())
-        box.setText(replacement);
+QString listToString(const QListWidget& list) {
+    QStringList items;
+    items.reserve(list.count());
+    for (int i = 0; i < list.count(); ++i)
+        items << list.item(i)->text();
+    return encodeList(items);
 }
 
 } // namespace
@@ -77,9 +63,10 @@ Settings::Settings(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
     connect(ui_.cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
     connect(ui_.mnuRestore, &QAction::triggered, this, &Settings::mnuRestore_Click);
     connect(ui_.mnuSSave, &QAction::triggered, this, [this] {
-        // Qt has flipped the check mark before triggered arrives; the rule decides alone.
-        ui_.mnuSSave->setChecked(!ui_.mnuSSave->isChecked());
-        mnuSSave_Click();
+        // Qt has flipped the check mark before triggered arrives; while the controls are being
+        // filled the click changes nothing.
+        if (state_.stateFlag == StateFlag::Dont)
+            ui_.mnuSSave->setChecked(!ui_.mnuSSave->isChecked());
     });
 }
 
@@ -104,11 +91,17 @@ void Settings::loadAddressList() {
         messages_.show(&window_, text + (folder ? ReadErrorFolder : ReadErrorDefaults),
                        ReadErrorTitle, MsgIcon::Critical, MsgButtons::Ok);
     }
-    StringToList(get(keys::IPList).value_or(QString()), *ui_.lstIPList);
+    // A store written before entries were cleaned, or edited by hand, may hold items with line
+    // breaks, blanks around commas or invisible characters.
+    QStringList entries;
+    for (const QString& item : decodeList(get(keys::IPList).value_or(QString())))
+        entries << addressEntries(item);
+    ui_.lstIPList->addItems(entries); // at once: a list of thousands is laid out once
 }
 
 bool Settings::monitoring() const {
-    const auto* timer1 = window_.findChild<QTimer*>(MonitorTimerName, Qt::FindDirectChildrenOnly);
+    const auto* timer1 =
+        window_.findChild<QTimer*>(QStringLiteral("Timer1"), Qt::FindDirectChildrenOnly);
     return timer1 && timer1->isActive();
 }
 
@@ -131,8 +124,10 @@ void Settings::ReadSettings() {
     ui_.mnuServeMetrics->setChecked(readBool(get(keys::ServeMetrics), missing::ServeMetrics));
     ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
     ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
-    setOptionValue(*ui_.optMinutes, readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
-    setOptionValue(*ui_.optSeconds, readBool(get(keys::IntervalSeconds), missing::IntervalSeconds));
+    setOptionChecked(*ui_.optMinutes,
+                     readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
+    setOptionChecked(*ui_.optSeconds,
+                     readBool(get(keys::IntervalSeconds), missing::IntervalSeconds));
     ui_.txtInterval->setText(readText(get(keys::Interval), missing::Interval));
     setCheckValue(*ui_.chkBeep, readCheckValue(get(keys::Beep), missing::Beep));
     ui_.txtAttempts->setText(readText(get(keys::Attempts), missing::Attempts));
@@ -140,12 +135,12 @@ void Settings::ReadSettings() {
                   readCheckValue(get(keys::EnableLoggingTotal), missing::EnableLoggingTotal));
     setCheckValue(*ui_.chkLogFailed,
                   readCheckValue(get(keys::EnableLoggingFailed), missing::EnableLoggingFailed));
-    setOptionValue(*ui_.optMilSeconds,
-                   readBool(get(keys::IntervalTenths), missing::IntervalTenths));
+    setOptionChecked(*ui_.optMilSeconds,
+                     readBool(get(keys::IntervalTenths), missing::IntervalTenths));
 
-    replaceZeroOrEmpty(*ui_.txtInterval, LoadedIntervalFallback);
-    replaceZeroOrEmpty(*ui_.txtNumBytes, LoadedNumBytesFallback);
-    replaceZeroOrEmpty(*ui_.txtAttempts, LoadedAttemptsFallback);
+    replaceZeroOrEmpty(*ui_.txtInterval, QStringLiteral("2"));
+    replaceZeroOrEmpty(*ui_.txtNumBytes, QStringLiteral("16"));
+    replaceZeroOrEmpty(*ui_.txtAttempts, QStringLiteral("1"));
 
     if (ui_.lstIPList->count() == 0) {
         ui_.cmdStartPing->setEnabled(false);
@@ -192,7 +187,7 @@ bool Settings::cmdSave_Click() {
     save(keys::KeepHistory, boolText(ui_.mnuKeepHistory->isChecked()));
     save(keys::SlowAboveMs, QString::number(ui_.mnuSlowAbove->data().toInt()));
     save(keys::ServeMetrics, boolText(ui_.mnuServeMetrics->isChecked()));
-    save(keys::IPList, ListToString(*ui_.lstIPList));
+    save(keys::IPList, listToString(*ui_.lstIPList));
 
     QString reason;
     if (store_.flush(keys::App, &reason)) {
@@ -215,35 +210,12 @@ void Settings::mnuRestore_Click() {
     ui_.txtAttempts->setText(QString::number(restore::Attempts));
     ui_.txtInterval->setText(QString::number(restore::Interval));
     ui_.txtNumBytes->setText(QString::number(restore::NumBytes));
-    setOptionValue(*ui_.optMinutes, restore::Minutes);
+    setOptionChecked(*ui_.optMinutes, restore::Minutes);
     ui_.txtTimeout->setText(QString::number(restore::Timeout));
     setCheckValue(*ui_.chkBeep, restore::Beep);
     setCheckValue(*ui_.chkLogFailed, restore::LogFailed);
     ui_.mnuSSave->setChecked(restore::SaveOnExit);
     controls_.UpdateRestoreMenu();
-}
-
-void Settings::mnuSSave_Click() {
-    if (state_.stateFlag == StateFlag::Dont)
-        return;
-    ui_.mnuSSave->setChecked(!ui_.mnuSSave->isChecked());
-}
-
-QString Settings::ListToString(const QListWidget& list) {
-    QStringList items;
-    items.reserve(list.count());
-    for (int i = 0; i < list.count(); ++i)
-        items << list.item(i)->text();
-    return encodeList(items);
-}
-
-void Settings::StringToList(const QString& text, QListWidget& list) {
-    // A store written before entries were cleaned, or edited by hand, may hold items with line
-    // breaks, blanks around commas or invisible characters.
-    QStringList entries;
-    for (const QString& item : decodeList(text))
-        entries << addressEntries(item);
-    list.addItems(entries); // at once: a list of thousands is laid out once
 }
 
 } // namespace ew

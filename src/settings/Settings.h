@@ -4,7 +4,6 @@
 #include <QString>
 #include <optional>
 
-class QListWidget;
 class QWidget;
 namespace Ui {
 class frmEchoWarden;
@@ -34,10 +33,6 @@ public:
     // (the operator is told once until a save succeeds again).
     bool cmdSave_Click();
     void mnuRestore_Click();
-    void mnuSSave_Click();
-
-    static QString ListToString(const QListWidget& list);
-    static void StringToList(const QString& text, QListWidget& list);
 
 private:
     std::optional<QString> get(const QString& key);

@@ -10,8 +10,6 @@ namespace {
 const QString TrueText = QStringLiteral("True");
 const QString FalseText = QStringLiteral("False");
 constexpr QChar ListSeparator = QLatin1Char(',');
-constexpr int UncheckedValue = 0;
-constexpr int GreyedValue = 2;
 
 } // namespace
 
@@ -53,27 +51,21 @@ std::optional<std::int16_t> parseInt16(const QString& text) {
 
 std::optional<int> parseCheckValue(const QString& text) {
     const auto v = parseInt16(text);
-    if (!v || *v < UncheckedValue || *v > GreyedValue)
+    if (!v || *v < 0 || *v > 2)
         return std::nullopt;
     return *v;
 }
 
 bool readBool(const std::optional<QString>& stored, bool missing) {
-    if (!stored)
-        return missing;
-    return parseBool(*stored).value_or(missing);
+    return stored ? parseBool(*stored).value_or(missing) : missing;
 }
 
 std::int16_t readInt16(const std::optional<QString>& stored, std::int16_t missing) {
-    if (!stored)
-        return missing;
-    return parseInt16(*stored).value_or(missing);
+    return stored ? parseInt16(*stored).value_or(missing) : missing;
 }
 
 int readCheckValue(const std::optional<QString>& stored, int missing) {
-    if (!stored)
-        return missing;
-    return parseCheckValue(*stored).value_or(missing);
+    return stored ? parseCheckValue(*stored).value_or(missing) : missing;
 }
 
 QString readText(const std::optional<QString>& stored, const QString& missing) {
@@ -81,16 +73,7 @@ QString readText(const std::optional<QString>& stored, const QString& missing) {
 }
 
 QString encodeList(const QStringList& items) {
-    qsizetype length = 0;
-    for (const QString& item : items)
-        length += item.size() + 1;
-    QString text;
-    text.reserve(length);
-    for (const QString& item : items) {
-        text += item;
-        text += ListSeparator;
-    }
-    return text;
+    return items.isEmpty() ? QString() : items.join(ListSeparator) + ListSeparator;
 }
 
 QStringList decodeList(const QString& text) {

@@ -1,7 +1,6 @@
 #include "tooltips/ToolTips.h"
 
 #include "platform/WindowProbe.h"
-#include "tooltips/frmToolTips.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -12,7 +11,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <array>
-#include <functional>
 
 namespace ew {
 
@@ -74,23 +72,43 @@ constexpr std::array<HelpRow, 17> kHelpTable{{
                     "machine in the IP address list"},
 }};
 
-// Tells the help pop-up the moment any menu of the program opens, before it is drawn.
-class MenuWatch final : public QObject {
-public:
-    explicit MenuWatch(std::function<void()> shown) : shown_(std::move(shown)) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show && qobject_cast<QMenu*>(watched))
-            shown_();
-        return false;
-    }
-
-private:
-    std::function<void()> shown_;
-};
+void setBackground(QWidget& w, const QColor& colour) {
+    QPalette p = w.palette();
+    p.setColor(QPalette::Window, colour);
+    w.setPalette(p);
+    w.setAutoFillBackground(true);
+}
 
 } // namespace
+
+frmToolTips::frmToolTips(QWidget* parent)
+    : QFrame(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus),
+      Label1(new QLabel(this)), Timer2(new QTimer(this)) {
+    setObjectName(QStringLiteral("frmToolTips"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setFrameStyle(QFrame::Box | QFrame::Plain); // a one-pixel border
+    setBackground(*this, QColor(255, 255, 128));
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(11.25);
+    Label1->setFont(font);
+    setBackground(*Label1, QColor(128, 255, 128));
+    Label1->move(2, 1); // inside the border, a pixel in from its left
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(DesignIntervalMs);
+}
+
+void frmToolTips::setTipText(const QString& text) {
+    text_ = text;
+    // The help texts break their lines with a carriage return alone; the label breaks on line
+    // feeds only.
+    Label1->setText(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    Label1->adjustSize();
+    resize(Label1->size() + QSize(4, 2));
+}
 
 ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows)
     : txtIPAddress_(txtIPAddress), main_(mainWindow), windows_(windows) {
@@ -100,11 +118,9 @@ ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& wi
 
     // Moving over the address box switches the polling back on (after Start or the About box
     // switched it off); a disabled box gets no mouse events, so it does so only while enabled.
+    // The filter also sees every menu of the program the moment it opens, before it is drawn.
     txtIPAddress_.setMouseTracking(true);
-    txtIPAddress_.installEventFilter(this);
-    main_.installEventFilter(this);
-    menuWatch_ = std::make_unique<MenuWatch>([this] { hideForMenu(); });
-    QApplication::instance()->installEventFilter(menuWatch_.get());
+    QApplication::instance()->installEventFilter(this);
 }
 
 ToolTips::~ToolTips() {
@@ -121,7 +137,6 @@ void ToolTips::load() {
     popup_ = new frmToolTips(&main_);
     lastUnderPointer_ = nullptr;
     resting_ = false;
-    popup_->Form_Load();
     connect(popup_->Timer2, &QTimer::timeout, this, &ToolTips::Timer2_Timer);
     // Enabled at design: a window loaded on its own polls after its design interval.
     popup_->Timer2->start();
@@ -269,10 +284,6 @@ void ToolTips::ShowTip(const QString& text) {
     setTimerEnabled(true);
 }
 
-void ToolTips::txtIPAddress_MouseMove() {
-    setTimerEnabled(true);
-}
-
 bool ToolTips::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &main_ && event->type() == QEvent::WindowActivate && popup_ && resting_) {
         resting_ = false;
@@ -280,7 +291,9 @@ bool ToolTips::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == &txtIPAddress_ && event->type() == QEvent::MouseMove &&
         txtIPAddress_.isEnabled())
-        txtIPAddress_MouseMove();
+        setTimerEnabled(true);
+    if (event->type() == QEvent::Show && qobject_cast<QMenu*>(watched))
+        hideForMenu();
     return QObject::eventFilter(watched, event);
 }
 

@@ -1,25 +1,48 @@
 #pragma once
 
-#include <QObject>
+#include <QFrame>
 #include <QPointer>
 #include <QString>
-#include <memory>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
-class QWidget;
+class QTimer;
 
 namespace ew {
 
 class WindowProbe;
-class frmToolTips;
+
+// The help pop-up window: a frameless, thinly bordered window with one label and the polling
+// timer. It never takes the activation, so the main window keeps the keyboard while it shows.
+class frmToolTips : public QFrame {
+    Q_OBJECT
+public:
+    explicit frmToolTips(QWidget* parent);
+
+    // Timer2's interval at design: a window loaded on its own first polls after this.
+    static constexpr int DesignIntervalMs = 3000;
+
+    // Puts the text into the label (lines joined by a carriage return alone show as separate
+    // lines) and sizes the label to it and the window around the label.
+    void setTipText(const QString& text);
+    QString tipText() const { return text_; }
+
+    QLabel* Label1;
+    QTimer* Timer2;
+    // The window last found under the pointer; empty when the pop-up has just loaded.
+    QPointer<QWidget> LastTipWindow;
+
+private:
+    QString text_;
+};
 
 // The help pop-up of the main window: loads and unloads the pop-up window frmToolTips, owns
 // its polling timer Timer2 and decides which help text shows.
 class ToolTips : public QObject {
     Q_OBJECT
 public:
-    // The pointer moving over txtIPAddress restarts the poll (txtIPAddress_MouseMove).
+    // The pointer moving over txtIPAddress restarts the poll.
     ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows);
     ~ToolTips() override;
 
@@ -41,7 +64,6 @@ public:
 
     void Timer2_Timer();
     void ShowTip(const QString& text);
-    void txtIPAddress_MouseMove();
 
     // The help text of a control of the main window (empty when it has none).
     static QString helpText(const QString& controlName);
@@ -74,8 +96,6 @@ private:
     // window is activated again: Timer2 stays enabled as far as the program is concerned, but
     // the program is not woken every second while the operator works elsewhere.
     bool resting_ = false;
-    // Sees every menu that opens in the program.
-    std::unique_ptr<QObject> menuWatch_;
 };
 
 } // namespace ew

@@ -35,36 +35,22 @@ protected:
     LogWriter& writer() { return window->logWriter(); }
 };
 
-class LogHeader : public LogFileTest, public ::testing::WithParamInterface<bool> {};
-
-// A run's lines follow one header block; a line count of 0 starts the next run.
-TEST_P(LogHeader, OncePerRunBeforeItsLinesEachEndingInCrLf) {
-    logTo(logPath(), GetParam());
-    const QByteArray first = header(GetParam());
-    writer().AppendLogLine(QStringLiteral("one"), 0, GetParam());
-    writer().AppendLogLine(QStringLiteral("two"), 1, GetParam());
-    fakes.clock.advanceSecs(3725);
-    writer().AppendLogLine(QStringLiteral("three"), 0, GetParam());
-    EXPECT_EQ(readAll(logPath()), first + "one\r\ntwo\r\n" + header(GetParam()) + "three\r\n");
-}
-INSTANTIATE_TEST_SUITE_P(Logging, LogHeader, ::testing::Bool(),
-                         [](const auto& row) { return row.param ? "AllPings" : "FailedPings"; });
-
 // Asked once per run; Yes deletes the log and empties the list and the failed count, No
 // appends, and so does a start nobody watches (--start), which asks nothing and says so. Set
-// arms the question again.
+// arms the question again. A run's lines follow one header block that says what is logged.
 enum class Answer { Yes, No, Unattended };
 class Overwrite : public LogFileTest, public ::testing::WithParamInterface<Answer> {};
 
 TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     const bool yes = GetParam() == Answer::Yes, asked = GetParam() != Answer::Unattended;
+    const bool all = GetParam() != Answer::No;
     QFile old(logPath());
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old\r\n") && old.flush());
     ui().lstPingResults->addLine(QStringLiteral("kept until overwritten"));
     state().failedCount = 4;
     fakes.messages.answers.push_back(yes ? MsgAnswer::Yes : MsgAnswer::No);
     state().askOverwrite = AskOverwrite::Dont; // as loading finds it
-    logTo(logPath());
+    logTo(logPath(), all);
     state().askOverwrite = AskOverwrite::Yes;
     if (!asked) {
         ::testing::internal::CaptureStderr();
@@ -86,8 +72,10 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     EXPECT_EQ(state().failedCount, yes ? 0 : 4);
 
     log().ApplyLogPath(); // the next pass asks nothing
-    writer().AppendLogLine(QStringLiteral("new"), 0, true);
-    EXPECT_EQ(readAll(logPath()), QByteArray(yes ? "" : "old\r\n") + header() + "new\r\n");
+    writer().AppendLogLine(QStringLiteral("new"), 0, all);
+    writer().AppendLogLine(QStringLiteral("two"), 1, all);
+    EXPECT_EQ(readAll(logPath()),
+              QByteArray(yes ? "" : "old\r\n") + header(all) + "new\r\ntwo\r\n");
     ui().cmdSetLog->setEnabled(true);
     ui().cmdSetLog->click();
     EXPECT_EQ(fakes.messages.shown.size(), asked ? 2u : 1u);
@@ -148,18 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"DriveLetter", "C:\\Logs\\Ping.Log", Verdict::Rejected},
                       PathCase{"BareFileName", "echowarden-no-such.log", Verdict::Unchecked}),
     [](const auto& row) { return std::string(row.param.name); });
-
-// A stored path (a hand-edited C:\Logs\Ping.Log as the INI reader leaves it) is checked quietly
-// while the settings load, and told at the next check that reports.
-TEST_F(LogFileTest, AStoredPathIsRefusedQuietlyAtLoadAndToldAtTheNextCheck) {
-    fakes.store.put(QStringLiteral("LogFilePath"), QStringLiteral("C:ogsing.Log"));
-    fakes.store.put(QStringLiteral("EnableLoggingFailed"), QStringLiteral("1"));
-    restart();
-    EXPECT_TRUE(state().logPathInvalid);
-    EXPECT_EQ(boxesTitled("Invalid directory"), 0u);
-    log().ApplyLogPath(); // the first pass
-    EXPECT_EQ(boxesTitled("Invalid directory"), 1u);
-}
 
 // Told once per run, with the path and the system's reason; the run's header waits for the
 // first line that reaches the file.

@@ -51,10 +51,16 @@ TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
 }
 
 TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
-    const std::pair<QByteArray, const char*> rows[] = {
-        {"[EchoWarden\nBeep=1\nTimeout=9\n", "the file is not a valid INI file"},
-        {{}, "a folder of that name is in the way"}};
-    for (const auto& [bytes, reason] : rows) {
+    const struct {
+        QByteArray bytes;
+        const char *reason, *then;
+    } rows[] = {{"[EchoWarden\nBeep=1\nTimeout=9\n", "the file is not a valid INI file",
+                 "The defaults are in use; saving the settings replaces the file."},
+                {{},
+                 "a folder of that name is in the way",
+                 "The defaults are in use; the settings cannot be saved until the folder is moved "
+                 "away."}};
+    for (const auto& [bytes, reason, then] : rows) {
         SCOPED_TRACE(reason);
         put(bytes);
         IniSettingsStore store;
@@ -67,18 +73,12 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
         const QString keptAs = bytes.isNull() ? QString()
                                               : QStringLiteral("The file was kept as %1/%2.\r")
                                                     .arg(QFileInfo(iniPath).path(), aside.value(0));
-        EXPECT_EQ(
-            fakes.messages.shown,
-            std::vector<FakeMessageBoxes::Box>(
-                {{QStringLiteral("The settings could not be read from %1.\rReason: %2.\r")
-                          .arg(iniPath, QString::fromLatin1(reason)) +
-                      keptAs +
-                      (bytes.isNull() ? QStringLiteral("The defaults are in use; the settings "
-                                                       "cannot be saved until the folder is "
-                                                       "moved away.")
-                                      : QStringLiteral("The defaults are in use; saving the "
-                                                       "settings replaces the file.")),
-                  QStringLiteral("Error reading settings"), MsgIcon::Critical, MsgButtons::Ok}}));
+        const FakeMessageBoxes::Box told{
+            QStringLiteral("The settings could not be read from %1.\rReason: %2.\r")
+                    .arg(iniPath, QString::fromLatin1(reason)) +
+                keptAs + QString::fromLatin1(then),
+            "Error reading settings", MsgIcon::Critical, MsgButtons::Ok};
+        EXPECT_EQ(fakes.messages.shown, std::vector({told}));
         QFile kept(QFileInfo(iniPath).path() + '/' + aside.value(0));
         EXPECT_TRUE(bytes.isNull() || (kept.open(QIODevice::ReadOnly) && kept.readAll() == bytes));
         fakes.messages.shown.clear();

@@ -1,6 +1,5 @@
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
-#include "tooltips/frmToolTips.h"
 
 #include <QLabel>
 #include <QMenu>
