@@ -148,6 +148,15 @@ TEST_P(SocketPaths, EachAttemptGetsItsOwnOutcome) {
             std::this_thread::sleep_for(1ms);
         }
         EXPECT_EQ(collected, ECHO_OK);
+        // An ICMP error that waits unread fails no later send.
+        echo.start(QString::fromStdString(unowned(up->ipv4)), 32, 1000,
+                   [&](const EchoOutcome& o) { collected = o.result; });
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(attempt(echo, {{up->ipv4, ECHO_OK}})[0].result, ECHO_OK);
+        QEventLoop turn;
+        QTimer::singleShot(50ms, &turn, &QEventLoop::quit);
+        turn.exec();
+        EXPECT_EQ(collected, ECHO_UNREACHABLE);
         for (int size : {0, 1, 31, 1473, 32767}) {
             const auto out = attempt(echo, tries, size);
             for (std::size_t i = 0; i < tries.size(); ++i) {

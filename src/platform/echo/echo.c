@@ -192,10 +192,13 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
         packet[2] = (unsigned char)(sum >> 8);
         packet[3] = (unsigned char)sum;
     }
+    /* A send fails once with the error of an ICMP error that waits in the error queue, about
+     * some earlier request: the second try tells whether this one can go. */
     ssize_t sent;
+    int tries = 0;
     do
         sent = sendto(s->fd, packet, ICMP_HEADER_SIZE + (size_t)size, 0, to, to_len);
-    while (sent < 0 && errno == EINTR);
+    while (sent < 0 && (errno == EINTR || ++tries < 2));
     return sent < 0 ? ECHO_SEND_ERROR : ECHO_OK;
 }
 
