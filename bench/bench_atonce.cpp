@@ -288,11 +288,20 @@ void wrongMatches() {
                                      std::pair{ECHO_SOCKET_DGRAM_ONLY, "ping socket"}}) {
         IcmpEcho echo(mode);
         Window w(echo, list, true, MatchAttempts, MatchTimeoutMs);
-        long wrong = 0, prompt = 0, promptLost = 0, lateTimedOut = 0;
-        QObject::connect(&w.window.pingPass(), &PingPass::attemptReported, [&](const Attempt& a) {
+        long wrong = 0, prompt = 0, promptLost = 0, lateTimedOut = 0, twice = 0;
+        long duplicates = 0, strayDuplicates = 0; // the latter for entries answered once
+        const auto entryOf = [](const QString& text) {
             in_addr ip{};
-            inet_pton(AF_INET, a.address.toLatin1().constData(), &ip);
-            const unsigned entry = ntohl(ip.s_addr) & 0xFFFF;
+            inet_pton(AF_INET, text.toLatin1().constData(), &ip);
+            return ntohl(ip.s_addr) & 0xFFFF;
+        };
+        QObject::connect(&w.window.pingPass(), &PingPass::duplicateReply, [&](const QString& text) {
+            const unsigned entry = entryOf(text);
+            ++(entry % 3 == 0 && !late(entry) ? duplicates : strayDuplicates);
+        });
+        QObject::connect(&w.window.pingPass(), &PingPass::attemptReported, [&](const Attempt& a) {
+            const unsigned entry = entryOf(a.address);
+            twice += a.reply && entry % 3 == 0;
             const double ms = std::chrono::duration<double, std::milli>(a.roundTrip).count();
             if (late(entry))
                 a.reply ? ++wrong : ++lateTimedOut;
@@ -311,6 +320,12 @@ void wrongMatches() {
             format("%ld of %d%s", wrong, r.replies + r.failures,
                    r.ok && r.replies + r.failures == total ? "" : " (the pass did not end)"),
             "0", r.ok && wrong == 0 && r.replies + r.failures == total, Miss::Fails);
+        // The second replies to the last attempts may come after the pass has ended.
+        aim(format("%s, %s, duplicate replies counted", name, kind),
+            format("%ld of %ld, %ld for entries answered once", duplicates, twice, strayDuplicates),
+            "99 % to all, none for entries answered once",
+            duplicates * 100 >= twice * 99 && duplicates <= twice && strayDuplicates == 0,
+            Miss::Fails);
     }
     stop = true;
     serving.join();

@@ -26,6 +26,9 @@ ServeFigures::ServeFigures(QAction& mnuServeMetrics, QWidget& window, SettingsSt
     connect(&item_, &QAction::triggered, this, &ServeFigures::mnuServeMetrics_Click);
     connect(&pass, &PingPass::attemptReported, this,
             [this](const Attempt& a) { figures_.record(a); });
+    connect(&pass, &PingPass::duplicateReply, this,
+            [this](const QString& address) { figures_.duplicate(address); });
+    connect(&pass, &PingPass::receiveError, this, [this] { figures_.receiveError(); });
     connect(&pass, &PingPass::passEnded, this,
             [this] { figures_.passEnded(std::chrono::nanoseconds(passTime_.nsecsElapsed())); });
     connect(&monitor, &Monitor::tickBegun, this,

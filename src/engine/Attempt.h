@@ -13,8 +13,9 @@ namespace ew {
 // entry that an edit moves to another row.
 inline constexpr int EntryIdRole = 0x0100 + 1; // Qt::UserRole + 1
 
-// Why an attempt got no reply.
-enum class Failure { None, TimedOut, SendError, OtherError };
+// Why an attempt got no reply: none came in time, the request never left, or an ICMP error
+// answered it: "destination unreachable", or another (time exceeded, parameter problem).
+enum class Failure { None, TimedOut, SendError, Unreachable, OtherIcmpError };
 
 // One attempt as the pass reports it, right after its result line.
 struct Attempt {
@@ -27,6 +28,9 @@ struct Attempt {
     QDateTime endedAt{};
     Failure failure = Failure::None;
     QDateTime sentAt{};
+    // The address the entry's text resolved to, as numeric text, as the echo sent to it (empty
+    // when it named none).
+    QString ip{};
 };
 
 // What a pass reads at its start and works on to its end.

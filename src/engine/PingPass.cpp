@@ -26,8 +26,10 @@ Failure failureOf(int result) {
         return Failure::None;
     case ECHO_TIMEOUT:
         return Failure::TimedOut;
-    case ECHO_RECV_ERROR:
-        return Failure::OtherError;
+    case ECHO_UNREACHABLE:
+        return Failure::Unreachable;
+    case ECHO_ICMP_ERROR:
+        return Failure::OtherIcmpError;
     default: // no address, no socket, no route: the request never left
         return Failure::SendError;
     }
@@ -38,6 +40,8 @@ Failure failureOf(int result) {
 PingPass::PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log, Prepare prepare)
     : state_(state), echo_(echo), clock_(clock), log_(log), prepare_(std::move(prepare)),
       pacer_(new QTimer(this)), reporter_(new QTimer(this)) {
+    echo_.setEvents({[this](const QString& address) { Q_EMIT duplicateReply(address); },
+                     [this] { Q_EMIT receiveError(); }});
     pacer_->setSingleShot(true);
     pacer_->setTimerType(Qt::PreciseTimer);
     connect(pacer_, &QTimer::timeout, this, &PingPass::pace);
@@ -48,6 +52,7 @@ PingPass::PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log
 
 PingPass::~PingPass() {
     endRun();
+    echo_.setEvents({});
 }
 
 QString PingPass::replyLine(const QString& timeOfDay, const QString& address,
@@ -158,7 +163,7 @@ void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
     Entry& e = entries_[entry];
     e.inFlight = 0;
     // The time of day on the line is when its own attempt ended, whenever the line shows.
-    e.ended.push_back({outcome.result, outcome.roundTrip, e.sentAt, clock_.now()});
+    e.ended.push_back({outcome.result, outcome.roundTrip, e.sentAt, clock_.now(), outcome.ip});
     if (!atOnce_) {
         advance(); // its line, then the next attempt
         return;
@@ -235,9 +240,9 @@ void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
     }
     ++pingCount_;
     Q_EMIT countsChanged(pingCount_, state_.failedCount, !reply);
-    Q_EMIT attemptReported(Attempt{id, std::move(text), reply,
-                                   reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
-                                   outcome.at, failureOf(outcome.result), outcome.sentAt});
+    Q_EMIT attemptReported(
+        Attempt{id, std::move(text), reply, reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
+                outcome.at, failureOf(outcome.result), outcome.sentAt, outcome.ip});
 }
 
 void PingPass::logLine(const QString& line) {

@@ -78,6 +78,10 @@ Q_SIGNALS:
     void attemptReported(const ew::Attempt& attempt);
     // A pass reported its last line (not sent when Stop or Exit cut it short).
     void passEnded();
+    // The echo got a reply again for an attempt already answered (at the address text it was
+    // made to), or could not read from its sockets: in or out of a pass.
+    void duplicateReply(const QString& address);
+    void receiveError();
 
 private:
     struct Ended {
@@ -85,6 +89,7 @@ private:
         std::chrono::nanoseconds roundTrip;
         QDateTime sentAt;
         QDateTime at;
+        QString ip;
     };
     struct Entry {
         QString text;

@@ -1,6 +1,5 @@
 #include "metrics/Figures.h"
 
-#include <QHostAddress>
 #include <charconv>
 #include <climits>
 
@@ -151,10 +150,6 @@ Figures::Series& Figures::series(const QString& host) {
         return series_[*it];
     Series s;
     s.host = host;
-    // An address is its own ip; a name's comes from its lookup.
-    const QHostAddress address(host.trimmed());
-    if (!address.isNull())
-        s.ip = address.toString();
     relabel(s);
     index_.insert(host, series_.size());
     series_.push_back(std::move(s));
@@ -168,24 +163,27 @@ void Figures::setEntries(const QStringList& hosts) {
         series(host).listed = true;
 }
 
-void Figures::setAddress(const QString& host, const QString& ip) {
-    Series& s = series(host);
-    if (s.ip == ip)
-        return;
-    s.ip = ip;
-    relabel(s);
+void Figures::duplicate(const QString& host) {
+    if (const auto it = index_.constFind(host); it != index_.constEnd())
+        ++series_[*it].duplicates;
+}
+
+void Figures::receiveError() {
+    ++receiveErrors_;
 }
 
 void Figures::record(const Attempt& attempt) {
     Series& s = series(attempt.address);
+    if (!attempt.ip.isEmpty() && attempt.ip != s.ip) {
+        s.ip = attempt.ip;
+        relabel(s);
+    }
     // A request that never left (no address, no route) is a send error, as smokeping_prober
-    // counts it; one whose reply could not be read was sent, and its socket failed.
+    // counts it.
     if (attempt.failure == Failure::SendError)
         ++s.sendErrors;
     else
         ++s.requests;
-    if (attempt.failure == Failure::OtherError)
-        ++receiveErrors_;
     if (attempt.reply)
         s.roundTrips.observe(ResponseBuckets,
                              std::chrono::duration<double>(attempt.roundTrip).count());

@@ -59,9 +59,11 @@ public:
     // The entries as they stand: a new text gets its series at zero; a text no longer listed
     // is left out of the scrapes, its counts kept should it come back.
     void setEntries(const QStringList& hosts);
-    // The address a host's name resolved to (its own text for an address).
-    void setAddress(const QString& host, const QString& ip);
+    // An attempt's ip label is the address it went to; one that went nowhere leaves the last.
     void record(const Attempt& attempt);
+    // A reply that came again for an attempt at a listed host; a failed read of the sockets.
+    void duplicate(const QString& host);
+    void receiveError();
     void passEnded(std::chrono::nanoseconds duration);
     void setResting(bool resting);
 

@@ -10,10 +10,20 @@
 namespace ew {
 
 // How one echo attempt ended: result 0 is a reply, timed by roundTrip; anything else is a
-// failure (the codes of echo/echo.h).
+// failure (the codes of echo/echo.h). ip: the address the request went (or was to go) to, as
+// numeric text; empty when the text named none.
 struct EchoOutcome {
     int result = 0;
     std::chrono::nanoseconds roundTrip{0};
+    QString ip;
+};
+
+// What the echo tells besides the outcomes, from the event loop: a reply that came again for an
+// attempt already answered (with the address text that attempt was started with), and a read
+// from its sockets that failed.
+struct EchoEvents {
+    std::function<void(const QString& address)> duplicate;
+    std::function<void()> receiveError;
 };
 
 // ICMP echo attempts as events on the calling thread's event loop. start() sends the request
@@ -30,6 +40,10 @@ public:
     // Ends now, not at the event loop's next turn, the attempts whose outcomes are already in (a
     // loopback reply is in its socket before its send returns). For a caller ready for done.
     virtual void collect() {}
+    void setEvents(EchoEvents events) { events_ = std::move(events); }
+
+protected:
+    EchoEvents events_;
 };
 
 // The real echo: the sockets of the C component in echo/, watched by socket notifiers, a

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <netdb.h>
 #include <string>
@@ -34,6 +35,22 @@ constexpr auto AnswerKept = std::chrono::minutes(1);
 // The most literals and names whose addresses are kept; either kind is forgotten all at once
 // beyond it, so that texts that come and go cannot grow the echo without bound.
 constexpr int TextsKept = 4096;
+// Answered attempts are remembered, by their sequence number, in this many places (the last
+// few seconds of a pass at once over thousands of hosts), and for at most this long, so that a
+// reply that comes again counts as a duplicate.
+constexpr std::size_t AnsweredKept = 4096;
+constexpr auto DuplicatesWatched = std::chrono::minutes(1);
+// The ICMP errors read at most in one go from a socket's error queue (a raw socket is also
+// handed those about other programs' requests).
+constexpr int ErrorsPerRead = 64;
+
+// The numeric text of an address, with the scope of a scoped IPv6 address.
+QString numericText(const sockaddr* to, socklen_t len) {
+    char text[NI_MAXHOST];
+    return getnameinfo(to, len, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0
+               ? QString::fromLatin1(text)
+               : QString();
+}
 
 } // namespace
 
@@ -47,6 +64,16 @@ struct IcmpEcho::Impl {
         int family = AF_UNSPEC; // once sent: until then, the name's lookup is open
         Clock::time_point sent;
         sockaddr_storage to{};
+        QString text; // as the attempt was started
+        QString ip;   // where its request went
+    };
+    // An attempt that got its reply, for a while: its place is its sequence number's.
+    struct Answered {
+        Clock::time_point at{};
+        std::uint16_t sequence = 0;
+        int family = AF_UNSPEC;
+        sockaddr_in6 to{}; // room for either family's address
+        QString text;
     };
     struct Socket {
         echo_socket s{-1, AF_UNSPEC, 0, 0, 0};
@@ -71,6 +98,7 @@ struct IcmpEcho::Impl {
     struct Literal {
         sockaddr_storage to{};
         socklen_t len = 0;
+        QString ip;
     };
     QHash<QString, Literal> literals;
     QTimer timer;
@@ -82,7 +110,8 @@ struct IcmpEcho::Impl {
     };
     std::unordered_map<std::string, Answer> answers; // by name
     QTimer lookupPoll;
-    Socket sockets[2]; // IPv4, IPv6
+    Socket sockets[2];              // IPv4, IPv6
+    std::vector<Answered> answered; // AnsweredKept places once the first reply came
     std::uint64_t lastId = 0;
     // Starts somewhere of its own, so that two runs of the program do not begin alike.
     std::uint16_t nextSequence = static_cast<std::uint16_t>(getpid() * 40503u);
@@ -129,8 +158,9 @@ struct IcmpEcho::Impl {
     }
 
     // Ends an attempt and tells its caller; done may start or cancel other attempts.
-    void finish(Iterator it, const EchoOutcome& outcome) {
+    void finish(Iterator it, int result, nanoseconds roundTrip = {}) {
         Done done = std::move(it->second.done);
+        const EchoOutcome outcome{result, roundTrip, std::move(it->second.ip)};
         attempts.erase(it);
         done(outcome);
     }
@@ -140,7 +170,7 @@ struct IcmpEcho::Impl {
     void failSoon(std::uint64_t id, int result) {
         QTimer::singleShot(0, &q, [this, id, result] {
             if (const auto it = find(id); it != attempts.end())
-                finish(it, {result, {}});
+                finish(it, result);
         });
     }
 
@@ -153,7 +183,7 @@ struct IcmpEcho::Impl {
                 return opened;
             s.notifier = std::make_unique<QSocketNotifier>(s.s.fd, QSocketNotifier::Read);
             QObject::connect(s.notifier.get(), &QSocketNotifier::activated, &q,
-                             [this] { readReplies(); });
+                             [this, family] { readReplies(true, family); });
         }
         const auto sequence = static_cast<std::uint16_t>(a.id);
         a.sent = now;
@@ -215,7 +245,7 @@ struct IcmpEcho::Impl {
                 if (const int result =
                         sendToFirst(it->second, answer.addresses.get(), Clock::now());
                     result != ECHO_OK)
-                    finish(it, {result, {}});
+                    finish(it, result);
             }
             if (answer.addresses) {
                 if (answers.size() >= std::size_t{TextsKept})
@@ -232,6 +262,7 @@ struct IcmpEcho::Impl {
         for (; found; found = found->ai_next) {
             if (found->ai_family != AF_INET && found->ai_family != AF_INET6)
                 continue;
+            a.ip = numericText(found->ai_addr, found->ai_addrlen);
             result = send(a, found->ai_addr, found->ai_addrlen, now);
             if (result != ECHO_SEND_ERROR)
                 break;
@@ -241,7 +272,9 @@ struct IcmpEcho::Impl {
 
     // Reads both sockets, so that replies that come together show in one repaint; once no
     // attempt waits, only until empty when a notifier asks (what comes late waits for it).
-    void readReplies(bool untilEmpty = true) {
+    // woken: the family whose socket's notifier asked; one that had nothing to read has an
+    // error in its queue that no plain read tells of.
+    void readReplies(bool untilEmpty = true, int woken = AF_UNSPEC) {
         const Clock::time_point now = Clock::now();
         const auto until = now + WakeSpan;
         // The kernel stamps replies on the wall clock, which runs at the steady clock's rate: their
@@ -251,40 +284,95 @@ struct IcmpEcho::Impl {
         const auto wallAhead =
             std::chrono::seconds(wall.tv_sec) + nanoseconds(wall.tv_nsec) - now.time_since_epoch();
         int round = 0;
+        bool wokenRead = false;
         for (bool got = true; got && (untilEmpty || !attempts.empty());) {
             got = false;
-            for (int family : {AF_INET, AF_INET6})
-                got = readReply(family, wallAhead) || got;
+            for (int family : {AF_INET, AF_INET6}) {
+                const bool read = readReply(family, wallAhead);
+                wokenRead = wokenRead || (read && family == woken);
+                got = got || read;
+            }
             // The clock is asked every sixteenth round: a round takes a few microseconds.
             if (++round % 16 == 0 && Clock::now() >= until)
                 break;
         }
+        if (woken != AF_UNSPEC && !wokenRead)
+            readErrors(woken, false);
         if (attempts.empty())
             timer.stop(); // nothing to time: no wake-up for nothing
     }
 
-    // False when the socket had nothing to read (or an error that the time-outs will show).
-    bool readReply(int family, nanoseconds wallAhead) {
-        Socket& s = sockets[family == AF_INET6];
-        echo_reply r;
-        const int got = s.s.fd < 0 ? -1 : echo_receive(&s.s, &r);
-        if (got <= 0)
-            return got == 0;
-        // Its request went out on this socket, to the host that answers.
+    // The attempt that a reply or an ICMP error answers: its request went out on this socket,
+    // to the host that answers (or, for an error, where the error says it went).
+    Iterator answeredBy(int family, const echo_reply& r) {
+        const echo_socket* s = &sockets[family == AF_INET6].s;
         const auto [from, end] = attempts.equal_range(r.sequence);
         const auto it = std::find_if(from, end, [&](const auto& entry) {
             const Attempt& a = entry.second;
             return a.family == family &&
-                   echo_matches(&s.s, &r, reinterpret_cast<const sockaddr*>(&a.to));
+                   echo_matches(s, &r, reinterpret_cast<const sockaddr*>(&a.to));
         });
-        if (it == end)
-            return true; // late, or not ours
+        return it == end ? attempts.end() : it;
+    }
+
+    // False when the socket had nothing to read.
+    bool readReply(int family, nanoseconds wallAhead) {
+        Socket& s = sockets[family == AF_INET6];
+        echo_reply r;
+        const int got = s.s.fd < 0 ? -1 : echo_receive(&s.s, &r);
+        if (got < 0)
+            return s.s.fd >= 0 && errno != EAGAIN && errno != EWOULDBLOCK &&
+                   readErrors(family, true);
+        if (got == 0)
+            return true;
+        const auto it = answeredBy(family, r);
+        if (it == attempts.end()) {
+            noteDuplicate(family, r); // or late, or not ours
+            return true;
+        }
         const Clock::time_point received{nanoseconds(r.received_ns) - wallAhead};
         const nanoseconds roundTrip = std::max(received - it->second.sent, nanoseconds(0));
         // Stamped by the kernel after the time-out: a failure, however soon it is read.
-        if (roundTrip <= it->second.timeout)
-            finish(it, {ECHO_OK, roundTrip});
+        if (roundTrip <= it->second.timeout) {
+            remember(it->second, received);
+            finish(it, ECHO_OK, roundTrip);
+        }
         return true;
+    }
+
+    // Ends the attempts that the ICMP errors in the socket's queue answer; true when it held
+    // some. A plain read that failed (failed) is told of once for each such error, so a failure
+    // with none waiting is one of the socket's own.
+    bool readErrors(int family, bool failed) {
+        const echo_socket* s = &sockets[family == AF_INET6].s;
+        echo_reply r;
+        int read = 0;
+        for (int got; read < ErrorsPerRead && (got = echo_receive_error(s, &r)) >= 0; ++read)
+            if (const auto it = got == 1 ? answeredBy(family, r) : attempts.end();
+                it != attempts.end())
+                finish(it, r.result);
+        if (failed && read == 0 && q.events_.receiveError)
+            q.events_.receiveError();
+        return read > 0;
+    }
+
+    void remember(const Attempt& a, Clock::time_point at) {
+        if (answered.empty())
+            answered.resize(AnsweredKept);
+        Answered& place = answered[static_cast<std::uint16_t>(a.id) % AnsweredKept];
+        place = {at, static_cast<std::uint16_t>(a.id), a.family, {}, a.text};
+        std::memcpy(&place.to, &a.to, std::min(sizeof place.to, sizeof a.to));
+    }
+
+    void noteDuplicate(int family, const echo_reply& r) {
+        if (answered.empty() || !q.events_.duplicate)
+            return;
+        const Answered& place = answered[r.sequence % AnsweredKept];
+        if (place.sequence == r.sequence && place.family == family &&
+            Clock::now() - place.at < DuplicatesWatched &&
+            echo_matches(&sockets[family == AF_INET6].s, &r,
+                         reinterpret_cast<const sockaddr*>(&place.to)))
+            q.events_.duplicate(place.text);
     }
 
     void expire() {
@@ -300,7 +388,7 @@ struct IcmpEcho::Impl {
         for (const auto& [when, id] : due) {
             // A name that is still being looked up has not resolved in time.
             if (const auto it = find(id); it != attempts.end())
-                finish(it, {it->second.family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT, {}});
+                finish(it, it->second.family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT);
         }
         for (const auto& [sequence, a] : attempts)
             arm(a.due);
@@ -319,6 +407,7 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     const std::uint64_t id = ++d_->lastId << 16 | sequence;
     Impl::Attempt& a = d_->attempts.emplace(sequence, Impl::Attempt{})->second;
     a.id = id;
+    a.text = address;
     a.done = std::move(done);
     a.packetSize = packetSize;
     a.timeout = std::chrono::milliseconds(timeoutMs);
@@ -340,6 +429,8 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
         // the interface comes again: it is read afresh each time.
         const bool scoped = parsed.to.ss_family == AF_INET6 &&
                             reinterpret_cast<const sockaddr_in6&>(parsed.to).sin6_scope_id != 0;
+        if (kind == 1)
+            parsed.ip = numericText(reinterpret_cast<const sockaddr*>(&parsed.to), parsed.len);
         if (kind == 1 && !scoped) {
             if (d_->literals.size() >= TextsKept)
                 d_->literals.clear();
@@ -349,6 +440,8 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     // A name's lookup counts against the attempt's time-out, which ends it should the resolver
     // not answer. Attempts at a name whose lookup is open wait for it.
     const auto* to = reinterpret_cast<const sockaddr*>(&literal->to);
+    if (kind == 1)
+        a.ip = literal->ip;
     const int result = kind == 1   ? d_->send(a, to, literal->len, now)
                        : kind == 0 ? d_->lookUp(a, host, now)
                                    : ECHO_UNRESOLVED;

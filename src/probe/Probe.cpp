@@ -8,8 +8,6 @@
 #include "platform/Clock.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <cstdio>
 
 namespace ew {
@@ -36,6 +34,9 @@ Probe::Probe(QString settingsPath, ProbeOverrides overrides, Echo& echo, Clock& 
         if (a.reply)
             answered_.insert(a.entryId);
     });
+    connect(pass_.get(), &PingPass::duplicateReply, this,
+            [this](const QString& address) { figures_.duplicate(address); });
+    connect(pass_.get(), &PingPass::receiveError, this, [this] { figures_.receiveError(); });
     connect(pass_.get(), &PingPass::passEnded, this, [this] {
         figures_.passEnded(std::chrono::nanoseconds(passTime_.nsecsElapsed()));
         if (once_) {
@@ -83,8 +84,6 @@ bool Probe::load() {
     for (const PassSettings::Entry& e : settings_.pass.entries)
         texts << e.text;
     figures_.setEntries(texts);
-    looked_.clear();
-    resolveNames();
     return true;
 }
 
@@ -135,7 +134,6 @@ void Probe::end() {
 PassSettings Probe::preparePass() {
     passTime_.start();
     answered_.clear();
-    resolveNames();
     PassSettings pass = settings_.pass;
     pass.atOnce = pass.atOnce || overrides_.atOnce;
     pass.beep = false;
@@ -151,22 +149,6 @@ TickSettings Probe::readTick() const {
         tick.unit = overrides_.interval->unit;
     }
     return tick;
-}
-
-// The address each name resolved to, for the ip label; addresses are their own.
-void Probe::resolveNames() {
-    for (const PassSettings::Entry& e : settings_.pass.entries) {
-        const QString name = e.text.trimmed();
-        if (looked_.contains(e.text) || !QHostAddress(name).isNull() || name.isEmpty())
-            continue;
-        looked_.insert(e.text);
-        QHostInfo::lookupHost(name, this, [this, text = e.text](const QHostInfo& info) {
-            if (!info.addresses().isEmpty())
-                figures_.setAddress(text, info.addresses().constFirst().toString());
-            else
-                looked_.remove(text); // asked again at the next pass
-        });
-    }
 }
 
 } // namespace ew

@@ -50,7 +50,6 @@ public:
 private:
     PassSettings preparePass();
     TickSettings readTick() const;
-    void resolveNames();
     static void say(const QString& text);
     static void leave(int status);
 
@@ -65,7 +64,6 @@ private:
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<MetricsServer> server_;
     QElapsedTimer passTime_;
-    QSet<QString> looked_;    // names whose address was asked for
     QSet<QString> said_;      // what standard error was told already
     bool logStopped_ = false; // the log could not be written: no more lines until it changes
     // --once: the entries that have answered in the pass.

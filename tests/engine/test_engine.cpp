@@ -1,5 +1,6 @@
 // The engine alone: passes and ticks on typed values, with the fake echo and no window system.
 #include "core/ProgramState.h"
+#include "echo.h"
 #include "engine/LogWriter.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
@@ -58,14 +59,15 @@ protected:
     std::vector<Clock::time_point> sent;
 };
 
-// Also: the log gets its header and the failures, and an attempt's record carries its entry,
-// why it failed and its timing.
+// Also: the log gets its header and the failures, whatever their kind; an attempt's record
+// carries its entry, its address, why it failed and its timing; the echo's duplicates come out.
 TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
     entries({"a", "b"});
     settings.attempts = 2;
     settings.logFailed = true;
     echo.reply(7);
-    echo.fail(3);
+    echo.fail(2);
+    echo.fail(1, ECHO_UNREACHABLE);
     onCall = [this](auto&) {
         clock.advanceSecs(1);
         settings.packetSize = settings.timeoutMs = settings.attempts = 1;
@@ -78,7 +80,12 @@ TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
     QFile log(state.logPath);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromLocal8Bit(log.readAll()).count(QStringLiteral("F A I L E D")), 3);
-    EXPECT_TRUE(last.address == "b" && last.entryId == 2 && last.failure == Failure::TimedOut);
+    EXPECT_TRUE(last.address == "b" && last.entryId == 2 && last.ip == "ip of b" &&
+                last.failure == Failure::Unreachable);
+    QStringList duplicates;
+    QObject::connect(&pass, &PingPass::duplicateReply, [&](auto& a) { duplicates << a; });
+    echo.duplicate("a");
+    EXPECT_EQ(duplicates, QStringList{"a"});
     EXPECT_EQ(last.sentAt.secsTo(last.endedAt), 1); // the fake clock moves as it sends
     EXPECT_TRUE(run());                             // the next pass reads again
     EXPECT_TRUE(echo.calls.size() == 6 && echo.calls.back().packetSize == 1);

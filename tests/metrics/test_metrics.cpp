@@ -17,22 +17,28 @@ const QString Quoted = QStringLiteral("a\"b\\c");
 const QString Local = QStringLiteral("127.0.0.1");
 
 Attempt attempt(const QString& host, std::optional<std::chrono::nanoseconds> rt, int id = 1,
-                Failure failure = Failure::TimedOut) {
-    return {std::uint64_t(id), host, rt.has_value(),
-            rt.value_or(0ns),  {},   rt ? Failure::None : failure};
+                Failure failure = Failure::TimedOut, const QString& ip = {}) {
+    Attempt a;
+    a.entryId = std::uint64_t(id), a.address = host, a.reply = rt.has_value();
+    a.roundTrip = rt.value_or(0ns), a.failure = rt ? Failure::None : failure, a.ip = ip;
+    return a;
 }
 
-// Two entries of one text, a name that never answered, one never sent to, one dropped.
+// Two entries of one text, a name that never answered, one never sent to, one dropped; the ip
+// label as the attempts went, with duplicates.
 Figures handMade() {
     Figures f;
     f.setEntries({Local, Quoted, QStringLiteral("never"), QStringLiteral("gone")});
     f.setEntries({Local, Quoted, QStringLiteral("never")});
     for (const auto rt : {100us, 3000us})
-        f.record(attempt(Local, rt, 1));
+        f.record(attempt(Local, rt, 1, {}, Local));
     f.record(attempt(Local, 30s, 2));
-    for (int i = 0; i < 3; ++i)
-        f.record(attempt(Quoted, std::nullopt));
+    for (const char* ip : {"192.0.2.7", "", "192.0.2.7"})
+        f.record(attempt(Quoted, std::nullopt, 1, Failure::Unreachable, ip));
     f.record(attempt(QStringLiteral("never"), std::nullopt, 3, Failure::SendError));
+    for (const QString& host : {Local, Local, QStringLiteral("gone")})
+        f.duplicate(host);
+    f.receiveError();
     f.passEnded(1234ms);
     f.setResting(true);
     return f;

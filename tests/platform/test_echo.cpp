@@ -105,10 +105,16 @@ protected:
 
 class SocketPaths : public Echo, public ::testing::WithParamInterface<int> {};
 
+// Host N's address with its last digit 2 made 99.
+std::string unowned(const std::string& address) {
+    return address.substr(0, address.size() - 1) + "99";
+}
+
 // All at once, each attempt gets its own outcome: white space of every kind around an address
 // is dropped; odd sizes catch a bad checksum, big ones need fragments; a reply later than the
 // time-out is a failure, and one in the pinged host's name from another of its addresses is no
-// reply. The sockets close with the echo, and the start's probe for ping sockets leaves none.
+// reply; an address of the link that nobody owns is unreachable before the time-out. The sockets
+// close with the echo, and the start's probe for ping sockets leaves none.
 TEST_P(SocketPaths, EachAttemptGetsItsOwnOutcome) {
     const auto sockets = [] {
         std::set<std::string> open;
@@ -130,7 +136,8 @@ TEST_P(SocketPaths, EachAttemptGetsItsOwnOutcome) {
             {silent->ipv4, ECHO_TIMEOUT, 150}, {silent->ipv6, ECHO_TIMEOUT, 150},
             {late->ipv4, ECHO_TIMEOUT, 150}, {late->ipv6, ECHO_TIMEOUT, 150},
             {impostor->ipv4, ECHO_TIMEOUT, 150}, {impostor->ipv6, ECHO_TIMEOUT, 150},
-            {TestNet::unreachableIpv4, ECHO_SEND_ERROR}, {TestNet::unreachableIpv6, ECHO_SEND_ERROR}};
+            {TestNet::unreachableIpv4, ECHO_SEND_ERROR}, {TestNet::unreachableIpv6, ECHO_SEND_ERROR},
+            {unowned(up->ipv4), ECHO_UNREACHABLE}, {unowned(up->ipv6), ECHO_UNREACHABLE}};
         // clang-format on
         // A collect ends an attempt whose reply is in without the event loop turning.
         int collected = -1;
@@ -141,6 +148,15 @@ TEST_P(SocketPaths, EachAttemptGetsItsOwnOutcome) {
             std::this_thread::sleep_for(1ms);
         }
         EXPECT_EQ(collected, ECHO_OK);
+        // An ICMP error that waits unread fails no later send.
+        echo.start(QString::fromStdString(unowned(up->ipv4)), 32, 1000,
+                   [&](const EchoOutcome& o) { collected = o.result; });
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(attempt(echo, {{up->ipv4, ECHO_OK}})[0].result, ECHO_OK);
+        QEventLoop turn;
+        QTimer::singleShot(50ms, &turn, &QEventLoop::quit);
+        turn.exec();
+        EXPECT_EQ(collected, ECHO_UNREACHABLE);
         for (int size : {0, 1, 31, 1473, 32767}) {
             const auto out = attempt(echo, tries, size);
             for (std::size_t i = 0; i < tries.size(); ++i) {

@@ -21,7 +21,8 @@
 
 namespace ew::test {
 
-// Scripted echo: answers from the script, then with a reply in 1 ms; records every call. Each
+// Scripted echo: answers from the script, then with a reply in 1 ms, from "ip of <address>";
+// records every call. Each
 // answer comes from the event loop, as the real echo's does: at once, or after delayMs (a slow
 // or silent host). onCall runs as the attempt starts (e.g. to advance the fake clock, or to set
 // the delay of this very attempt).
@@ -41,8 +42,9 @@ public:
         const int ms = script.empty() ? 1 : script.front();
         if (!script.empty())
             script.pop_front();
-        pending_[++lastId_] = {std::move(done),
-                               {ms < 0, std::chrono::milliseconds(ms < 0 ? 0 : ms)}};
+        pending_[++lastId_] = {
+            std::move(done),
+            {std::max(-ms, 0), std::chrono::milliseconds(std::max(ms, 0)), "ip of " + address}};
         if (delayMs > 0)
             QTimer::singleShot(delayMs, Qt::PreciseTimer, &context_,
                                [this, id = lastId_] { answer(id); });
@@ -58,8 +60,9 @@ public:
     int cancels() const { return cancels_; }
 
     void reply(int ms, int times = 1) { script.insert(script.end(), times, ms); }
-    void fail(int times = 1) { script.insert(script.end(), times, -1); }
-    std::deque<int> script; // round trips of the next replies in ms; -1 a failure
+    void fail(int times = 1, int result = 1) { script.insert(script.end(), times, -result); }
+    void duplicate(const QString& address) { events_.duplicate(address); }
+    std::deque<int> script; // round trips of the next replies in ms; -N fails with result N
     std::function<void(const Call&)> onCall;
     std::vector<Call> calls;
     bool recordCalls = true;

@@ -14,6 +14,7 @@
 #include "echo.h"
 
 #include <errno.h>
+#include <linux/errqueue.h>
 #include <linux/filter.h>
 #include <netdb.h>
 #include <netinet/icmp6.h>
@@ -32,6 +33,7 @@
 
 #define ICMP4_ECHO_REPLY 0
 #define ICMP4_ECHO_REQUEST 8
+#define ICMP4_DEST_UNREACH 3
 #define ICMP_HEADER_SIZE 8
 #define MAX_PAYLOAD 65507
 #define NS_PER_S 1000000000LL
@@ -93,6 +95,12 @@ static int open_kind(struct echo_socket* s, int family, int raw) {
     int on = 1;
     /* Without timestamps a reply is timed when it is read, which a busy window delays. */
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    /* ICMP errors that answer a request ("host unreachable") come to the error queue, so that
+     * an attempt ends when its answer comes, not at its time-out. */
+    if (family == AF_INET)
+        setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+    else
+        setsockopt(fd, SOL_IPV6, IPV6_RECVERR, &on, sizeof on);
     s->fd = fd;
     s->family = family;
     s->raw = raw;
@@ -184,10 +192,13 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
         packet[2] = (unsigned char)(sum >> 8);
         packet[3] = (unsigned char)sum;
     }
+    /* A send fails once with the error of an ICMP error that waits in the error queue, about
+     * some earlier request: the second try tells whether this one can go. */
     ssize_t sent;
+    int tries = 0;
     do
         sent = sendto(s->fd, packet, ICMP_HEADER_SIZE + (size_t)size, 0, to, to_len);
-    while (sent < 0 && errno == EINTR);
+    while (sent < 0 && (errno == EINTR || ++tries < 2));
     return sent < 0 ? ECHO_SEND_ERROR : ECHO_OK;
 }
 
@@ -245,6 +256,51 @@ int echo_parse_reply(const struct echo_socket* s, const unsigned char* buf, size
         return 0;
     r->ident = (uint16_t)(icmp[4] << 8 | icmp[5]);
     r->sequence = (uint16_t)(icmp[6] << 8 | icmp[7]);
+    r->result = ECHO_OK;
+    return 1;
+}
+
+int echo_receive_error(const struct echo_socket* s, struct echo_reply* r) {
+    /* What the kernel hands over is the ICMP header that the error quotes: our request's. */
+    unsigned char quoted[ICMP_HEADER_SIZE];
+    /* The receive timestamp comes first: room for it too, or the error would be cut off. */
+    union {
+        char space[CMSG_SPACE(sizeof(struct timespec)) +
+                   CMSG_SPACE(sizeof(struct sock_extended_err) + sizeof(struct sockaddr_in6))];
+        struct cmsghdr align;
+    } control;
+    struct iovec iov = {quoted, sizeof quoted};
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    memset(&r->from, 0, sizeof r->from);
+    msg.msg_name = &r->from;
+    msg.msg_namelen = sizeof r->from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = &control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n;
+    do
+        n = recvmsg(s->fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return -1;
+    const int v4 = s->family == AF_INET;
+    const struct sock_extended_err* e = NULL;
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (v4 ? c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR
+               : c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR)
+            e = (const struct sock_extended_err*)CMSG_DATA(c);
+    /* Errors of the sending host itself (a request too big) were told by the send. */
+    if (!e || e->ee_origin != (v4 ? SO_EE_ORIGIN_ICMP : SO_EE_ORIGIN_ICMP6) ||
+        (size_t)n < ICMP_HEADER_SIZE || r->from.ss_family != s->family ||
+        quoted[0] != (v4 ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST))
+        return 0;
+    r->ident = (uint16_t)(quoted[4] << 8 | quoted[5]);
+    r->sequence = (uint16_t)(quoted[6] << 8 | quoted[7]);
+    r->received_ns = 0;
+    r->result = e->ee_type == (v4 ? ICMP4_DEST_UNREACH : ICMP6_DST_UNREACH) ? ECHO_UNREACHABLE
+                                                                            : ECHO_ICMP_ERROR;
     return 1;
 }
 

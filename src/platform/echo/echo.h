@@ -24,7 +24,8 @@ enum echo_result {
     ECHO_UNRESOLVED = 2,    /* no address, and no name that resolves */
     ECHO_NO_PERMISSION = 3, /* neither a ping socket nor a raw socket may be opened */
     ECHO_SEND_ERROR = 4,    /* the request could not be sent (no route, no socket, too big) */
-    ECHO_RECV_ERROR = 5,    /* reading from the socket failed */
+    ECHO_UNREACHABLE = 5,   /* an ICMP "destination unreachable" answered the request */
+    ECHO_ICMP_ERROR = 6,    /* another ICMP error answered it (time exceeded, parameter problem) */
 };
 
 /* Which kind of socket echo_open() may use. AUTO prefers the unprivileged ICMP ping socket
@@ -56,15 +57,24 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
               uint16_t sequence, int size);
 
 struct echo_reply {
-    struct sockaddr_storage from;
+    struct sockaddr_storage from; /* for an ICMP error: where the request it quotes went */
     uint16_t ident;
     uint16_t sequence;
     int64_t received_ns; /* the kernel's receive timestamp, on the wall clock (CLOCK_REALTIME) */
+    int result;          /* ECHO_OK for a reply; ECHO_UNREACHABLE or ECHO_ICMP_ERROR */
 };
 
 /* Reads one datagram without waiting. 1: an echo reply, in *r. 0: something else, skipped.
  * -1: nothing left to read (errno EAGAIN), or an error that errno names. */
 int echo_receive(const struct echo_socket* s, struct echo_reply* r);
+
+/* Reads one ICMP error from the socket's error queue without waiting: the kernel queues there
+ * (IP_RECVERR, IPV6_RECVERR) the errors that quote an echo request sent on the socket and, on a
+ * raw socket, those that quote anyone's. 1: an error that quotes an echo request, its
+ * identifier, sequence number and destination in *r, its kind in r->result. 0: something else,
+ * skipped. -1: the queue is empty (errno EAGAIN), or an error that errno names. A plain read
+ * fails once with the error's errno while one waits; once the queue is read, it no longer does. */
+int echo_receive_error(const struct echo_socket* s, struct echo_reply* r);
 
 /* What one datagram read from s says, the bytes as the socket hands them over (an IP header in
  * front on a raw IPv4 socket only). 1: an echo reply, its identifier and sequence number in *r,
