@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <utility>
 
 namespace ew {
 
@@ -17,7 +18,7 @@ constexpr int SecondsPerHour = 3600;
 const QString DownText = QStringLiteral("%1 is down: no reply since %2");
 const QString UpText = QStringLiteral("%1 answers again after %2 down");
 const QString SlowText = QStringLiteral("%1 is slow: %2 ms median over the last %3 replies");
-const QString ManyChanges = QStringLiteral("%1 hosts went down or came back");
+const QString ManyChanges = QStringLiteral("%1 hosts changed: %2");
 
 const QStringList TsvHeader{
     QStringLiteral("Entry"),      QStringLiteral("State"),     QStringLiteral("Attempts"),
@@ -131,9 +132,21 @@ std::vector<Notice> HostStates::takeNotices() {
     std::vector<Notice> notices;
     if (changes_.size() > static_cast<std::size_t>(MaxSeparateNotices)) {
         QStringList lines;
-        for (const Change& c : changes_)
+        int down = 0, slow = 0;
+        for (const Change& c : changes_) {
             lines << changeText(c);
-        notices.push_back({ManyChanges.arg(changes_.size()), lines.join(RowEnd)});
+            down += c.state == HostState::Down;
+            slow += c.state == HostState::Slow;
+        }
+        const int back = static_cast<int>(changes_.size()) - down - slow;
+        QStringList counts;
+        const std::pair<int, const char*> kinds[]{
+            {down, "down"}, {back, "up again"}, {slow, "slow"}};
+        for (const auto& [n, what] : kinds)
+            if (n)
+                counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(what));
+        notices.push_back({ManyChanges.arg(changes_.size()).arg(counts.join(QStringLiteral(", "))),
+                           lines.join(RowEnd)});
     } else {
         for (const Change& c : changes_)
             notices.push_back({changeText(c), QString()});

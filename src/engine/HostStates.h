@@ -80,7 +80,8 @@ public:
     HostState state(std::uint64_t entryId) const;
 
     // The notifications for the changes worth a word since the last call (a host going down,
-    // and a host that was down answering again), grouped; the changes are then forgotten.
+    // a host that was down answering again, and a host turning slow; a slow host fast again is
+    // no news), grouped with their counts; the changes are then forgotten.
     std::vector<Notice> takeNotices();
 
     // An entry of the address list in its order; id 0 for one not pinged yet.

@@ -46,9 +46,9 @@ HistoryWindow::HistoryWindow(QString key, HistoryStore& store, Clock& clock, QWi
     range_->setObjectName(QStringLiteral("cboRange"));
     for (const Range& r : ranges())
         range_->addItem(tr(r.name));
-    auto* exportOne = new QPushButton(tr("Export History..."), this);
+    auto* exportOne = new QPushButton(tr("&Export History..."), this);
     exportOne->setObjectName(QStringLiteral("cmdExportHistory"));
-    auto* exportAll = new QPushButton(tr("Export All History..."), this);
+    auto* exportAll = new QPushButton(tr("Export &All History..."), this);
     exportAll->setObjectName(QStringLiteral("cmdExportAllHistory"));
     auto* top = new QHBoxLayout;
     top->addWidget(range_);

@@ -75,7 +75,7 @@ struct DesignRect {
 namespace controls {
 constexpr int TwipsPerPixel = 15;
 constexpr DesignRect cmdStartPing{120, 120, 855, 315}, cmdStopPing{1080, 120, 855, 315},
-    cmdExit{3720, 120, 975, 315};
+    cmdExit{3720, 120, 975, 315}, lstFirstEntry{120, 3960, 2175, 300};
 constexpr int FullClientHeightPx = 6990 / TwipsPerPixel;
 } // namespace controls
 
@@ -103,8 +103,8 @@ protected:
     }
     void TearDown() override {
         program_.reset();
-        dir_.setAutoRemove(!HasFailure());
-        if (HasFailure())
+        dir_.setAutoRemove(!HasFailure() && qEnvironmentVariableIsEmpty("EW_E2E_KEEP"));
+        if (!dir_.autoRemove())
             std::cout << "[ sandbox  ] " << root() << "\n";
     }
 
@@ -120,6 +120,7 @@ protected:
         QProcessEnvironment env = env_;
         env.insert("XDG_CONFIG_HOME", qpath(root() / "config"));
         env.insert("HOME", qpath(root()));
+        env.insert("XDG_DATA_HOME", qpath(root() / "data"));
         env.insert("XDG_RUNTIME_DIR", qpath(root()));
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("LC_ALL", "C.UTF-8");

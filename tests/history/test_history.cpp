@@ -74,26 +74,6 @@ TEST_F(HistoryTest, AttemptsFoldIntoMinutesAndHoursAndAgeOut) {
     EXPECT_EQ(read(Resolution::Hours).size(), 2u);
 }
 
-TEST_F(HistoryTest, TimeNotMonitoringBreaksTheLine) {
-    clock.set(start);
-    {
-        HistoryStore store(clock, path);
-        passes(store, {10, 10, 10, 10, 10, 10, 10}, 30); // 10:00 to 10:03
-    }
-    clock.set(start.addSecs(20 * 60)); // the program was not running
-    HistoryStore store(clock, path);
-    passes(store, {0, 0, 0, 10}, 30);
-    HistoryDb db(path);
-    ASSERT_EQ(db.openFile().trouble, HistoryDb::Trouble::None);
-    const auto runs = db.runs(0, at(60));
-    const auto parts = stretches(read(Resolution::Minutes), runs, Resolution::Minutes);
-    ASSERT_EQ(parts.size(), 2u);
-    EXPECT_EQ(parts[0].size(), 4u);
-    EXPECT_EQ(parts[1].front().atMs, at(20));
-    EXPECT_THAT(downSpans(read(Resolution::Attempts), Resolution::Attempts),
-                ElementsAre(Span{at(20), at(20) + 90000}));
-}
-
 TEST_F(HistoryTest, DamagedFileIsKeptAsideAndANewOneBegun) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile junk(path);
@@ -146,9 +126,9 @@ TEST_F(HistoryTest, WindowDrawsMedianLossAndDownFromTheFileAndExportsWhatItShows
         HistoryStore store(clock, path);
         passes(store, {10, 12, 10, 12, 0, 0, 10, 14}, 30); // 10:00 to 10:03, 10:02 lost
     }
-    clock.set(start.addSecs(20 * 60));
+    clock.set(start.addSecs(20 * 60)); // the program was not running
     HistoryStore store(clock, path);
-    passes(store, {20, 20}, 30);
+    passes(store, {0, 0, 0, 20}, 30); // down from 10:20 to the reply at 10:21:30
     HistoryWindow window(QStringLiteral("127.0.0.5"), store, clock);
     window.setRange(2); // 24 hours, from the minutes
     std::vector<std::vector<QPointF>> medians;
@@ -164,12 +144,15 @@ TEST_F(HistoryTest, WindowDrawsMedianLossAndDownFromTheFileAndExportsWhatItShows
     }
     const auto pt = [&](int minute, double ms) { return QPointF(double(at(minute)), ms); };
     EXPECT_THAT(medians,
-                ElementsAre(ElementsAre(pt(0, 11), pt(1, 11), pt(3, 12)), ElementsAre(pt(20, 20))));
-    EXPECT_EQ(points, (std::map<QString, int>{{"all lost", 1},
-                                              {"down", 1},
+                ElementsAre(ElementsAre(pt(0, 11), pt(1, 11), pt(3, 12)), ElementsAre(pt(21, 20))));
+    EXPECT_EQ(points, (std::map<QString, int>{{"all lost", 2},
+                                              {"down", 2},
                                               {"lowest to highest", 2},
                                               {"most lost", 0},
-                                              {"some lost", 0}}));
+                                              {"some lost", 1}}));
+    // In the attempts, down takes three lost in a row and lasts to the next reply.
+    EXPECT_THAT(downSpans(read(Resolution::Attempts), Resolution::Attempts),
+                ElementsAre(Span{at(20), at(20) + 90000}));
     EXPECT_EQ(window.chart().figuresAt(at(1)),
               QDateTime::fromMSecsSinceEpoch(at(1)).toString("yyyy-MM-dd HH:mm:ss") +
                   "  0 of 2 lost\nmedian 11.000 ms, lowest 10.000 ms, highest 12.000 ms");

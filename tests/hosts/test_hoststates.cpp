@@ -89,17 +89,19 @@ TEST(HostStates, FiguresStatisticsAResetAtPingAndOneNoticeForManyChanges) {
     hosts.reset();
     EXPECT_EQ(hosts.find(1), nullptr);
     EXPECT_TRUE(hosts.takeNotices().empty());
-    // Many changes in a pass make one notice that names them.
-    for (std::uint64_t id = 1; id <= 4; ++id)
+    // Many changes in a pass make one notice that names and counts them.
+    hosts.setSlowAboveMs(1);
+    for (std::uint64_t id = 1; id <= 5; ++id)
         for (int s = 0; s < 3; ++s)
-            hosts.record(at(id, s));
+            hosts.record(at(id, s, id == 5 ? std::optional(2ms) : std::nullopt));
     hosts.record(at(1, 252, 1ms));
     EXPECT_EQ(hosts.takeNotices(),
-              std::vector<Notice>({{"5 hosts went down or came back",
+              std::vector<Notice>({{"6 hosts changed: 4 down, 1 up again, 1 slow",
                                     "127.0.0.1 is down: no reply since 14:03:12\n"
                                     "127.0.0.2 is down: no reply since 14:03:12\n"
                                     "127.0.0.3 is down: no reply since 14:03:12\n"
                                     "127.0.0.4 is down: no reply since 14:03:12\n"
+                                    "127.0.0.5 is slow: 2 ms median over the last 3 replies\n"
                                     "127.0.0.1 answers again after 4 min 10 s down"}}));
     EXPECT_EQ(QStringList({HostStates::durationText(59), HostStates::durationText(3 * 3600 + 301),
                            HostStates::downSummary({"127.0.0.5", "fileserver"}, 12, 1)}),
