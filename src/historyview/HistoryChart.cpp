@@ -99,21 +99,12 @@ void HistoryChart::draw(const HistoryPicture& picture) {
         losses[level]->setBorderColor(LossColours[level]);
         losses[level]->setMarkerSize(LossMarkSize);
     }
-    for (const auto& stretch : picture.stretches) {
-        auto* median = new QLineSeries;
-        median->setName(QStringLiteral("median"));
-        auto* lowest = new QLineSeries;
-        auto* highest = new QLineSeries;
-        for (const Row& r : stretch) {
-            if (const int level = lossLevel(r); level >= 0)
-                losses[level]->append(static_cast<qreal>(r.atMs), 0);
-            if (r.medianUs == LostRoundTrip)
-                continue;
-            const auto t = static_cast<qreal>(r.atMs);
-            median->append(t, ms(r.medianUs));
-            lowest->append(t, ms(r.lowestUs));
-            highest->append(t, ms(r.highestUs));
-        }
+    // One line (and band) per run of answered rows: a row that lost every attempt breaks the
+    // line, so a down period is never drawn as a slope from the last reply to the next.
+    QLineSeries *median = nullptr, *lowest = nullptr, *highest = nullptr;
+    const auto endLine = [&] {
+        if (!median)
+            return;
         if (picture.resolution != Resolution::Attempts) {
             auto* band = new QAreaSeries(highest, lowest);
             band->setName(QStringLiteral("lowest to highest"));
@@ -127,6 +118,28 @@ void HistoryChart::draw(const HistoryPicture& picture) {
         median->setColor(MedianColour);
         add(median);
         connect(median, &QLineSeries::hovered, this, &HistoryChart::hovered);
+        median = lowest = highest = nullptr;
+    };
+    for (const auto& stretch : picture.stretches) {
+        for (const Row& r : stretch) {
+            if (const int level = lossLevel(r); level >= 0)
+                losses[level]->append(static_cast<qreal>(r.atMs), 0);
+            if (r.medianUs == LostRoundTrip) {
+                endLine();
+                continue;
+            }
+            if (!median) {
+                median = new QLineSeries;
+                median->setName(QStringLiteral("median"));
+                lowest = new QLineSeries;
+                highest = new QLineSeries;
+            }
+            const auto t = static_cast<qreal>(r.atMs);
+            median->append(t, ms(r.medianUs));
+            lowest->append(t, ms(r.lowestUs));
+            highest->append(t, ms(r.highestUs));
+        }
+        endLine();
     }
     for (QScatterSeries* s : losses)
         add(s);
