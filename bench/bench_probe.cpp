@@ -40,6 +40,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -70,7 +71,7 @@ constexpr int TimeoutSeconds = 3;
 // (c): the event loop is probed this often while the client scrapes, pausing between scrapes.
 constexpr auto PostEvery = 5ms;
 constexpr int MaxPosts = 20000;
-constexpr auto ScrapePause = 200ms;
+constexpr auto ScrapePause = 1000ms;
 constexpr int MaxScrapes = 200;
 
 std::vector<std::string> loopbackHosts(int count) {
@@ -424,12 +425,23 @@ void inProcess(int count) {
             std::this_thread::sleep_for(PostEvery);
         }
     });
-    // The client's thread is made from this one, so it is in the namespace too.
+    // The client's thread is made from this one, so it is in the namespace too. It also takes
+    // how long this thread waited for a CPU while the scrapes ran, from its scheduler figures.
+    const std::string schedstat = format("/proc/self/task/%d/schedstat", int(::gettid()));
+    const auto waitedSeconds = [&schedstat] {
+        std::ifstream in(schedstat);
+        double running = 0, waiting = 0;
+        in >> running >> waiting;
+        return waiting / 1e9;
+    };
+    double waited = 0;
     std::thread client([&] {
         for (int i = 0; i < MaxScrapes && running; ++i) {
             const auto begin = SteadyClock::now();
+            const double before = waitedSeconds();
             scrapes.push_back(scrapeOnce(ProbePort));
             scraping.push_back({begin, SteadyClock::now()});
+            waited += waitedSeconds() - before;
             std::this_thread::sleep_for(ScrapePause);
         }
     });
@@ -447,15 +459,19 @@ void inProcess(int count) {
     pass.abandon();
     const long received = echoRepliesSeen(::getpid()) - repliesBefore;
 
-    std::vector<double> duringScrape, duringBoth;
+    std::vector<double> duringScrape, duringBoth, between;
     for (const EventDelays::Sample& s : delays.samples()) {
-        if (!within(scraping, s.posted))
+        if (!within(scraping, s.posted)) {
+            between.push_back(s.ms);
             continue;
+        }
         duringScrape.push_back(s.ms);
         if (within(passes, s.posted))
             duringBoth.push_back(s.ms);
     }
-    double passSeconds = 0;
+    double passSeconds = 0, scrapeSeconds = 0;
+    for (const Span& s : scraping)
+        scrapeSeconds += secondsBetween(s.begin, s.end);
     int whole = 0;
     for (const Span& p : passes)
         if (p.end != SteadyClock::time_point::max())
@@ -467,6 +483,12 @@ void inProcess(int count) {
                 "posted during a scrape, %zu of them also during a pass (p99 %.2f ms)\n",
                 scrapes.size(), failedScrapes, whole, whole ? passSeconds / whole : 0.0,
                 duringScrape.size(), duringBoth.size(), quantile(duringBoth, 0.99));
+    // The machine's own share: the same loop between scrapes, and the time the loop's thread
+    // was ready to run but had no CPU while a scrape kept it busy.
+    std::printf("  %zu events posted between scrapes: p99 %.2f ms, median %.2f ms; during the "
+                "%.1f s of scrapes the event loop's thread waited %.0f ms for a CPU\n",
+                between.size(), quantile(between, 0.99), quantile(between, 0.5), scrapeSeconds,
+                1e3 * waited);
     std::printf("  %ld replies matched, %ld attempts failed, %ld entries without an attempt in "
                 "a whole pass; the namespace received %ld echo replies\n",
                 matched, failed, missed, received);
