@@ -418,7 +418,7 @@ void inProcess(int count) {
         return notMeasured(name, error.toStdString());
 
     EventDelays delays;
-    std::atomic<bool> running{true};
+    std::atomic<bool> running{true}, clientDone{false};
     std::vector<Span> scraping;
     std::vector<Scrape> scrapes;
     std::thread poster([&] {
@@ -449,6 +449,7 @@ void inProcess(int count) {
             waited += waitedSeconds() - before;
             std::this_thread::sleep_for(ScrapePause);
         }
+        clientDone = true;
     });
     const long repliesBefore = echoRepliesSeen(::getpid());
     monitor.start();
@@ -457,6 +458,10 @@ void inProcess(int count) {
     loop.exec();
     delays.finish();
     running = false;
+    // The scrape under way is served to its end.
+    const QDeadlineTimer limit(ScrapeLimit);
+    while (!clientDone && !limit.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     poster.join();
     client.join();
     delays.drop();
