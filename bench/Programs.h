@@ -151,6 +151,16 @@ inline long echoRepliesSeen(pid_t pid) {
     return total;
 }
 
+// Moves the calling thread (and the sockets it opens from then on, and the threads it starts)
+// into the network namespace at path.
+inline bool enterNetNamespace(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
 // A child process: argv run with the parent's environment plus env ("NAME=value" replaces a
 // variable of that name), inside the network namespace at netns when given, its output to
 // outputPath. Ended by its pid, at the latest when this object goes.

@@ -340,14 +340,6 @@ void tenThousandEvery15s(const QTemporaryDir& dir) {
         ours.worstScrapeMs() < 2000 && !ours.scrapes.empty());
 }
 
-bool enter(const test::NetNamespace& ns) {
-    const int fd = ::open(ns.path().c_str(), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
 struct Span {
     SteadyClock::time_point begin, end;
     bool holds(SteadyClock::time_point t) const { return t >= begin && t <= end; }
@@ -363,7 +355,7 @@ void inProcess(int count) {
     const char* name = "probe in process, 10000 hosts at once every 15 s, scraped again and again";
     std::string why;
     const auto ns = test::NetNamespace::create(&why);
-    if (!ns || !enter(*ns))
+    if (!ns || !enterNetNamespace(ns->path()))
         return notMeasured(name, ns ? "cannot enter the namespace" : why);
     const auto hosts = loopbackHosts(count);
 
