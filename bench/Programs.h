@@ -115,6 +115,16 @@ inline double cpuSecondsBetween(const CpuSample& a, const CpuSample& b) {
     return coarse - precise > 0.02 ? coarse : precise;
 }
 
+// A "Name:   1234 kB" line of a process's status (VmRSS, VmHWM), in kB; -1 when missing.
+inline long statusKbOf(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with(name + ":"))
+            return std::stol(line.substr(name.size() + 1));
+    }
+    return -1;
+}
+
 // Echo replies received so far in the network namespace of pid, IPv4 and IPv6 together.
 inline long echoRepliesSeen(pid_t pid) {
     const std::string base = "/proc/" + std::to_string(pid) + "/net/";
@@ -139,6 +149,16 @@ inline long echoRepliesSeen(pid_t pid) {
             total += value;
     }
     return total;
+}
+
+// Moves the calling thread (and the sockets it opens from then on, and the threads it starts)
+// into the network namespace at path.
+inline bool enterNetNamespace(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
 // A child process: argv run with the parent's environment plus env ("NAME=value" replaces a

@@ -16,6 +16,7 @@
 // minutes to make). Needs root (network namespaces); where it is refused, nothing is measured.
 
 #include "BenchSupport.h"
+#include "Programs.h"
 #include "Responder.h"
 #include "echo.h"
 #include "platform/Echo.h"
@@ -80,15 +81,6 @@ double processCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// Moves the calling thread (and the sockets it opens from now on) into a namespace.
-bool enter(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
 struct Run {
     double seconds = 0;
     double cpuSeconds = 0;
@@ -124,7 +116,7 @@ Run fping(const QStringList& list, const std::string& netns) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::dup2(out.handle(), 1);
         ::dup2(out.handle(), 2);
-        if (!enter(netns))
+        if (!enterNetNamespace(netns))
             ::_exit(126);
         ::execv(args[0], args.data());
         ::_exit(127);
@@ -279,7 +271,7 @@ void wrongMatches() {
     QStringList list;
     for (int k = 1; k <= 1000; ++k)
         list << loopback(k);
-    if (opened <= 0 || !enter(ns->path())) {
+    if (opened <= 0 || !enterNetNamespace(ns->path())) {
         stop = true;
         serving.join();
         return notMeasured(name, "the responder could not open its raw sockets");
@@ -361,7 +353,7 @@ int main(int argc, char** argv) {
     test::TestNet net;
     std::string why = net.whyNot();
     const auto host = net.usable() ? silentHost(net, 100, &why) : nullptr;
-    if (!host || ::access(Fping.c_str(), X_OK) != 0 || !enter(net.client().path())) {
+    if (!host || ::access(Fping.c_str(), X_OK) != 0 || !enterNetNamespace(net.client().path())) {
         if (why.empty())
             why = "no fping (scripts/install-bench-deps.sh installs it)";
         notMeasured("at once, pass time and CPU against fping", why);

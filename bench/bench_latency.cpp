@@ -8,6 +8,7 @@
 // that never arrive, end the program with a failure.
 
 #include "BenchSupport.h"
+#include "EventDelays.h"
 #include "echo.h"
 #include "engine/Monitor.h"
 #include "engine/PingPass.h"
@@ -40,29 +41,6 @@ constexpr double AimP99Ms = 5.0;
 constexpr int RateSeconds = 10;
 constexpr double AimPassesPerSecond = 9.9;
 
-const QEvent::Type Probe = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-struct ProbeEvent : QEvent {
-    explicit ProbeEvent(SteadyClock::time_point t) : QEvent(Probe), posted(t) {}
-    SteadyClock::time_point posted;
-};
-
-// Takes each probe's delay on the window's thread.
-struct Receiver : QObject {
-    std::vector<double> delaysMs;
-    bool counting = true;
-    bool event(QEvent* e) override {
-        if (e->type() != Probe)
-            return QObject::event(e);
-        if (!counting)
-            return true;
-        const auto posted = static_cast<ProbeEvent*>(e)->posted;
-        delaysMs.push_back(
-            std::chrono::duration<double, std::milli>(SteadyClock::now() - posted).count());
-        return true;
-    }
-};
-
 void print(const char* name, double figure, const char* unit, const char* aim, bool ok) {
     std::printf("%s: %.2f %s (aim: %s) %s\n", name, figure, unit, aim, ok ? "ok" : "MISS");
 }
@@ -72,11 +50,11 @@ void print(const char* name, double figure, const char* unit, const char* aim, b
 bool latencyDuringAPass(const char* what, bench::BenchWindow& w, int lines) {
     // The window's first layout and paint after it was shown are not the pass's.
     QCoreApplication::processEvents();
-    Receiver receiver;
+    bench::EventDelays receiver;
     std::atomic<bool> passing{true};
     std::thread poster([&] {
         for (int i = 0; i < MaxPosts && passing; ++i) {
-            QCoreApplication::postEvent(&receiver, new ProbeEvent(SteadyClock::now()));
+            receiver.post();
             std::this_thread::sleep_for(PostEvery);
         }
     });
@@ -85,22 +63,20 @@ bool latencyDuringAPass(const char* what, bench::BenchWindow& w, int lines) {
     const double seconds = bench::secondsSince(begin);
     // Probes that wait when the pass ends are handled now; those posted later (while the
     // poster sleeps its last few milliseconds) are no pass's latency and are not counted.
-    QCoreApplication::sendPostedEvents(&receiver, Probe);
-    receiver.counting = false;
+    receiver.finish();
     passing = false;
     poster.join();
-    QCoreApplication::removePostedEvents(&receiver, Probe);
+    receiver.drop();
 
-    std::vector<double>& d = receiver.delaysMs;
+    const std::vector<double> d = receiver.delaysMs();
     const int made = w.window.ui().lstPingResults->count();
     if (!ended || made != lines || d.size() < 10) {
         std::fprintf(stderr, "%s: the pass made %d lines (want %d)%s; %zu probes handled\n", what,
                      made, lines, ended ? "" : " and did not end", d.size());
         return false;
     }
-    std::sort(d.begin(), d.end());
-    const double median = d[d.size() / 2];
-    const double p99 = d[std::min(d.size() - 1, d.size() * 99 / 100)];
+    const double median = bench::quantile(d, 0.5);
+    const double p99 = bench::quantile(d, 0.99);
     std::printf("# %s: %zu probes over a pass of %.2f s\n", what, d.size(), seconds);
     print(bench::format("window event latency during a pass, %s, median", what).c_str(), median,
           "ms", "under 5 ms at p99", p99 < AimP99Ms);
