@@ -94,7 +94,7 @@ TEST_F(Engine, APassWorksToItsEndOnWhatItReadAtItsStart) {
 // At once: requests leave a millisecond apart, and lines come in list order, each entry's in
 // the order of its attempts, although b's and c's attempts all end while a's first is still
 // out. Stop shows nothing that was in flight nor what waited behind it, and the next pass starts
-// afresh.
+// afresh. An entry listed twice gets outcomes of its own.
 TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     entries({"a", "b", "c"});
     settings.atOnce = true;
@@ -123,6 +123,15 @@ TEST_F(Engine, AtOnceRequestsAreSpacedAndLinesKeepTheirOrder) {
     made.clear();
     ASSERT_TRUE(run());
     EXPECT_EQ(shown(), expected);
+    settings.entries.clear();
+    entries({"a", "b", "b"});
+    settings.attempts = 1;
+    onCall = [this](auto& c) { echo.delayMs = c.address == "a" ? 100 : 0; };
+    echo.script = {5, 6, 7};
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shown(), QStringList({"Reply from a, Time:5 ms", "Reply from b, Time:6 ms",
+                                    "Reply from b, Time:7 ms"}));
+    EXPECT_TRUE(last.entryId == 3 && last.roundTrip == milliseconds(7));
 }
 
 // Instant replies come one after another from the event loop, never nested in each other.

@@ -109,10 +109,11 @@ TEST(HostStates, FiguresStatisticsAResetAtPingAndOneNoticeForManyChanges) {
 }
 
 // The window feeds the states from its passes: marks a screen reader reads, a notification
-// per change at the pass's end while the menu item is checked, and Copy Statistics.
+// per change at the pass's end while the menu item is checked, Copy Statistics, the threshold
+// of the Slow Above box, and the history from the list's menu.
 using HostWatchInWindow = PassTest;
 
-TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
+TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyCopyTheFiguresAndShowHistory) {
     addAddress(QStringLiteral("127.0.0.5"));
     setAttempts(3);
     fakes.echo.fail(3);
@@ -134,20 +135,10 @@ TEST_F(HostWatchInWindow, PassesMarkTheEntriesNotifyAndCopyTheFigures) {
     EXPECT_TRUE(marked("127.0.0.5, up"));
     EXPECT_EQ(fakes.notifier.notices.size(), 1u);
     window->hostWatch().listMenu()->actions().at(0)->trigger();
-    EXPECT_EQ(QApplication::clipboard()->text().section('\n', 1),
-              "127.0.0.5\tup\t6\t3\t50.0\t50.0\t1.000\t1.000\t1.000\t1.000\t0.000\t"
-              "2026-12-07 10:00:30");
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("\n127.0.0.5\tup\t6\t3\t50.0\t"));
     ui().cmdStopPing->click();
     EXPECT_FALSE(item.data(Qt::AccessibleTextRole).isValid());
-    ui().cmdStartPing->click(); // a new run counts from nothing
-    settle();
-    window->hostWatch().copyStatistics();
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("127.0.0.5\tup\t3\t3\t"));
-}
 
-TEST_F(HostWatchInWindow, SlowAboveBoxSetsTheThresholdAndTheListMenuShowsHistory) {
-    addAddress(QStringLiteral("127.0.0.5"));
-    setAttempts(3);
     ui().mnuSlowAbove->trigger();
     QInputDialog* box = window->slowAbove().box();
     ASSERT_TRUE(box && box->isVisible());
@@ -155,11 +146,11 @@ TEST_F(HostWatchInWindow, SlowAboveBoxSetsTheThresholdAndTheListMenuShowsHistory
     box->accept();
     EXPECT_EQ(ui().mnuSlowAbove->text(), "Slow above 150 ms...");
     fakes.echo.reply(151, 3);
-    monitorControls().cmdStartPing_Click();
+    ui().cmdStartPing->click(); // a new run counts from nothing
     settle();
-    QListWidgetItem& item = *ui().lstIPList->item(0);
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return item.data(Qt::AccessibleTextRole) == "127.0.0.5, slow"; }, 2000));
+    EXPECT_TRUE(marked("127.0.0.5, slow"));
+    window->hostWatch().copyStatistics();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("127.0.0.5\tslow\t3\t3\t"));
     ui().lstIPList->setCurrentItem(&item);
     window->hostWatch().listMenu()->actions().at(1)->trigger(); // Show History...
     EXPECT_TRUE(window->historyWindows().find("127.0.0.5")->isVisible());
