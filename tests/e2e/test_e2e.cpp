@@ -94,6 +94,12 @@ protected:
     // its own folder, where the default log goes, through it. Then Xvfb on the first free
     // display, which it names once it takes clients.
     void SetUp() override {
+        // The program runs with this process's rights: without ICMP permission no reply comes.
+        echo_socket s;
+        const int opened = echo_open(&s, AF_INET, ECHO_SOCKET_AUTO);
+        echo_close(&s);
+        if (opened == ECHO_NO_PERMISSION)
+            GTEST_SKIP() << "no permission to send ICMP echo requests here (see the README)";
         for (const fs::path& d : {root() / "config", root() / "work", root() / "app"})
             fs::create_directories(d);
         fs::copy_file(EW_BINARY, root() / "app/echowarden");
@@ -225,18 +231,7 @@ namespace {
 
 constexpr const char* Loopback = "127.0.0.1";
 
-class OperatorRuns : public E2eTest {
-protected:
-    void SetUp() override {
-        E2eTest::SetUp();
-        // The program runs with this process's rights: without ICMP permission no reply comes.
-        echo_socket s;
-        const int opened = echo_open(&s, AF_INET, ECHO_SOCKET_AUTO);
-        echo_close(&s);
-        if (!IsSkipped() && opened == ECHO_NO_PERMISSION)
-            GTEST_SKIP() << "no permission to send ICMP echo requests here (see the README)";
-    }
-};
+using OperatorRuns = E2eTest;
 
 // Ten passes a second log in list order under the header of their run: a reply from loopback
 // within the 1 s time-out, a failure from the host that never answers. The log present is asked
