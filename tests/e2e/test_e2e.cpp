@@ -200,12 +200,6 @@ protected:
                          4s) &&
                xdo({"click", "1"});
     }
-    // Waits for a message box of this title and answers it with a key; true when it went.
-    bool answerBox(const QString& title, const QString& key) {
-        const auto box = findWindow(title, WindowLimit);
-        return box && xdo({"windowfocus", *box}) && xdo({"key", key}) &&
-               waitUntil([&] { return !findWindow(title); }, WindowLimit);
-    }
 
     // Result lines in the default log so far (all runs), complete lines only.
     std::size_t loggedEntries() const {
@@ -255,9 +249,12 @@ TEST_F(OperatorRuns, AppendsInListOrderAndAKillWhileLoggingLeavesWholeLines) {
     std::ofstream(defaultLog(), std::ios::binary) << old;
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(click(controls::cmdStartPing));
-    ASSERT_TRUE(findWindow("Log File", WindowLimit)) << "no question about the log present";
+    const auto box = findWindow("Log File", WindowLimit);
+    ASSERT_TRUE(box) << "no question about the log present";
     std::this_thread::sleep_for(2s);
-    ASSERT_TRUE(answerBox("Log File", "n")) << "the question stayed, or came twice";
+    ASSERT_TRUE(xdo({"windowfocus", *box}) && xdo({"key", "n"}) &&
+                waitUntil([&] { return !findWindow("Log File"); }, WindowLimit))
+        << "the question stayed, or came twice";
     ASSERT_TRUE(logGrows(20)) << output();
     program_->kill();
 
