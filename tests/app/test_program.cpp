@@ -1,12 +1,15 @@
 // The real program as the system runs it: ended by a signal, asked only for its version, started
-// again beside a running one.
+// again beside a running one; and what the window serves to other programs.
 
 #include "app/SingleInstance.h"
+#include "support/MainWindowFixture.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -60,20 +63,17 @@ TEST_P(EndedBySignal, SavesAsExitDoes) {
     ::kill(pid_t(program.processId()), GetParam());
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(status(program), 0);
-    QSettings saved(ini, QSettings::IniFormat);
-    EXPECT_EQ(saved.value(QStringLiteral("EchoWarden/IPList")).toString(),
+    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("EchoWarden/IPList")),
               QStringLiteral("127.0.0.1,127.0.0.2,"));
-    EXPECT_EQ(saved.value(QStringLiteral("EchoWarden/SaveSettingsOnExit")).toString(),
-              QStringLiteral("True"));
 }
 INSTANTIATE_TEST_SUITE_P(Signals, EndedBySignal, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
                          [](const auto& row) { return std::string(sigabbrev_np(row.param)); });
 
-// The command line alone decides, with no display and no runtime folder as with one: its
-// answers, and a status that says whether they were given.
+// The command line alone decides, with no display and no runtime folder: its answers, and a
+// status that says whether they were given. It runs from a folder that holds a library of the
+// same name as one of its own, and still loads the system's.
 struct CommandLine {
     const char* argument;
-    bool display;
     const char* output; // nullptr: a full disk
     int status;
     const char* error;
@@ -83,11 +83,13 @@ class CommandLineAlone : public ::testing::TestWithParam<CommandLine> {};
 TEST_P(CommandLineAlone, AnswersAndEndsWithAStatusThatSaysSo) {
     const CommandLine& c = GetParam();
     QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1"),
+                            dir.filePath(QStringLiteral("libQt6Core.so.6"))));
     QProcessEnvironment env = programEnvironment(dir);
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
-        if (!c.display)
-            env.remove(QString::fromLatin1(name));
+        env.remove(QString::fromLatin1(name));
     QProcess program;
+    program.setWorkingDirectory(dir.path());
     if (!c.output)
         program.setStandardOutputFile(QStringLiteral("/dev/full"));
     start(program, env, {QString::fromLatin1(c.argument)});
@@ -98,68 +100,68 @@ TEST_P(CommandLineAlone, AnswersAndEndsWithAStatusThatSaysSo) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Program, CommandLineAlone,
-    ::testing::Values(CommandLine{"--version", false, "EchoWarden " EW_VERSION "\n", 0, ""},
-                      CommandLine{"--version", false, nullptr, 1, ""},
-                      CommandLine{"--help", false, nullptr, 1, ""},
-                      CommandLine{"--bogus", false, "", 1, "EchoWarden: Unknown option 'bogus'.\n"},
-                      CommandLine{"--bogus", true, "", 1,
-                                  "EchoWarden: Unknown option 'bogus'.\n"}));
+    ::testing::Values(CommandLine{"--version", "EchoWarden " EW_VERSION "\n", 0, ""},
+                      CommandLine{"--version", nullptr, 1, ""},
+                      CommandLine{"--help", nullptr, 1, ""},
+                      CommandLine{"--bogus", "", 1, "EchoWarden: Unknown option 'bogus'.\n"}));
 
-// Started from a folder that holds a library of the same name as one of its own, it still
-// loads the system's.
-TEST(Program, LoadsNoLibraryFromTheFolderItStartsIn) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(QFile::copy(QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1"),
-                            dir.filePath(QStringLiteral("libQt6Core.so.6"))));
-    QProcess program;
-    program.setWorkingDirectory(dir.path());
-    start(program, programEnvironment(dir), {QStringLiteral("--version")});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.readAllStandardError(), QByteArray());
-    EXPECT_EQ(status(program), 0);
-}
-
-// A later start reaches the same settings file through a linked folder, with another runtime
-// folder: the first window comes up at once, and the later start ends.
-TEST(SingleInstance, ALaterStartRaisesTheFirstWindowAtOnceAndEnds) {
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("config"));
-    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/8R1")));
-    ASSERT_TRUE(QFile::link(config, dir.filePath(QStringLiteral("linked"))));
-    SingleInstance first(config + QStringLiteral("/8R1/8R1.ini"));
-    ASSERT_TRUE(first.claim());
-    QWidget window;
-    window.showMinimized();
-    first.setWindow(&window);
-    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
-
-    QProcess second;
-    ASSERT_TRUE(start(second, programEnvironment(dir, "linked", "run2")));
-    EXPECT_TRUE(raised.wait(500));
-    EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
-    // It may have ended while the wait above ran the events; waiting then says false.
-    ASSERT_TRUE(second.state() == QProcess::NotRunning || second.waitForFinished(30000));
-    EXPECT_EQ(status(second), 0);
-}
-
-TEST(SingleInstance, TheRealProgramEndsAtOnceBesideARunningOneAndAKilledOneDoesNotBlock) {
+// A later start, through a linked folder and with another runtime folder, ends at once beside
+// a running program and raises the first window; a killed program does not block the next.
+TEST(SingleInstance, ALaterStartRaisesTheFirstAndEndsAndAKilledOneDoesNotBlock) {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("config/8R1/8R1.ini"));
     ASSERT_TRUE(QDir().mkpath(QFileInfo(ini).path()));
-    QProcess first;
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("config")),
+                            dir.filePath(QStringLiteral("linked"))));
+    QProcess first, second, third;
     ASSERT_TRUE(start(first, programEnvironment(dir, "config", "run1")));
     ASSERT_TRUE(locked(ini));
-
-    QProcess second;
-    ASSERT_TRUE(start(second, programEnvironment(dir, "config", "run2")));
+    ASSERT_TRUE(start(second, programEnvironment(dir, "linked", "run2")));
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(status(second), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
-
     first.kill(); // SIGKILL: the lock file stays behind
     ASSERT_TRUE(first.waitForFinished(10000));
     ASSERT_TRUE(QFile::exists(ini + QStringLiteral(".instance.lock")));
-    EXPECT_TRUE(SingleInstance(ini).claim());
+
+    SingleInstance instance(ini);
+    ASSERT_TRUE(instance.claim());
+    QWidget window;
+    window.showMinimized();
+    instance.setWindow(&window);
+    QSignalSpy raised(&instance, &SingleInstance::raiseRequested);
+    ASSERT_TRUE(start(third, programEnvironment(dir, "linked", "run3")));
+    EXPECT_TRUE(raised.wait(500));
+    EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+    // It may have ended while the wait above ran the events; waiting then says false.
+    ASSERT_TRUE(third.state() == QProcess::NotRunning || third.waitForFinished(30000));
+    EXPECT_EQ(status(third), 0);
+}
+
+// Serving figures on a port another program holds is told once; a free one serves.
+TEST_F(MainWindowTest, ATakenMetricsPortIsToldOnceAndAFreeOneServes) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost));
+    const quint16 port = taken.serverPort();
+    fakes.store.put(keys::ServeMetrics, QStringLiteral("True"));
+    fakes.store.put(keys::MetricsListen, QStringLiteral("127.0.0.1:%1").arg(port));
+    load();
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].title, "Serve figures for Prometheus");
+    EXPECT_TRUE(ui().mnuServeMetrics->isChecked());
+    ui().mnuServeMetrics->trigger(); // off
+    ui().mnuServeMetrics->trigger(); // on again: still taken, and told no more
+    EXPECT_EQ(fakes.messages.shown.size(), 1u);
+
+    taken.close();
+    ui().mnuServeMetrics->trigger();
+    ui().mnuServeMetrics->trigger();
+    QTcpSocket scraper;
+    QSignalSpy closed(&scraper, &QTcpSocket::disconnected);
+    scraper.connectToHost(QHostAddress::LocalHost, port);
+    scraper.write("GET /metrics HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(closed.wait(5000));
+    EXPECT_TRUE(scraper.readAll().startsWith("HTTP/1.1 200 OK"));
 }
 
 } // namespace

@@ -77,8 +77,7 @@ TEST_F(HistoryTest, AttemptsFoldIntoMinutesAndHoursAndAgeOut) {
 TEST_F(HistoryTest, DamagedFileIsKeptAsideAndANewOneBegun) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile junk(path);
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write(QByteArray(8192, 'x'));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write(QByteArray(8192, 'x')) == 8192);
     junk.close();
     clock.set(start);
     HistoryStore store(clock, path);

@@ -2,6 +2,7 @@
 
 #include "monitor/AddressList.h"
 #include "panel/ControlStates.h"
+#include "settings/SettingsKeys.h"
 #include "settings/UsedNumber.h"
 
 #include <QClipboard>
@@ -51,23 +52,18 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
         const QStringList f = step.split(u' ', Qt::SkipEmptyParts);
         fakes.clock.set(QDateTime(QDate(2026, 12, f[0].endsWith(u"+1") ? 8 : 7),
                                   QTime::fromString(f[0].left(8))));
-        const int before = passesSoFar();
         &step == &steps.front() ? monitorControls().cmdStartPing_Click() : tick();
         settle();
         EXPECT_EQ(passesSoFar(), f[1].toInt());
         EXPECT_TRUE(monitor().timer1().isActive() &&
                     (f.size() < 3 || monitor().timer1().interval() == f[2].toInt()))
             << monitor().timer1().interval();
-        if (passesSoFar() > before && r.unit != Unit::Tenths) {
-            EXPECT_EQ(state().lastPassTime, timeOfDayText(fakes.clock.now().time()));
-        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, IntervalMode,
     ::testing::Values(
-        Timeline{"Seconds1", Unit::Seconds, "1", 0, 0, 0, "10:00:00 1 1000; 10:00:01 2 1000"},
         Timeline{"NoWholeNumberIs3", Unit::Seconds, "-4", 0, 0, 0, "10:00:00 1 3000"},
         Timeline{"Seconds31CountFromTheLastPass", Unit::Seconds, "31", 0, 0, 0,
                  "10:00:00 1 5000; 10:00:30 1 5000; 10:00:31 2; 10:01:01 2"},
@@ -86,8 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
 // Logging to a path that failed its check: Start says so, shows the notice in place of the
 // results and starts nothing. Monitoring that pings nothing says why over the results: the
 // unattended hours, then a list that Clear emptied; an added entry, the end of the hours and
-// Stop take the notice away.
+// Stop take the notice away. Stored texts the pass cannot use are replaced and named there
+// until the boxes hold usable values.
 TEST_F(MonitorTest, StartRefusedOnAnInvalidPathAndWhyNothingIsPingedAreSaid) {
+    fakes.store.put(keys::Attempts, QStringLiteral("-3"));
+    fakes.store.put(keys::PingWithBytes, QStringLiteral("-1"));
+    restart();
+    addAddress(QStringLiteral("host-a"));
     ui().chkLogFailed->setChecked(true);
     state().logPathInvalid = true;
     monitorControls().cmdStartPing_Click();
@@ -105,14 +106,22 @@ TEST_F(MonitorTest, StartRefusedOnAnInvalidPathAndWhyNothingIsPingedAreSaid) {
     fakes.clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
     monitorControls().cmdStartPing_Click();
     const auto notice = [this] { return ui().lstPingResults->notice(); };
+    const QString replaced = QStringLiteral("\nAttempts: \"-3\" is not a count; 1 is used\n"
+                                            "Bytes: \"-1\" is not a size; 16 is used");
     EXPECT_EQ(notice(), "Pinging rests until " + shortTimeText(QTime(17, 0)) +
-                            QStringLiteral(": unattended hours."));
+                            QStringLiteral(": unattended hours.") + replaced);
     window->addressList().cmdClear_Click();
     EXPECT_EQ(notice(), QStringLiteral("Nothing to ping: the address list is empty. Add an "
-                                       "address, or press Stop."));
+                                       "address, or press Stop.") +
+                            replaced);
     addAddress(QStringLiteral("host-b"));
     fakes.clock.set(QDateTime(QDate(2026, 12, 7), QTime(17, 0)));
     tick();
+    settle();
+    EXPECT_TRUE(passesSoFar() == 1 && fakes.echo.calls[0].packetSize == 16);
+    EXPECT_EQ(notice(), replaced.mid(1));
+    ui().txtAttempts->setText(QStringLiteral("2"));
+    ui().txtNumBytes->setText(QStringLiteral("32"));
     EXPECT_EQ(notice(), QString());
     window->addressList().cmdClear_Click();
     monitorControls().cmdStopPing_Click();
@@ -123,32 +132,28 @@ struct Live {
     const char* name;
     Unit unit;
     const char* act; // a button's name, the menu item mnuExit, or the close box
-    bool saveOnExit;
 };
 
 // A pass whose second attempt waits on a silent host: the window serves the operator meanwhile
-// (a line is selected and copied, the panel hidden, an entry added), and Stop or Exit drops the
-// attempt in flight at once; nothing pings again. Exit saves as when idle: by the button or the
-// menu when asked to, never by the close box.
+// (the panel hidden, an entry added), and Stop or Exit drops the attempt in flight at once;
+// nothing pings again. Exit saves as when idle: by the button or the menu when asked to, never
+// by the close box.
 class DuringAPass : public MonitorTest, public ::testing::WithParamInterface<Live> {};
 
 TEST_P(DuringAPass, TheWindowServesAndStopOrExitEndItAtOnce) {
     const Live& l = GetParam();
     addAddress(QStringLiteral("silent"));
     unit(l.unit, QStringLiteral("1"));
-    ui().mnuSSave->setChecked(l.saveOnExit);
     fakes.echo.onCall = [this](auto& c) { fakes.echo.delayMs = c.address == "silent" ? 60000 : 0; };
     monitorControls().cmdStartPing_Click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return results().size() == 1; }, 5000));
 
-    ui().lstPingResults->setCurrentRow(0);
-    QTest::keyClick(ui().lstPingResults, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), results().at(0));
     QTest::mouseClick(ui().cmdSettings, Qt::LeftButton);
     EXPECT_FALSE(window->controlStates().panelShown());
     QTest::keyClicks(ui().txtIPAddress, QStringLiteral("added"));
     QTest::keyClick(ui().txtIPAddress, Qt::Key_Return);
     EXPECT_EQ(ipList(), QStringList({"host-a", "silent", "added"}));
+    EXPECT_FALSE(ui().cmdStartPing->isEnabled()); // an entry added never enables Ping
 
     fakes.store.writes.clear();
     if (auto* button = window->findChild<QPushButton*>(QString::fromLatin1(l.act)))
@@ -161,16 +166,15 @@ TEST_P(DuringAPass, TheWindowServesAndStopOrExitEndItAtOnce) {
     const std::string act = l.act;
     EXPECT_EQ(endRequests, act == "cmdStopPing" ? 0 : 1);
     EXPECT_EQ(fakes.store.writes.contains(QStringLiteral("IPList=host-a,silent,added,")),
-              l.saveOnExit && act.ends_with("Exit"));
+              act.ends_with("Exit")); // Save Settings on exit is checked
 }
 
 INSTANTIATE_TEST_SUITE_P(Actions, DuringAPass,
-                         ::testing::Values(Live{"StopSeconds", Unit::Seconds, "cmdStopPing", true},
-                                           Live{"StopTenths", Unit::Tenths, "cmdStopPing", true},
-                                           Live{"ExitButtonSaves", Unit::Tenths, "cmdExit", true},
-                                           Live{"ExitMenuSaves", Unit::Seconds, "mnuExit", true},
-                                           Live{"CloseBoxNeverSaves", Unit::Tenths, "closeBox",
-                                                true}),
+                         ::testing::Values(Live{"StopSeconds", Unit::Seconds, "cmdStopPing"},
+                                           Live{"StopTenths", Unit::Tenths, "cmdStopPing"},
+                                           Live{"ExitButtonSaves", Unit::Tenths, "cmdExit"},
+                                           Live{"ExitMenuSaves", Unit::Seconds, "mnuExit"},
+                                           Live{"CloseBoxNeverSaves", Unit::Tenths, "closeBox"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 using PingPassTest = PassTest;
@@ -186,7 +190,6 @@ TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
     addAddress(QStringLiteral("b"));
     for (int i = 2; i < ResultsBound; ++i)
         ui().lstPingResults->addLine(QStringLiteral("old"));
-    setCheckValue(*ui().chkBeep, 1);
     setAttempts(2);
     fakes.echo.reply(7);
     fakes.echo.fail(2);
@@ -199,7 +202,6 @@ TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
                            failureText(at(10, 0, 3), b), replyText(at(10, 0, 4), b, 1)}));
     EXPECT_EQ(ui().StatusBar1->panelText(1), QStringLiteral("Pings: 4"));
     EXPECT_EQ(ui().StatusBar1->panelText(2), QStringLiteral("Failed: 32769"));
-    EXPECT_EQ(fakes.beeper.beeps, 2);
     EXPECT_EQ(fakes.echo.calls.at(0).address, "  127.0.0.1 ");
     pass(); // above the bound now: emptied before the first address
     EXPECT_EQ(results().size(), 4);
@@ -244,12 +246,10 @@ TEST(UsedNumberTest, ATextWithoutAMeaningGivesWayAndSaysSo) {
         const char *text, *notice;
         int value;
     } rows[] = {{Attempts, "00", "Attempts: \"00\" is 0; nothing is pinged", 0},
-                {Attempts, "-3", "Attempts: \"-3\" is not a count; 1 is used", 1},
                 {Attempts, "2.5", "Attempts: \"2.5\" is not a whole number; 2 is used", 2},
                 {Bytes, "65500", "Bytes: \"65500\" is not a size; 16 is used", 16},
                 {Interval, "00", "Interval: \"00\" is not an interval; 3 is used", 3},
                 {Timeout, "0.0004", "Timeout: \"0.0004\" is not a time-out; 3 is used", 3000},
-                {Timeout, "x", "Timeout: \"x\" is not a time-out; 3 is used", 3000},
                 {Bytes, " 0032", "", 32},
                 {Bytes, "00", "", 0},
                 {Interval, "1000", "", 1000},
@@ -264,24 +264,17 @@ TEST(UsedNumberTest, ATextWithoutAMeaningGivesWayAndSaysSo) {
 
 using AddressListEditing = PassTest;
 
-TEST_F(AddressListEditing, AddKeepsTheButtonsInStepAndNeverEnablesPingWhileMonitoring) {
+// Add keeps the buttons in step; Enter adds as Add does, and a paste gives one clean entry per
+// line or comma.
+TEST_F(AddressListEditing, AddKeepsTheButtonsInStepAndAPasteGivesOneCleanEntryPerLineOrComma) {
     QTest::keyClicks(ui().txtIPAddress, QStringLiteral("x"));
     QTest::keyClick(ui().txtIPAddress, Qt::Key_Backspace);
     ui().cmdAdd->click(); // an empty box adds nothing
-    EXPECT_TRUE(ui().cmdAdd->isEnabled());
+    EXPECT_TRUE(ui().cmdAdd->isEnabled() && ipList().isEmpty());
     QTest::keyClicks(ui().txtIPAddress, QStringLiteral("a"));
     ui().cmdAdd->click();
     EXPECT_TRUE(ui().cmdStartPing->isEnabled() && ui().cmdClear->isEnabled());
     EXPECT_FALSE(ui().cmdAdd->isEnabled());
-    ui().cmdClear->click();
-    ui().cmdStopPing->setEnabled(true); // monitoring
-    QTest::keyClicks(ui().txtIPAddress, QStringLiteral("b"));
-    ui().cmdAdd->click();
-    EXPECT_EQ(ipList(), QStringList{"b"});
-    EXPECT_FALSE(ui().cmdStartPing->isEnabled());
-}
-
-TEST_F(AddressListEditing, EnterAddsAndAPasteGivesOneCleanEntryPerLineOrComma) {
     const struct {
         const char* pasted;
         QStringList entries;

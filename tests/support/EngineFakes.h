@@ -22,10 +22,9 @@
 namespace ew::test {
 
 // Scripted echo: answers from the script, then with a reply in 1 ms, from "ip of <address>";
-// records every call. Each
-// answer comes from the event loop, as the real echo's does: at once, or after delayMs (a slow
-// or silent host). onCall runs as the attempt starts (e.g. to advance the fake clock, or to set
-// the delay of this very attempt).
+// records every call. Each answer comes from the event loop, as the real echo's does: at once,
+// or after delayMs (a slow or silent host). onCall runs as the attempt starts (e.g. to advance
+// the fake clock, or to set the delay of this very attempt).
 class FakeEcho final : public Echo {
 public:
     struct Call {

@@ -3,9 +3,9 @@
 // Fakes of the seams only a window needs, beside the engine's: each records what the program
 // asked of it and answers from a script.
 
+#include "engine/HostStates.h"
 #include "platform/Platform.h"
 #include "support/EngineFakes.h"
-#include "support/FakeNotifier.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -61,6 +61,15 @@ class FakeBeeper final : public Beeper {
 public:
     void beep() override { ++beeps; }
     int beeps = 0;
+};
+
+// Keeps every notification the program raised, in order.
+class FakeNotifier final : public Notifier {
+public:
+    void notify(const QString& summary, const QString& body) override {
+        notices.push_back({summary, body});
+    }
+    std::vector<Notice> notices;
 };
 
 // The pointer at pos, over the widget under (when set) or the real one there.

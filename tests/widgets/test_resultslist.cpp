@@ -26,8 +26,9 @@ protected:
 };
 
 // Also after the operator scrolled back, and when a long line brings in the horizontal scroll
-// bar under the newest line. Screen readers see one item per line and the selected one.
-TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndKeepsItInView) {
+// bar under the newest line. Screen readers see one item per line and the selected one. Keys
+// and clicks move the selection and keep it in view.
+TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndKeysAndClicksKeepTheSelectionInView) {
     fill(200);
     list().setCurrentRow(3);
     addAddress(QStringLiteral("127.0.0.1"));
@@ -44,6 +45,25 @@ TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndKeepsItInView) {
     EXPECT_EQ(a->child(201)->role(), QAccessible::ListItem);
     EXPECT_TRUE(a->child(201)->state().selected && !a->child(200)->state().selected);
     EXPECT_EQ(a->child(200)->text(QAccessible::Name), reply);
+
+    const int page = list().viewport()->height() / list().rowHeight();
+    const struct {
+        Qt::Key key;
+        int from, to;
+    } rows[] = {{Qt::Key_Down, 5, 6},         {Qt::Key_Up, 5, 4},
+                {Qt::Key_Up, 0, 0},           {Qt::Key_Down, 201, 201},
+                {Qt::Key_Home, 201, 0},       {Qt::Key_End, 0, 201},
+                {Qt::Key_PageUp, 2, 0},       {Qt::Key_PageUp, 60, 60 - page},
+                {Qt::Key_PageDown, 199, 201}, {Qt::Key_PageDown, 5, 5 + page}};
+    for (const auto& row : rows) {
+        list().setCurrentRow(row.from);
+        QTest::keyClick(&list(), row.key);
+        EXPECT_EQ(list().currentRow(), row.to) << "key " << row.key << " from " << row.from;
+        EXPECT_TRUE(inView(row.to)) << row.to;
+    }
+    QTest::mouseClick(list().viewport(), Qt::LeftButton, {},
+                      list().visualRect(list().topRow() + 1).center());
+    EXPECT_EQ(list().currentRow(), list().topRow() + 1);
 }
 
 // A line within a pace of the last showing waits for it, or for the operator's next key.
@@ -71,32 +91,13 @@ TEST_F(ResultsListTest, LinesFasterThanThePaceShowTogether) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->maximum() == shown + 3; }, 2000));
 }
 
-TEST_F(ResultsListTest, KeysAndClicksMoveTheSelectionAndKeepItInView) {
-    fill(100);
-    const int page = list().viewport()->height() / list().rowHeight();
-    const struct {
-        Qt::Key key;
-        int from, to;
-    } rows[] = {{Qt::Key_Down, 5, 6},       {Qt::Key_Up, 5, 4},
-                {Qt::Key_Up, 0, 0},         {Qt::Key_Down, 99, 99},
-                {Qt::Key_Home, 99, 0},      {Qt::Key_End, 0, 99},
-                {Qt::Key_PageUp, 2, 0},     {Qt::Key_PageUp, 60, 60 - page},
-                {Qt::Key_PageDown, 97, 99}, {Qt::Key_PageDown, 5, 5 + page}};
-    for (const auto& row : rows) {
-        list().setCurrentRow(row.from);
-        QTest::keyClick(&list(), row.key);
-        EXPECT_EQ(list().currentRow(), row.to) << "key " << row.key << " from " << row.from;
-        EXPECT_TRUE(inView(row.to)) << row.to;
-    }
-    QTest::mouseClick(list().viewport(), Qt::LeftButton, {},
-                      list().visualRect(list().topRow() + 1).center());
-    EXPECT_EQ(list().currentRow(), list().topRow() + 1);
-}
-
 // Character 26, drawn as an arrow, is copied and saved as it is; saved lines end in CR LF. A
-// notice shows over the lines and reaches screen readers, but is no line.
+// notice shows over the lines and reaches screen readers, but is no line. The tester checks
+// every change of the lines against the rules of models.
 TEST_F(ResultsListTest, CopiesAndSavesHoldTheLinesExactly) {
     fill(0);
+    QAbstractItemModelTester tester(&list().model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     const QImage plain = list().viewport()->grab().toImage();
     list().setNotice(QStringLiteral("Nothing to ping."));
     EXPECT_NE(list().viewport()->grab().toImage(), plain);
@@ -131,22 +132,8 @@ TEST_F(ResultsListTest, CopiesAndSavesHoldTheLinesExactly) {
     EXPECT_EQ(saved.readAll(), reply.toLatin1() + "\r\nsecond\r\n");
     ASSERT_EQ(fakes.messages.shown.size(), 1u) << "a cancelled save says nothing";
     EXPECT_TRUE(fakes.messages.shown[0].text.contains(QStringLiteral("no/dir")));
-}
-
-// The tester checks every change against the rules of models (and all of the list each time);
-// where the bound lies shows in a pass.
-TEST(ResultLinesTest, AListModelEmptiedAboveItsBound) {
-    ResultLines lines;
-    for (int i = 0; i <= ResultLines::Bound; ++i)
-        lines.addLine(i < ResultLines::Bound ? QString::number(i) : QStringLiteral("over"));
-    QAbstractItemModelTester tester(&lines, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    EXPECT_EQ(lines.data(lines.index(ResultLines::Bound)).toString(), QStringLiteral("over"));
-    lines.makeRoom();
-    EXPECT_EQ(lines.count(), 0);
-    lines.addLine(QStringLiteral("a"));
-    lines.addLine(QStringLiteral("b"));
-    lines.truncate(1);
-    EXPECT_EQ(lines.lines(), QStringList{QStringLiteral("a")});
+    list().clear();
+    EXPECT_EQ(list().count(), 0);
 }
 
 } // namespace
