@@ -32,9 +32,4 @@ void ResultLines::truncate(int rows) {
     endRemoveRows();
 }
 
-void ResultLines::makeRoom() {
-    if (count() > Bound)
-        clear();
-}
-
 } // namespace ew

@@ -9,14 +9,11 @@ namespace ew {
 // exactly as made (reply and failure marks included), as copies, saved files and the log hold
 // it. Views and tests read it as any list model.
 //
-// The list is bounded by emptying, not by dropping its oldest lines: before an entry's lines a
-// list holding more than Bound lines is emptied, so it never holds more than Bound lines plus
-// the attempts of one entry.
+// The pass keeps it bounded: it empties the list before an entry's lines once it holds more
+// than PingPass::MaxResultLines.
 class ResultLines : public QAbstractListModel {
     Q_OBJECT
 public:
-    static constexpr int Bound = 30000;
-
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -30,8 +27,6 @@ public:
     void clear();
     // Keeps the first rows lines (measurements reuse a list of a given length).
     void truncate(int rows);
-    // Called before an entry's lines: empties a list that holds more than Bound lines.
-    void makeRoom();
 
 private:
     QStringList lines_;
