@@ -53,7 +53,9 @@ void ResultsList::linesRemoved() {
         current_ = -1;
     texts_.clear(); // their rows may hold other lines now
     widest_ = 0;
+    shownCount_ = 0;
     applyNow();
+    viewport()->update();
     QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::ModelReset);
     QAccessible::updateAccessibility(&event);
 }
@@ -85,7 +87,21 @@ void ResultsList::applyNow() {
         QScrollBar* bar = verticalScrollBar();
         bar->setValue(std::clamp(bar->value(), current_ - fullRows() + 1, current_));
     }
-    viewport()->update();
+    // Only what changed is drawn again: the rows that came and the selection that moved. The
+    // rows already shown were moved with the scroll (scrollContentsBy).
+    const int top = verticalScrollBar()->value();
+    const auto rowsFrom = [&](int first, int last) {
+        first = std::max(first, top);
+        last = std::min(last, top + fullRows());
+        if (first <= last)
+            viewport()->update(0, (first - top) * rowHeight(), viewport()->width(),
+                               (last - first + 1) * rowHeight());
+    };
+    rowsFrom(shownCount_, count() - 1);
+    for (const int row : {shownCurrent_, current_})
+        rowsFrom(row, row);
+    shownCount_ = count();
+    shownCurrent_ = current_;
 }
 
 int ResultsList::topRow() const {
@@ -122,14 +138,17 @@ const QStaticText& ResultsList::rowText(int row, const QFont& font) {
     return text;
 }
 
-void ResultsList::paintEvent(QPaintEvent*) {
+void ResultsList::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const int h = rowHeight();
     const int top = verticalScrollBar()->value();
     const int last = std::min(count() - 1, top + fullRows());
+    // The rows the event asks for; the others keep their pixels.
+    const int first = top + event->rect().top() / h;
+    const int end = std::min(last, top + event->rect().bottom() / h);
     const int x = TextIndent - horizontalScrollBar()->value();
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    for (int row = top; row <= last; ++row) {
+    for (int row = first; row <= end; ++row) {
         const QRect rect(0, (row - top) * h, viewport()->width(), h);
         const bool selected = row == current_;
         if (selected) {
@@ -155,7 +174,7 @@ void ResultsList::setNotice(const QString& text) {
     if (text == notice_)
         return;
     notice_ = text;
-    viewport()->update();
+    viewport()->update(); // and what lay under the notice
     QAccessibleEvent event(this, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&event);
 }
@@ -183,6 +202,7 @@ void ResultsList::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     follow_ = follow_ || keep;
     applyNow();
+    viewport()->update();
 }
 
 void ResultsList::changeEvent(QEvent* event) {
@@ -191,11 +211,17 @@ void ResultsList::changeEvent(QEvent* event) {
         texts_.clear();
         widest_ = 0;
         applyNow();
+        viewport()->update();
     }
 }
 
-void ResultsList::scrollContentsBy(int, int) {
-    viewport()->update(); // the notice stays where it is while the lines move under it
+void ResultsList::scrollContentsBy(int dx, int dy) {
+    // The lines shown move with their pixels, and only the rows that come into view are drawn;
+    // the notice stays where it is while the lines move under it, so with one all is drawn.
+    if (notice_.isEmpty())
+        viewport()->scroll(dx, dy * rowHeight());
+    else
+        viewport()->update();
 }
 
 void ResultsList::mousePressEvent(QMouseEvent* event) {
