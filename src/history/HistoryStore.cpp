@@ -47,6 +47,9 @@ QString HistoryStore::defaultPath() {
 
 HistoryStore::HistoryStore(Clock& clock, QString path, QObject* parent)
     : QObject(parent), clock_(clock), path_(std::move(path)) {
+    handOverLater_.setSingleShot(true);
+    handOverLater_.setInterval(static_cast<int>(HandOverMs));
+    connect(&handOverLater_, &QTimer::timeout, this, &HistoryStore::handOver);
     writer_ = std::thread([this] { work(); });
 }
 
@@ -88,9 +91,12 @@ void HistoryStore::passEnded() {
     if (waiting_.size() >= HandOverCount || now - handedOverMs_ >= HandOverMs ||
         now < handedOverMs_)
         handOver();
+    else if (!handOverLater_.isActive()) // while passes come, the next one hands over first
+        handOverLater_.start();
 }
 
 void HistoryStore::handOver() {
+    handOverLater_.stop();
     if (waiting_.empty())
         return;
     const qint64 now = clock_.now().toMSecsSinceEpoch();

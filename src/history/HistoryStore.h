@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -84,6 +85,7 @@ private:
     std::vector<Sample> batch_;   // the running pass's
     std::vector<Sample> waiting_; // ended passes, not yet handed over
     qint64 handedOverMs_ = 0;
+    QTimer handOverLater_; // for the last passes before a pause (resting hours)
 
     std::mutex mutex_;
     std::condition_variable wake_;
