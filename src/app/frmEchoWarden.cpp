@@ -144,8 +144,11 @@ void frmEchoWarden::wireHistory() {
     connect(pass_.get(), &PingPass::passEnded, &history, &HistoryStore::passEnded);
     connect(monitor_.get(), &Monitor::monitoringStarted, &history,
             &HistoryStore::monitoringStarted);
-    // A pass cut short by Stop keeps the attempts it made.
-    connect(monitor_.get(), &Monitor::monitoringStopped, &history, &HistoryStore::passEnded);
+    // A pass cut short by Stop keeps the attempts it made, and nothing waits past Stop.
+    connect(monitor_.get(), &Monitor::monitoringStopped, &history, [&history] {
+        history.passEnded();
+        history.handOver();
+    });
     connect(ui_->mnuKeepHistory, &QAction::toggled, &history, &HistoryStore::setEnabled);
     connect(&history, &HistoryStore::trouble, this, [this](const QString& text) {
         platform_.messages.show(this, text, tr("History"), MsgIcon::Warning, MsgButtons::Ok);

@@ -21,8 +21,9 @@ constexpr int SqliteNotADatabase = 26;
 // Another program (a second instance) writing: wait this long before calling it locked.
 constexpr int BusyTimeoutMs = 2000;
 constexpr int SchemaVersion = 1;
-// A thousand hosts each lose their aged rows every two minutes, while a write stays small.
-constexpr int HostsAgedPerWrite = 8;
+// A write comes every few seconds: a thousand hosts each lose their aged rows every two
+// minutes, while a write stays small.
+constexpr int HostsAgedPerWrite = 40;
 
 const char* const Schema[] = {
     "CREATE TABLE IF NOT EXISTS hosts(id INTEGER PRIMARY KEY, key TEXT UNIQUE NOT NULL)",
@@ -223,7 +224,6 @@ HistoryDb::Error HistoryDb::write(const std::vector<Sample>& samples, bool newRu
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     if (!db.transaction())
         return {troubleOf(db.lastError()), db.lastError().text()};
-    QSqlQuery q(db);
     const auto fail = [&](Error e) {
         db.rollback();
         lastAt_.clear(); // what was rolled back was not written
@@ -259,21 +259,17 @@ HistoryDb::Error HistoryDb::write(const std::vector<Sample>& samples, bool newRu
             return fail(lastError(QStringLiteral("drop")));
 
     const qint64 start = samples.empty() ? nowMs : samples.front().atMs;
-    if (newRun) {
-        q.prepare(QStringLiteral("INSERT OR REPLACE INTO runs VALUES(?, ?)"));
-        q.addBindValue(start);
-        q.addBindValue(nowMs);
-    } else {
-        q.prepare(
-            QStringLiteral("UPDATE runs SET end = ? WHERE start = (SELECT MAX(start) FROM runs)"));
-        q.addBindValue(nowMs);
-    }
-    if (!q.exec())
-        return fail(failure(q));
-    q.prepare(QStringLiteral("DELETE FROM runs WHERE end < ?"));
-    q.addBindValue(nowMs - keptMs(Resolution::Hours));
-    if (!q.exec())
-        return fail(failure(q));
+    QSqlQuery& stretch =
+        newRun ? run(QStringLiteral("INSERT OR REPLACE INTO runs VALUES(?, ?)"), {start, nowMs})
+               : run(QStringLiteral("UPDATE runs SET end = ?"
+                                    " WHERE start = (SELECT MAX(start) FROM runs)"),
+                     {nowMs});
+    if (!stretch.isActive())
+        return fail(failure(stretch));
+    QSqlQuery& aged =
+        run(QStringLiteral("DELETE FROM runs WHERE end < ?"), {nowMs - keptMs(Resolution::Hours)});
+    if (!aged.isActive())
+        return fail(failure(aged));
     if (!db.commit())
         return fail({troubleOf(db.lastError()), db.lastError().text()});
     return {};

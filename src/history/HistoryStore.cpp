@@ -47,11 +47,15 @@ QString HistoryStore::defaultPath() {
 
 HistoryStore::HistoryStore(Clock& clock, QString path, QObject* parent)
     : QObject(parent), clock_(clock), path_(std::move(path)) {
+    handOverLater_.setSingleShot(true);
+    handOverLater_.setInterval(static_cast<int>(HandOverMs));
+    connect(&handOverLater_, &QTimer::timeout, this, &HistoryStore::handOver);
     writer_ = std::thread([this] { work(); });
 }
 
 HistoryStore::~HistoryStore() {
     passEnded(); // a pass cut short by Exit keeps what it did
+    handOver();
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -68,16 +72,41 @@ void HistoryStore::add(const QString& key, const QDateTime& endedAt, bool reply,
     batch_.push_back({key, endedAt.toMSecsSinceEpoch(), reply ? us : LostRoundTrip});
 }
 
+void HistoryStore::monitoringStarted() {
+    handOver(); // the last run's attempts are not the new run's
+    newRun_ = true;
+}
+
 void HistoryStore::passEnded() {
     if (batch_.empty())
         return;
-    post([this, samples = std::exchange(batch_, {}), newRun = std::exchange(newRun_, false),
-          now = clock_.now().toMSecsSinceEpoch()](HistoryDb& db) mutable {
-        writeBatch(db, std::move(samples), newRun, now);
-    });
+    if (waiting_.empty())
+        waiting_ = std::exchange(batch_, {});
+    else
+        waiting_.insert(waiting_.end(), std::make_move_iterator(batch_.begin()),
+                        std::make_move_iterator(batch_.end()));
+    batch_.clear();
+    const qint64 now = clock_.now().toMSecsSinceEpoch();
+    // A clock set back hands over at once rather than after the time it went back.
+    if (waiting_.size() >= HandOverCount || now - handedOverMs_ >= HandOverMs ||
+        now < handedOverMs_)
+        handOver();
+    else if (!handOverLater_.isActive()) // while passes come, the next one hands over first
+        handOverLater_.start();
+}
+
+void HistoryStore::handOver() {
+    handOverLater_.stop();
+    if (waiting_.empty())
+        return;
+    const qint64 now = clock_.now().toMSecsSinceEpoch();
+    handedOverMs_ = now;
+    post([this, samples = std::exchange(waiting_, {}), newRun = std::exchange(newRun_, false),
+          now](HistoryDb& db) mutable { writeBatch(db, std::move(samples), newRun, now); });
 }
 
 void HistoryStore::sync() {
+    handOver();
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return jobs_.empty() && !busy_; });
 }

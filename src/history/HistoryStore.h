@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -20,11 +21,13 @@ class Clock;
 class HistoryDb;
 
 // Keeps every attempt the monitor reports in the history file. The pass stays on the window's
-// thread; the file is written by a thread of its own with its own connection, one transaction
-// per pass, so that a slow disk never holds the window. Nothing the file does stops the
-// monitor: a second program holding it, a damaged file or a full disk is said once (trouble),
-// a damaged file is kept aside and a new one begun, and attempts that could not be written wait
-// (up to a bound) for the next pass.
+// thread; the file is written by a thread of its own with its own connection, so that a slow
+// disk never holds the window. Whole passes are handed over together, every few seconds (or at
+// once when many attempts wait, and at Stop and exit), and written in one transaction: a
+// transaction and its folding cost about as much for one pass as for five. Nothing the file does
+// stops the monitor: a second program holding it, a damaged file or a full disk is said once
+// (trouble), a damaged file is kept aside and a new one begun, and attempts that could not be
+// written wait (up to a bound) for the next pass.
 class HistoryStore : public QObject {
     Q_OBJECT
 public:
@@ -35,15 +38,27 @@ public:
     ~HistoryStore() override;
 
     const QString& path() const { return path_; }
-    void setEnabled(bool keep) { enabled_ = keep; }
+    void setEnabled(bool keep) {
+        enabled_ = keep;
+        if (!keep)
+            handOver();
+    }
     bool enabled() const { return enabled_; }
 
-    void monitoringStarted() { newRun_ = true; }
+    // Attempts wait this long at most before they are handed to the writer, or until this many
+    // wait.
+    static constexpr qint64 HandOverMs = 5000;
+    static constexpr std::size_t HandOverCount = 500;
+
+    void monitoringStarted();
     void add(const QString& key, const QDateTime& endedAt, bool reply,
              std::chrono::nanoseconds roundTrip);
-    // Hands the pass's attempts to the writer.
+    // Ends the pass's attempts; they are handed to the writer with the passes before them when
+    // it is time.
     void passEnded();
-    // Returns once everything handed over is written (or failed).
+    // Hands every ended pass to the writer now (at Stop, and before the program ends).
+    void handOver();
+    // Returns once everything ended is written (or failed).
     void sync();
 
 Q_SIGNALS:
@@ -67,7 +82,10 @@ private:
     bool enabled_ = true;
     bool newRun_ = true;
     bool troubleSaid_ = false;
-    std::vector<Sample> batch_;
+    std::vector<Sample> batch_;   // the running pass's
+    std::vector<Sample> waiting_; // ended passes, not yet handed over
+    qint64 handedOverMs_ = 0;
+    QTimer handOverLater_; // for the last passes before a pause (resting hours)
 
     std::mutex mutex_;
     std::condition_variable wake_;

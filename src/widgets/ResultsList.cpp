@@ -9,12 +9,56 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
 #include <algorithm>
+#include <tuple>
 
 namespace ew {
 
 namespace {
 constexpr int TextIndent = 2; // pixels left of the text
+
+// Qt's scroll bar, drawn again only when what it shows changes. While the newest line is
+// followed the slider stays at the bottom at its least length, yet every new line changes the
+// range and then the value, and each change would draw the whole bar (its gradients on the GUI
+// thread pool, waking its threads) for the same pixels. What it shows is compared with what it
+// last drew once the changes of the moment are done.
+class SteadyScrollBar final : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if (change == SliderOrientationChange)
+            return QScrollBar::sliderChange(change);
+        if (std::exchange(checkDue_, true))
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                checkDue_ = false;
+                if (shown() != drawn_)
+                    update();
+            },
+            Qt::QueuedConnection);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        drawn_ = shown();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // The slider's place and whether either end's arrow is enabled.
+    std::tuple<QRect, bool, bool> shown() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+    std::tuple<QRect, bool, bool> drawn_;
+    bool checkDue_ = false;
+};
 
 // A reply line opens with character 26, which our fonts draw as a box: an arrow is drawn in
 // its place. The line keeps it: copies, saved files and the log must match each other.
@@ -28,6 +72,12 @@ QString displayText(QString line) {
 ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
     QAccessible::installFactory(&ResultsList::accessible); // once: it keeps no twins
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
+    // The lines are Latin letters, digits and marks: laid out without a shaper they look the
+    // same, and a line costs a quarter of the time to lay out (most of drawing a new line).
+    QFont plain;
+    plain.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(plain);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);    // a row
@@ -53,7 +103,9 @@ void ResultsList::linesRemoved() {
         current_ = -1;
     texts_.clear(); // their rows may hold other lines now
     widest_ = 0;
+    shownCount_ = 0;
     applyNow();
+    viewport()->update();
     QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::ModelReset);
     QAccessible::updateAccessibility(&event);
 }
@@ -85,7 +137,21 @@ void ResultsList::applyNow() {
         QScrollBar* bar = verticalScrollBar();
         bar->setValue(std::clamp(bar->value(), current_ - fullRows() + 1, current_));
     }
-    viewport()->update();
+    // Only what changed is drawn again: the rows that came and the selection that moved. The
+    // rows already shown were moved with the scroll (scrollContentsBy).
+    const int top = verticalScrollBar()->value();
+    const auto rowsFrom = [&](int first, int last) {
+        first = std::max(first, top);
+        last = std::min(last, top + fullRows());
+        if (first <= last)
+            viewport()->update(0, (first - top) * rowHeight(), viewport()->width(),
+                               (last - first + 1) * rowHeight());
+    };
+    rowsFrom(shownCount_, count() - 1);
+    for (const int row : {shownCurrent_, current_})
+        rowsFrom(row, row);
+    shownCount_ = count();
+    shownCurrent_ = current_;
 }
 
 int ResultsList::topRow() const {
@@ -122,14 +188,17 @@ const QStaticText& ResultsList::rowText(int row, const QFont& font) {
     return text;
 }
 
-void ResultsList::paintEvent(QPaintEvent*) {
+void ResultsList::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const int h = rowHeight();
     const int top = verticalScrollBar()->value();
     const int last = std::min(count() - 1, top + fullRows());
+    // The rows the event asks for; the others keep their pixels.
+    const int first = top + event->rect().top() / h;
+    const int end = std::min(last, top + event->rect().bottom() / h);
     const int x = TextIndent - horizontalScrollBar()->value();
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    for (int row = top; row <= last; ++row) {
+    for (int row = first; row <= end; ++row) {
         const QRect rect(0, (row - top) * h, viewport()->width(), h);
         const bool selected = row == current_;
         if (selected) {
@@ -155,7 +224,7 @@ void ResultsList::setNotice(const QString& text) {
     if (text == notice_)
         return;
     notice_ = text;
-    viewport()->update();
+    viewport()->update(); // and what lay under the notice
     QAccessibleEvent event(this, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&event);
 }
@@ -183,6 +252,7 @@ void ResultsList::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     follow_ = follow_ || keep;
     applyNow();
+    viewport()->update();
 }
 
 void ResultsList::changeEvent(QEvent* event) {
@@ -191,11 +261,17 @@ void ResultsList::changeEvent(QEvent* event) {
         texts_.clear();
         widest_ = 0;
         applyNow();
+        viewport()->update();
     }
 }
 
-void ResultsList::scrollContentsBy(int, int) {
-    viewport()->update(); // the notice stays where it is while the lines move under it
+void ResultsList::scrollContentsBy(int dx, int dy) {
+    // The lines shown move with their pixels, and only the rows that come into view are drawn;
+    // the notice stays where it is while the lines move under it, so with one all is drawn.
+    if (notice_.isEmpty())
+        viewport()->scroll(dx, dy * rowHeight());
+    else
+        viewport()->update();
 }
 
 void ResultsList::mousePressEvent(QMouseEvent* event) {

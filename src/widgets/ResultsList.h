@@ -90,6 +90,9 @@ private:
     ResultLines lines_;
     int current_ = -1;
     bool follow_ = false; // the selected line is to be brought into view
+    // The line count and selection last shown: the rows that changed since are drawn again.
+    int shownCount_ = 0;
+    int shownCurrent_ = -1;
     QTimer pace_;
     QElapsedTimer shown_;
     // The rows in view, each laid out once: in a program that wakes once a second to add a

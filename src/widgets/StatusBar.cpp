@@ -27,8 +27,13 @@ const std::array<const char*, StatusBar::PanelCount> PanelTips = {
 StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     // In the short window the bar lies over the hidden settings panel: it must cover it.
     setAutoFillBackground(true);
+    // The panels' texts are Latin letters and digits, which look the same laid out without a
+    // shaper; the pings panel changes at every attempt.
+    QFont plain;
+    plain.setStyleStrategy(QFont::PreferNoShaping);
     for (int i = 0; i < PanelCount; ++i) {
         auto* panel = new QLabel(this);
+        panel->setFont(plain);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setIndent(PanelIndent);
         panel->setTextFormat(Qt::PlainText);
