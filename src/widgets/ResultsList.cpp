@@ -9,56 +9,13 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-#include <QStyleOptionSlider>
 #include <algorithm>
-#include <tuple>
+#include <utility>
 
 namespace ew {
 
 namespace {
 constexpr int TextIndent = 2; // pixels left of the text
-
-// Qt's scroll bar, drawn again only when what it shows changes. While the newest line is
-// followed the slider stays at the bottom at its least length, yet every new line changes the
-// range and then the value, and each change would draw the whole bar (its gradients on the GUI
-// thread pool, waking its threads) for the same pixels. What it shows is compared with what it
-// last drew once the changes of the moment are done.
-class SteadyScrollBar final : public QScrollBar {
-public:
-    using QScrollBar::QScrollBar;
-
-protected:
-    void sliderChange(SliderChange change) override {
-        if (change == SliderOrientationChange)
-            return QScrollBar::sliderChange(change);
-        if (std::exchange(checkDue_, true))
-            return;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                checkDue_ = false;
-                if (shown() != drawn_)
-                    update();
-            },
-            Qt::QueuedConnection);
-    }
-    void paintEvent(QPaintEvent* event) override {
-        drawn_ = shown();
-        QScrollBar::paintEvent(event);
-    }
-
-private:
-    // The slider's place and whether either end's arrow is enabled.
-    std::tuple<QRect, bool, bool> shown() const {
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
-                                        this),
-                value() == minimum(), value() == maximum()};
-    }
-    std::tuple<QRect, bool, bool> drawn_;
-    bool checkDue_ = false;
-};
 
 // A reply line opens with character 26, which our fonts draw as a box: an arrow is drawn in
 // its place. The line keeps it: copies, saved files and the log must match each other.
@@ -72,7 +29,6 @@ QString displayText(QString line) {
 ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
     QAccessible::installFactory(&ResultsList::accessible); // once: it keeps no twins
     setFocusPolicy(Qt::StrongFocus);
-    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     // The lines are Latin letters, digits and marks: laid out without a shaper they look the
     // same, and a line costs a quarter of the time to lay out (most of drawing a new line).
     QFont plain;
