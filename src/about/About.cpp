@@ -154,8 +154,4 @@ void About::mnuAbout_Click() {
     box_->activateWindow();
 }
 
-frmAbout* About::box() const {
-    return box_;
-}
-
 } // namespace ew

@@ -62,7 +62,7 @@ public:
     ~About() override;
 
     void mnuAbout_Click();
-    frmAbout* box() const;
+    frmAbout* box() const { return box_; }
 
 private:
     QWidget& window_;

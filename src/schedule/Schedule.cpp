@@ -109,8 +109,8 @@ UpDown::UpDown(QWidget* parent)
     up_->setArrowType(Qt::UpArrow);
     down_->setArrowType(Qt::DownArrow);
     setFocusPolicy(Qt::StrongFocus);
-    connect(up_, &QToolButton::clicked, this, &UpDown::stepUp);
-    connect(down_, &QToolButton::clicked, this, &UpDown::stepDown);
+    connect(up_, &QToolButton::clicked, this, [this] { stepBy(1); });
+    connect(down_, &QToolButton::clicked, this, [this] { stepBy(-1); });
 }
 
 void UpDown::setRange(int minimum, int maximum) {
@@ -131,17 +131,9 @@ void UpDown::stepBy(int steps) {
 }
 
 void UpDown::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Up:
-        stepUp();
-        break;
-    case Qt::Key_Down:
-        stepDown();
-        break;
-    default:
-        QWidget::keyPressEvent(event);
-        return;
-    }
+    if (event->key() != Qt::Key_Up && event->key() != Qt::Key_Down)
+        return QWidget::keyPressEvent(event);
+    stepBy(event->key() == Qt::Key_Up ? 1 : -1);
     event->accept();
 }
 
@@ -259,15 +251,10 @@ void frmSchedule::showMainWindow() {
 }
 
 void frmSchedule::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
-    }
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter)
+        return event->accept();
+    QDialog::keyPressEvent(event);
 }
 
 Schedule::Schedule(QAction& mnuUnattended, QWidget& window, ProgramState& state,

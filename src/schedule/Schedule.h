@@ -31,8 +31,6 @@ public:
 
     void setBuddy(QLineEdit* buddy) { buddy_ = buddy; }
     void setRange(int minimum, int maximum);
-    void stepUp() { stepBy(1); }
-    void stepDown() { stepBy(-1); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
