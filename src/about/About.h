@@ -1,9 +1,12 @@
 #pragma once
 
-#include <QObject>
+#include <QDialog>
 #include <QPointer>
+#include <memory>
 
-class QWidget;
+namespace Ui {
+class frmAbout;
+}
 
 namespace ew {
 
@@ -12,7 +15,42 @@ class Settings;
 class ToolTips;
 class Launcher;
 class MessageBoxes;
-class frmAbout;
+
+// An etched separator: a grey line with a white line of twice its width right below it.
+class EtchedLine : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override { return {3, 3}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The About box: title, version, how to get help, and a button that starts the desktop's
+// system-information tool. Modeless; it deletes itself when closed.
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    frmAbout(const ProgramState& state, Launcher& launcher, MessageBoxes& messages,
+             QWidget* parent = nullptr);
+    ~frmAbout() override;
+
+    Ui::frmAbout& ui() { return *ui_; }
+
+    // Starts the first system-information program found in the system's program directory.
+    void cmdSysInfo_Click();
+
+protected:
+    // Esc presses OK, as the box's cancel button.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::frmAbout> ui_;
+    const ProgramState& state_;
+    Launcher& launcher_;
+    MessageBoxes& messages_;
+};
 
 // The Help > About command: saves the settings, unloads the help pop-up and shows the
 // modeless About box (or brings it to the front).
@@ -24,11 +62,9 @@ public:
     ~About() override;
 
     void mnuAbout_Click();
-    frmAbout* box() const;
+    frmAbout* box() const { return box_; }
 
 private:
-    void centreOverMainWindow();
-
     QWidget& window_;
     ProgramState& state_;
     Settings& settings_;

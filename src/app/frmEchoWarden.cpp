@@ -89,8 +89,8 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
                           *ui_->txtPathError, *ui_->StatusBar1},
         *this, state_, *controls_, *logWriter_, platform_.messages, platform_.launcher);
     numeric_ = std::make_unique<NumericFields>(*ui_, state_, *controls_);
-    monitorControls_ = std::make_unique<MonitorControls>(
-        *ui_, *this, state_, *controls_, *log_, *tips_, platform_.messages, platform_.beeper);
+    monitorControls_ = std::make_unique<MonitorControls>(*ui_, state_, *controls_, *log_, *tips_,
+                                                         platform_.beeper);
     MonitorControls& controls = *monitorControls_;
     pass_ = std::make_unique<PingPass>(state_, platform_.echo, platform_.clock, *logWriter_,
                                        [this, &controls] {

@@ -39,6 +39,11 @@ const QString WriteFailedText =
                    "Pinging goes on; lines that cannot be written are not logged.");
 const QString DeleteFailedText =
     QStringLiteral("The log file %1 cannot be deleted.\r%2\rNew lines are appended to it.");
+const QString InvalidPathTitle = QStringLiteral("Invalid directory");
+const QString InvalidPathText =
+    QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
+const QString FolderPathText =
+    QStringLiteral("The log file path is a folder.\rPlease enter the path of a file.");
 const QString FailedPanelPrefix = QStringLiteral("Failed: ");
 constexpr int FailedPanel = 2;
 
@@ -65,12 +70,6 @@ bool isWritablePlace(const QFileInfo& file) {
 }
 
 } // namespace
-
-const QString LogFile::InvalidPathTitle = QStringLiteral("Invalid directory");
-const QString LogFile::InvalidPathText =
-    QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
-const QString LogFile::FolderPathText =
-    QStringLiteral("The log file path is a folder.\rPlease enter the path of a file.");
 
 LogFile::LogFile(Controls ui, QWidget& window, ProgramState& state, ControlStates& controls,
                  LogWriter& writer, MessageBoxes& messages, Launcher& launcher)
@@ -113,6 +112,13 @@ QString LogFile::defaultLogPath() {
 
 void LogFile::showError(const QString& text, const QString& title) {
     messages_.show(&window_, text, title, MsgIcon::Critical, MsgButtons::Ok);
+}
+
+void LogFile::refusePath(bool folder) {
+    showError(folder ? FolderPathText : InvalidPathText, InvalidPathTitle);
+    ui_.lstPingResults.hide();
+    ui_.txtPathError.show();
+    controls_.ToggleControls();
 }
 
 bool LogFile::loggingOn() const {
@@ -165,10 +171,7 @@ bool LogFile::checkTypedPath() {
     state_.logPathInvalid = true;
     if (state_.askOverwrite == AskOverwrite::Dont)
         return false;
-    showError(folder ? FolderPathText : InvalidPathText, InvalidPathTitle);
-    ui_.lstPingResults.hide();
-    ui_.txtPathError.show();
-    controls_.ToggleControls();
+    refusePath(folder);
     return false;
 }
 

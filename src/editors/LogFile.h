@@ -47,14 +47,12 @@ public:
     // The default path: "Ping.Log" in the default log directory.
     static QString defaultLogPath();
 
-    // The box shown when a typed log path fails its check (also by a refused Start).
-    static const QString InvalidPathTitle;
-    static const QString InvalidPathText;
-    // The same box's text for a path that names a folder.
-    static const QString FolderPathText;
+    // Says that the log path (a folder, or else invalid) is refused and shows the notice in
+    // place of the results: a typed path that failed its check, or Start with such a path.
+    void refusePath(bool folder);
+    bool loggingOn() const;
 
 private:
-    bool loggingOn() const;
     // False when the typed path failed and ApplyLogPath must stop.
     bool checkTypedPath();
     // The overwrite question while it is armed.

@@ -156,17 +156,8 @@ std::vector<Notice> HostStates::takeNotices() {
 }
 
 QString HostStates::stateName(HostState state) {
-    switch (state) {
-    case HostState::Up:
-        return QStringLiteral("up");
-    case HostState::Down:
-        return QStringLiteral("down");
-    case HostState::Slow:
-        return QStringLiteral("slow");
-    case HostState::Unknown:
-        break;
-    }
-    return QStringLiteral("not yet known");
+    static const char* const names[] = {"not yet known", "up", "down", "slow"};
+    return QString::fromLatin1(names[static_cast<int>(state)]);
 }
 
 QString HostStates::roundTripMs(std::chrono::nanoseconds roundTrip) {

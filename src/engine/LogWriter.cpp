@@ -14,13 +14,6 @@ namespace {
 // Every line of the log ends with CR LF, whatever the platform.
 constexpr char LineEnd[] = "\r\n";
 
-// The header line's items, written with one blank between them.
-const QString HeaderStarted = QStringLiteral("Started log on");
-const QString HeaderAt = QStringLiteral("at");
-const QString HeaderTotal = QStringLiteral("Logging Total pings");
-const QString HeaderFailed = QStringLiteral("Logging Failed pings");
-constexpr QChar HeaderItemSeparator = QLatin1Char(' ');
-
 } // namespace
 
 LogWriter::LogWriter(ProgramState& state, Clock& clock) : state_(state), clock_(clock) {}
@@ -35,12 +28,11 @@ void LogWriter::AppendLogLine(const QString& line, std::int32_t lineCount, bool 
         headerPending_ = true;
     if (headerPending_) {
         const QDateTime now = clock_.now();
-        const QString header = HeaderStarted + HeaderItemSeparator + shortDateText(now.date()) +
-                               HeaderItemSeparator + HeaderAt + HeaderItemSeparator +
-                               timeOfDayText(now.time()) + HeaderItemSeparator +
-                               (logTotal ? HeaderTotal : HeaderFailed);
         out += LineEnd;
-        out += header.toLocal8Bit();
+        out += QStringLiteral("Started log on %1 at %2 Logging %3 pings")
+                   .arg(shortDateText(now.date()), timeOfDayText(now.time()),
+                        logTotal ? QStringLiteral("Total") : QStringLiteral("Failed"))
+                   .toLocal8Bit();
         out += LineEnd;
     }
     out += line.toLocal8Bit();

@@ -15,9 +15,7 @@ namespace {
 
 constexpr int MsPerSecond = 1000;
 constexpr int MsPerTenth = 100;
-constexpr int SecondsPerMinute = 60;
 constexpr int SecondsPerDay = 24 * 60 * 60;
-constexpr int MinutesPerDay = 24 * 60;
 
 } // namespace
 
@@ -135,11 +133,7 @@ int Monitor::secondsBetween(const QTime& from, const QTime& to) {
 }
 
 int Monitor::minuteChangesBetween(const QTime& from, const QTime& to) {
-    const auto minuteOfDay = [](const QTime& t) {
-        return t.msecsSinceStartOfDay() / (SecondsPerMinute * MsPerSecond);
-    };
-    const int changes = minuteOfDay(to) - minuteOfDay(from);
-    return changes < 0 ? changes + MinutesPerDay : changes;
+    return secondsBetween(QTime(from.hour(), from.minute()), QTime(to.hour(), to.minute())) / 60;
 }
 
 void Monitor::runPass(AfterPass then) {

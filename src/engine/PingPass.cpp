@@ -78,19 +78,14 @@ void PingPass::PingAddresses() {
     if (ending() || generation != generation_)
         return;
 
-    packetSize_ = settings.packetSize;
-    timeoutMs_ = settings.timeoutMs;
-    attempts_ = settings.attempts;
-    beep_ = settings.beep;
-    logTotal_ = settings.logTotal;
-    logFailed_ = settings.logFailed;
-    atOnce_ = settings.atOnce;
-    entries_.resize(settings.entries.size());
+    pass_ = std::move(settings);
+    entries_.resize(pass_.entries.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        entries_[i].text = std::move(settings.entries[i].text);
-        entries_[i].id = settings.entries[i].id;
+        entries_[i].text = std::move(pass_.entries[i].text);
+        entries_[i].id = pass_.entries[i].id;
     }
-    if (atOnce_ && attempts_ > 0) {
+    pass_.entries.clear();
+    if (pass_.atOnce && pass_.attempts > 0) {
         for (std::size_t i = 0; i < entries_.size(); ++i)
             waiting_.push_back(i);
         pace();
@@ -133,7 +128,7 @@ void PingPass::send(std::size_t entry) {
     const auto index = static_cast<std::uint32_t>(entry);
     const auto generation = static_cast<std::uint32_t>(generation_);
     e.sentAt = clock_.now();
-    e.inFlight = echo_.start(e.text, packetSize_, timeoutMs_,
+    e.inFlight = echo_.start(e.text, pass_.packetSize, pass_.timeoutMs,
                              [this, index, generation](const EchoOutcome& outcome) {
                                  if (generation == static_cast<std::uint32_t>(generation_))
                                      ended(index, outcome);
@@ -164,11 +159,11 @@ void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
     e.inFlight = 0;
     // The time of day on the line is when its own attempt ended, whenever the line shows.
     e.ended.push_back({outcome.result, outcome.roundTrip, e.sentAt, clock_.now(), outcome.ip});
-    if (!atOnce_) {
+    if (!pass_.atOnce) {
         advance(); // its line, then the next attempt
         return;
     }
-    if (e.sent < attempts_) {
+    if (e.sent < pass_.attempts) {
         waiting_.push_back(entry);
         pace();
     }
@@ -203,11 +198,11 @@ void PingPass::advance() {
                 return; // a newer pass took over while a box of this one was open
             continue;
         }
-        if (e.reported >= attempts_) {
+        if (e.reported >= pass_.attempts) {
             ++cursor_;
             continue;
         }
-        if (!atOnce_ && !e.inFlight)
+        if (!pass_.atOnce && !e.inFlight)
             send(cursor_);
         break;
     }
@@ -222,22 +217,16 @@ void PingPass::advance() {
 void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
     const QString now = timeOfDayText(outcome.at.time());
     const bool reply = outcome.result == ECHO_OK;
-    QString line;
-    if (reply) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(outcome.roundTrip);
-        line = replyLine(now, text, static_cast<std::int32_t>(ms.count()));
-        Q_EMIT resultLine(line);
-        if (logTotal_)
-            logLine(line);
-    } else {
-        if (beep_)
-            Q_EMIT beepDue();
-        line = failureLine(now, text);
-        Q_EMIT resultLine(line);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(outcome.roundTrip);
+    if (!reply && pass_.beep)
+        Q_EMIT beepDue();
+    const QString line = reply ? replyLine(now, text, static_cast<std::int32_t>(ms.count()))
+                               : failureLine(now, text);
+    Q_EMIT resultLine(line);
+    if (!reply)
         ++state_.failedCount;
-        if (logTotal_ || logFailed_)
-            logLine(line);
-    }
+    if (pass_.logTotal || (!reply && pass_.logFailed))
+        logLine(line);
     ++pingCount_;
     Q_EMIT countsChanged(pingCount_, state_.failedCount, !reply);
     Q_EMIT attemptReported(
@@ -246,7 +235,7 @@ void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
 }
 
 void PingPass::logLine(const QString& line) {
-    log_.AppendLogLine(line, state_.logLineCount, logTotal_);
+    log_.AppendLogLine(line, state_.logLineCount, pass_.logTotal);
     // Only "nothing logged yet in this run" matters, so the count stops at its top.
     if (state_.logLineCount < std::numeric_limits<decltype(state_.logLineCount)>::max())
         ++state_.logLineCount;

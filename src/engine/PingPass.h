@@ -126,14 +126,8 @@ private:
     std::uint64_t generation_ = 0;
 
     // The pass in progress: what it read at its start, and where it stands.
+    PassSettings pass_; // its entries moved to entries_
     std::vector<Entry> entries_;
-    int packetSize_ = 0;
-    int timeoutMs_ = 0;
-    int attempts_ = 0;
-    bool beep_ = false;
-    bool logTotal_ = false;
-    bool logFailed_ = false;
-    bool atOnce_ = false;
     std::size_t cursor_ = 0;          // the entry whose lines come next
     std::deque<std::size_t> waiting_; // at once: entries whose next request waits its turn
     std::chrono::steady_clock::time_point lastSend_{};

@@ -9,7 +9,6 @@
 #include "panel/CheckValue.h"
 #include "panel/ControlStates.h"
 #include "platform/Beeper.h"
-#include "platform/MessageBoxes.h"
 #include "settings/UsedNumber.h"
 #include "tooltips/ToolTips.h"
 #include "ui_frmEchoWarden.h"
@@ -36,11 +35,10 @@ const QString RestingText = QStringLiteral("Pinging rests until %1: unattended h
 
 } // namespace
 
-MonitorControls::MonitorControls(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
+MonitorControls::MonitorControls(Ui::frmEchoWarden& ui, ProgramState& state,
                                  ControlStates& controls, LogFile& log, ToolTips& tips,
-                                 MessageBoxes& messages, Beeper& beeper)
-    : ui_(ui), window_(window), state_(state), controls_(controls), log_(log), tips_(tips),
-      messages_(messages), beeper_(beeper) {
+                                 Beeper& beeper)
+    : ui_(ui), state_(state), controls_(controls), log_(log), tips_(tips), beeper_(beeper) {
     const QAbstractItemModel* entries = ui_.lstIPList->model();
     connect(entries, &QAbstractItemModel::rowsInserted, this, &MonitorControls::showNotice);
     connect(entries, &QAbstractItemModel::rowsRemoved, this, &MonitorControls::showNotice);
@@ -72,13 +70,8 @@ void MonitorControls::cmdStartPing_Click() {
     state_.logLineCount = 0;
     writer_->beginRun();
 
-    const bool logging = isChecked(*ui_.chkLogTotal) || isChecked(*ui_.chkLogFailed);
-    if (logging && state_.logPathInvalid) {
-        messages_.show(&window_, LogFile::InvalidPathText, LogFile::InvalidPathTitle,
-                       MsgIcon::Critical, MsgButtons::Ok);
-        ui_.lstPingResults->hide();
-        ui_.txtPathError->show();
-        controls_.ToggleControls();
+    if (log_.loggingOn() && state_.logPathInvalid) {
+        log_.refusePath(false);
         return;
     }
 

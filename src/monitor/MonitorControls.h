@@ -5,7 +5,6 @@
 #include <QObject>
 #include <cstdint>
 
-class QWidget;
 namespace Ui {
 class frmEchoWarden;
 }
@@ -19,7 +18,6 @@ class LogWriter;
 class ControlStates;
 class LogFile;
 class ToolTips;
-class MessageBoxes;
 class Beeper;
 
 // Where the operator starts and stops the monitor, and where the window reads its controls
@@ -28,9 +26,8 @@ class Beeper;
 class MonitorControls : public QObject {
     Q_OBJECT
 public:
-    MonitorControls(Ui::frmEchoWarden& ui, QWidget& window, ProgramState& state,
-                    ControlStates& controls, LogFile& log, ToolTips& tips, MessageBoxes& messages,
-                    Beeper& beeper);
+    MonitorControls(Ui::frmEchoWarden& ui, ProgramState& state, ControlStates& controls,
+                    LogFile& log, ToolTips& tips, Beeper& beeper);
     // The pass and the monitor read through this object, so they come after it.
     void attach(PingPass& pass, Monitor& monitor, LogWriter& writer);
 
@@ -49,12 +46,10 @@ private:
     void countsChanged(std::int64_t pings, std::int64_t failed, bool failedNow);
 
     Ui::frmEchoWarden& ui_;
-    QWidget& window_;
     ProgramState& state_;
     ControlStates& controls_;
     LogFile& log_;
     ToolTips& tips_;
-    MessageBoxes& messages_;
     Beeper& beeper_;
     Monitor* monitor_ = nullptr;
     LogWriter* writer_ = nullptr;

@@ -13,18 +13,9 @@ namespace ew {
 namespace {
 
 const QString Service = QStringLiteral("org.freedesktop.Notifications");
-const QString Path = QStringLiteral("/org/freedesktop/Notifications");
-const QString Interface = QStringLiteral("org.freedesktop.Notifications");
-const QString Method = QStringLiteral("Notify");
-const QString CapabilitiesMethod = QStringLiteral("GetCapabilities");
-const QString BodyMarkup = QStringLiteral("body-markup");
-const QString AppName = QStringLiteral("EchoWarden");
 // The installed icon's theme name, also the desktop file's name, by which the desktop groups
 // the program's notifications.
 const QString IconName = QStringLiteral("echowarden");
-const QString DesktopEntryHint = QStringLiteral("desktop-entry");
-// Let the notification server decide how long a notification stays.
-constexpr int ServerTimeout = -1;
 
 // Where the session bus can be found without asking libdbus: an address in the environment,
 // or the per-user bus socket. Without either, libdbus would try to start a bus of its own
@@ -50,23 +41,31 @@ void DBusNotifier::notify(const QString& summary, const QString& body) {
     askCapabilities();
 }
 
-void DBusNotifier::askCapabilities() {
+bool DBusNotifier::call(const QString& method, const QVariantList& arguments,
+                        std::function<void(QDBusPendingCallWatcher&)> then) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        waiting_.clear();
         failed(bus.lastError().message());
-        return;
+        return false;
     }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        Service, QStringLiteral("/org/freedesktop/Notifications"), Service, method);
+    call.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [then = std::move(then)](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                then(*w);
+            });
+    return true;
+}
+
+void DBusNotifier::askCapabilities() {
     if (asking_)
         return;
-    asking_ = true;
-    const QDBusMessage call =
-        QDBusMessage::createMethodCall(Service, Path, Interface, CapabilitiesMethod);
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        w->deleteLater();
+    asking_ = call(QStringLiteral("GetCapabilities"), {}, [this](QDBusPendingCallWatcher& w) {
         asking_ = false;
-        const QDBusPendingReply<QStringList> reply = *w;
+        const QDBusPendingReply<QStringList> reply = w;
         const std::vector<Waiting> waiting = std::exchange(waiting_, {});
         // Without an answer nothing is sent; the next notification asks again, as a
         // notification server may start after the program.
@@ -74,30 +73,25 @@ void DBusNotifier::askCapabilities() {
             failed(reply.error().message());
             return;
         }
-        bodyMarkup_ = reply.value().contains(BodyMarkup);
+        bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
         for (const Waiting& notice : waiting)
             send(notice);
     });
+    if (!asking_)
+        waiting_.clear();
 }
 
 void DBusNotifier::send(const Waiting& notice) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        failed(bus.lastError().message());
-        return;
-    }
     // The summary is plain text in the protocol whatever the server reads in the body; only
-    // the body is escaped.
+    // the body is escaped. The server decides how long a notification stays (-1).
     const QString body = *bodyMarkup_ ? notice.body.toHtmlEscaped() : notice.body;
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, Method);
-    call << AppName << 0u << IconName << notice.summary << body << QStringList()
-         << QVariantMap{{DesktopEntryHint, IconName}} << ServerTimeout;
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        if (w->isError())
-            failed(w->error().message());
-        w->deleteLater();
-    });
+    call(QStringLiteral("Notify"),
+         {QStringLiteral("EchoWarden"), 0u, IconName, notice.summary, body, QStringList(),
+          QVariantMap{{QStringLiteral("desktop-entry"), IconName}}, -1},
+         [this](QDBusPendingCallWatcher& w) {
+             if (w.isError())
+                 failed(w.error().message());
+         });
 }
 
 void DBusNotifier::failed(const QString& why) {

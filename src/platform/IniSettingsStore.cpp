@@ -1,7 +1,6 @@
 #include "platform/SettingsStore.h"
 #include "platform/SystemDirs.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,15 +21,10 @@ std::unique_ptr<QSettings> openIni(const QString& app) {
     return s;
 }
 
-QString keyPath(const QString& section, const QString& key) {
-    return section + QLatin1Char('/') + key;
-}
-
 // QSettings takes a UTF-8 byte-order mark for a syntax error and would report the whole file
 // unreadable. The mark says nothing QSettings needs (it reads UTF-8 anyway), so it is dropped
 // from the file, which is replaced whole as a save replaces it; a file that cannot be
-// rewritten is read as it is.
-// True when it was dropped.
+// rewritten is read as it is. True when it was dropped.
 bool dropByteOrderMark(const QString& path) {
     static const QByteArray Mark = QByteArrayLiteral("\xef\xbb\xbf");
     QFile file(path);
@@ -42,13 +36,6 @@ bool dropByteOrderMark(const QString& path) {
     return rewritten.open(QIODevice::WriteOnly) && rewritten.write(rest) == rest.size() &&
            rewritten.commit();
 }
-
-// The name a file that could not be read is kept under: it says what happened and when.
-const QString UnreadableSuffix = QStringLiteral(".unreadable-");
-
-// A write that met a file it could not parse reports only that; a second write, which no
-// longer needs to read the file once the first has replaced it, tells the outcome.
-constexpr int WriteAttempts = 2;
 
 } // namespace
 
@@ -75,21 +62,15 @@ QSettings& IniSettingsStore::reader(const QString& app) const {
         }
         const QFileInfo file(slot->fileName());
         const QFileInfo dir(file.absolutePath());
-        switch (slot->status()) {
-        case QSettings::NoError:
-            // A folder that cannot be searched hides the file; QSettings takes it for missing.
-            if (dir.isDir() && !(dir.isReadable() && dir.isExecutable()))
-                readErrors_[app] =
-                    QStringLiteral("the folder %1 cannot be read").arg(dir.absoluteFilePath());
-            break;
-        case QSettings::AccessError:
+        if (slot->status() == QSettings::FormatError)
+            readErrors_[app] = QStringLiteral("the file is not a valid INI file");
+        else if (slot->status() == QSettings::AccessError)
             readErrors_[app] = file.isDir() ? QStringLiteral("a folder of that name is in the way")
                                             : QStringLiteral("the file could not be read");
-            break;
-        case QSettings::FormatError:
-            readErrors_[app] = QStringLiteral("the file is not a valid INI file");
-            break;
-        }
+        // A folder that cannot be searched hides the file; QSettings takes it for missing.
+        else if (dir.isDir() && !(dir.isReadable() && dir.isExecutable()))
+            readErrors_[app] =
+                QStringLiteral("the folder %1 cannot be read").arg(dir.absoluteFilePath());
     }
     return *slot;
 }
@@ -102,20 +83,16 @@ std::optional<QString> IniSettingsStore::readError(const QString& app) {
 }
 
 std::optional<QString> IniSettingsStore::keepUnreadable(const QString& app) {
-    if (!readError(app))
+    if (!readError(app) || !QFileInfo(location(app)).isFile())
         return std::nullopt;
-    const QString path = location(app);
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    const QString aside = moveAside(path, UnreadableSuffix);
-    if (aside.isEmpty())
-        return std::nullopt;
-    return aside;
+    // Under a name that says what happened and when.
+    const QString aside = moveAside(location(app), QStringLiteral(".unreadable-"));
+    return aside.isEmpty() ? std::nullopt : std::optional(aside);
 }
 
 std::optional<QString> IniSettingsStore::get(const QString& app, const QString& section,
                                              const QString& key) {
-    const QString path = keyPath(section, key);
+    const QString path = section + QLatin1Char('/') + key;
     if (const auto a = pending_.find(app); a != pending_.end()) {
         if (const auto v = a->second.find(path); v != a->second.end())
             return v->second;
@@ -135,7 +112,7 @@ std::optional<QString> IniSettingsStore::get(const QString& app, const QString& 
 
 void IniSettingsStore::save(const QString& app, const QString& section, const QString& key,
                             const QString& value) {
-    pending_[app][keyPath(section, key)] = value;
+    pending_[app][section + QLatin1Char('/') + key] = value;
 }
 
 IniSettingsStore::WriteResult IniSettingsStore::write(const QString& app) const {
@@ -146,15 +123,9 @@ IniSettingsStore::WriteResult IniSettingsStore::write(const QString& app) const 
             file->setValue(path, value);
     }
     file->sync();
-    switch (file->status()) {
-    case QSettings::NoError:
-        return WriteResult::Written;
-    case QSettings::AccessError:
-        return WriteResult::Failed;
-    case QSettings::FormatError:
-        break;
-    }
-    return WriteResult::Unknown;
+    return file->status() == QSettings::NoError       ? WriteResult::Written
+           : file->status() == QSettings::AccessError ? WriteResult::Failed
+                                                      : WriteResult::Unknown;
 }
 
 bool IniSettingsStore::flush(const QString& app, QString* reason) {
@@ -162,8 +133,10 @@ bool IniSettingsStore::flush(const QString& app, QString* reason) {
     // process, so a writer need not parse it again (and report a damaged file as its error).
     reader(app);
     QDir().mkpath(QFileInfo(location(app)).absolutePath());
-    WriteResult result = WriteResult::Unknown;
-    for (int i = 0; i < WriteAttempts && result == WriteResult::Unknown; ++i)
+    // A write that met a file it could not parse reports only that; a second write, which no
+    // longer needs to read the file once the first has replaced it, tells the outcome.
+    WriteResult result = write(app);
+    if (result == WriteResult::Unknown)
         result = write(app);
     if (result == WriteResult::Written) {
         pending_.erase(app);

@@ -2,8 +2,11 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
+
+class QDBusPendingCallWatcher;
 
 namespace ew {
 
@@ -40,6 +43,9 @@ private:
         QString summary;
         QString body;
     };
+    // Calls a method of the service and hands its answer to then; false, said, without a bus.
+    bool call(const QString& method, const QVariantList& arguments,
+              std::function<void(QDBusPendingCallWatcher&)> then);
     void askCapabilities();
     void send(const Waiting& notice);
     void failed(const QString& why);

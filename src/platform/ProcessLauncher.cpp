@@ -11,16 +11,10 @@ namespace {
 // Graphical text editors looked for on PATH, in this order: those of the common desktops
 // first (GNOME, KDE, Xfce, MATE, Cinnamon, LXQt), then small stand-alone ones. Terminal
 // editors ($EDITOR, $VISUAL) are not used: started without a terminal they show nothing.
-const QStringList TextEditors = {QStringLiteral("gnome-text-editor"),
-                                 QStringLiteral("gedit"),
-                                 QStringLiteral("kate"),
-                                 QStringLiteral("kwrite"),
-                                 QStringLiteral("mousepad"),
-                                 QStringLiteral("pluma"),
-                                 QStringLiteral("xed"),
-                                 QStringLiteral("featherpad"),
-                                 QStringLiteral("leafpad"),
-                                 QStringLiteral("geany")};
+const QStringList TextEditors =
+    QStringLiteral(
+        "gnome-text-editor gedit kate kwrite mousepad pluma xed featherpad leafpad geany")
+        .split(QLatin1Char(' '));
 // Hands the file to whatever the desktop associates with it, when none of the above is there.
 const QString DesktopOpener = QStringLiteral("xdg-open");
 

@@ -57,4 +57,13 @@ QWidget* QtWindowProbe::activeWindow() const {
     return QApplication::activeWindow();
 }
 
+void centreFrame(QWidget& dialog, const QWidget& mainWindow, const QRect& area) {
+    QSize outer = dialog.frameGeometry().size();
+    if (outer == dialog.size())
+        outer += mainWindow.frameGeometry().size() - mainWindow.geometry().size();
+    QRect place(QPoint(), outer);
+    place.moveCenter(area.center());
+    dialog.move(place.topLeft());
+}
+
 } // namespace ew

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPoint>
+#include <QRect>
 
 class QWidget;
 
@@ -22,5 +22,14 @@ public:
     QWidget* widgetAt(const QPoint& globalPos) const override;
     QWidget* activeWindow() const override;
 };
+
+// A dialog of a fixed size with a title bar and a close button only.
+inline constexpr Qt::WindowFlags FixedDialog = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
+                                               Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
+// Moves a dialog so that its frame is centred in area. Until the dialog has a frame of its own,
+// the main window's shows what the window manager adds around it.
+void centreFrame(QWidget& dialog, const QWidget& mainWindow, const QRect& area);
 
 } // namespace ew

@@ -21,9 +21,6 @@ namespace ew {
 
 namespace {
 
-// After loading, a numeric box still holding "0" or nothing gets these (the boxes' own change
-// rules normally got there first, with their own replacements).
-
 // The help pop-up polls once a second while the window is idle (its design value is 3000 ms).
 constexpr int TipPollingMs = 1000;
 
@@ -40,6 +37,8 @@ const QString ReadErrorDefaults =
 const QString ReadErrorFolder = QStringLiteral(
     "The defaults are in use; the settings cannot be saved until the folder is moved away.");
 
+// After loading, a numeric box still holding "0" or nothing gets these (the boxes' own change
+// rules normally got there first, with their own replacements).
 void replaceZeroOrEmpty(QLineEdit& box, const QString& replacement) {
     if (box.text() == QLatin1String("0") || box.text().isEmpty())
         box.setText(replacement);

@@ -127,10 +127,6 @@ ToolTips::~ToolTips() {
     unload();
 }
 
-bool ToolTips::isLoaded() const {
-    return !popup_.isNull();
-}
-
 void ToolTips::load() {
     if (popup_)
         return;
@@ -158,37 +154,10 @@ void ToolTips::setTimerEnabled(bool enabled) {
         popup_->Timer2->start();
 }
 
-bool ToolTips::timerEnabled() const {
-    return popup_ && (popup_->Timer2->isActive() || resting_);
-}
-
 void ToolTips::setTimerInterval(int ms) {
     load();
     // Like the design's timers, a new interval restarts the count of a running timer.
     popup_->Timer2->setInterval(ms);
-}
-
-int ToolTips::timerInterval() const {
-    if (!popup_)
-        return frmToolTips::DesignIntervalMs;
-    return popup_->Timer2->interval();
-}
-
-void ToolTips::hidePopup() {
-    if (popup_)
-        popup_->hide();
-}
-
-bool ToolTips::popupVisible() const {
-    return popup_ && popup_->isVisible();
-}
-
-QString ToolTips::popupText() const {
-    return popupVisible() ? popup_->tipText() : QString();
-}
-
-frmToolTips* ToolTips::window() const {
-    return popup_;
 }
 
 QWidget* ToolTips::windowUnder(QWidget* widget) const {
@@ -202,10 +171,6 @@ QWidget* ToolTips::windowUnder(QWidget* widget) const {
     return nullptr;
 }
 
-bool ToolTips::menuOpen() const {
-    return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr;
-}
-
 void ToolTips::hideForMenu() {
     if (!popup_)
         return;
@@ -217,7 +182,7 @@ void ToolTips::hideForMenu() {
 void ToolTips::Timer2_Timer() {
     if (!popup_)
         return;
-    if (menuOpen()) {
+    if (qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
         hideForMenu();
         return;
     }

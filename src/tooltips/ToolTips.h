@@ -3,11 +3,11 @@
 #include <QFrame>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <vector>
 
 class QLabel;
 class QLineEdit;
-class QTimer;
 
 namespace ew {
 
@@ -46,21 +46,26 @@ public:
     ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows);
     ~ToolTips() override;
 
-    bool isLoaded() const;
+    bool isLoaded() const { return popup_; }
     // Loads the pop-up window hidden, with Timer2 at its design interval and enabled.
     void load();
     // Unloads the pop-up window: it disappears and the polling stops.
     void unload();
     // Touching the timer loads the window first when it is not loaded.
     void setTimerEnabled(bool enabled);
-    bool timerEnabled() const;
+    bool timerEnabled() const { return popup_ && (popup_->Timer2->isActive() || resting_); }
     void setTimerInterval(int ms);
     // The design interval while the window is not loaded.
-    int timerInterval() const;
-    void hidePopup();
-    bool popupVisible() const;
-    QString popupText() const;
-    frmToolTips* window() const;
+    int timerInterval() const {
+        return popup_ ? popup_->Timer2->interval() : frmToolTips::DesignIntervalMs;
+    }
+    void hidePopup() {
+        if (popup_)
+            popup_->hide();
+    }
+    bool popupVisible() const { return popup_ && popup_->isVisible(); }
+    QString popupText() const { return popupVisible() ? popup_->tipText() : QString(); }
+    frmToolTips* window() const { return popup_; }
 
     void Timer2_Timer();
     void ShowTip(const QString& text);
@@ -77,7 +82,6 @@ private:
     // A menu (a context menu, a menu of the menu bar) covers the place where the tip shows and
     // takes the pointer: the tip hides while it is open, and the control under the pointer is
     // looked at afresh once it is closed.
-    bool menuOpen() const;
     void hideForMenu();
 
     // The window a poll compares: a listed control (also when the pointer is over one of its

@@ -1,5 +1,4 @@
 #include "about/About.h"
-#include "about/frmAbout.h"
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
 #include "ui_frmAbout.h"

@@ -33,7 +33,7 @@ protected:
     }
 };
 
-TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
+TEST_F(IniStore, KeepsPlainTextsTellsMissingFromEmptyAndReadsAByteOrderMark) {
     IniSettingsStore store;
     startOn(store);
     ui().lstIPList->addItems({QStringLiteral("127.0.0.1"), QStringLiteral("server2")});
@@ -48,6 +48,15 @@ TEST_F(IniStore, KeepsPlainTextsInTheUsersFolderAndTellsMissingFromEmpty) {
     IniSettingsStore again; // missing and empty stay apart
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::LogFilePath), QString());
     EXPECT_EQ(again.get(keys::App, keys::Section, keys::UnattendedTo), std::nullopt);
+    // As Windows Notepad saves it: a byte-order mark first, CR LF line ends, a hand-edited list.
+    window.reset();
+    put("\xef\xbb\xbf[EchoWarden]\r\nBeep=1\r\n"
+        "IPList=\"127.0.0.1,,127.0.0.2, host\xe2\x80\xae\x61,\"\r\n");
+    IniSettingsStore bom;
+    startOn(bom);
+    EXPECT_TRUE(fakes.messages.shown.empty());
+    EXPECT_EQ(ipList(), QStringList({"127.0.0.1", "127.0.0.2", "hosta"}));
+    EXPECT_TRUE(ui().chkBeep->isChecked());
 }
 
 TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
@@ -87,17 +96,6 @@ TEST_F(IniStore, AFileThatCannotBeReadIsToldOnceAndTheRunStartsAsTheFirst) {
         EXPECT_EQ(IniSettingsStore().readError(keys::App).has_value(), bytes.isNull());
         window.reset();
     }
-}
-
-// As Windows Notepad saves it: a byte-order mark first, CR LF line ends, a hand-edited list.
-TEST_F(IniStore, AFileWithAByteOrderMarkReadsAndItsListComesClean) {
-    put("\xef\xbb\xbf[EchoWarden]\r\nBeep=1\r\n"
-        "IPList=\"127.0.0.1,,127.0.0.2, host\xe2\x80\xae\x61,\"\r\n");
-    IniSettingsStore store;
-    startOn(store);
-    EXPECT_TRUE(fakes.messages.shown.empty());
-    EXPECT_EQ(ipList(), QStringList({"127.0.0.1", "127.0.0.2", "hosta"}));
-    EXPECT_TRUE(ui().chkBeep->isChecked());
 }
 
 } // namespace

@@ -202,27 +202,35 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
     return sent < 0 ? ECHO_SEND_ERROR : ECHO_OK;
 }
 
+/* One datagram without waiting, its sender into r->from unless r is NULL; msg holds the
+ * control messages. */
+static ssize_t receive(const struct echo_socket* s, void* buf, size_t len, struct echo_reply* r,
+                       void* control, size_t control_len, int flags, struct msghdr* msg) {
+    struct iovec iov = {buf, len};
+    memset(msg, 0, sizeof *msg);
+    msg->msg_name = r ? &r->from : NULL;
+    msg->msg_namelen = r ? sizeof r->from : 0;
+    msg->msg_iov = &iov;
+    msg->msg_iovlen = 1;
+    msg->msg_control = control;
+    msg->msg_controllen = control_len;
+    ssize_t n;
+    do
+        n = recvmsg(s->fd, msg, flags | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
 int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
     unsigned char buf[RECV_BUFFER];
     union {
         char space[CMSG_SPACE(sizeof(struct timespec))];
         struct cmsghdr align;
     } control;
-    struct iovec iov = {buf, sizeof buf};
     struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
     /* A raw IPv4 reply names its sender in its IP header: the kernel need not copy it out too. */
-    const int ip_header = s->family == AF_INET && s->raw;
-    msg.msg_name = ip_header ? NULL : &r->from;
-    msg.msg_namelen = ip_header ? 0 : sizeof r->from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = &control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n;
-    do
-        n = recvmsg(s->fd, &msg, MSG_DONTWAIT);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = receive(s, buf, sizeof buf, s->family == AF_INET && s->raw ? NULL : r,
+                              &control, sizeof control, 0, &msg);
     if (n < 0)
         return -1;
     struct timespec t = {0, 0};
@@ -269,20 +277,10 @@ int echo_receive_error(const struct echo_socket* s, struct echo_reply* r) {
                    CMSG_SPACE(sizeof(struct sock_extended_err) + sizeof(struct sockaddr_in6))];
         struct cmsghdr align;
     } control;
-    struct iovec iov = {quoted, sizeof quoted};
     struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
     memset(&r->from, 0, sizeof r->from);
-    msg.msg_name = &r->from;
-    msg.msg_namelen = sizeof r->from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = &control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n;
-    do
-        n = recvmsg(s->fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n =
+        receive(s, quoted, sizeof quoted, r, &control, sizeof control, MSG_ERRQUEUE, &msg);
     if (n < 0)
         return -1;
     const int v4 = s->family == AF_INET;
