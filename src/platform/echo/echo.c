@@ -204,8 +204,9 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
 
 /* One datagram without waiting, its sender into r->from unless r is NULL; msg holds the
  * control messages. */
-static ssize_t receive(const struct echo_socket* s, void* buf, size_t len, struct echo_reply* r,
-                       void* control, size_t control_len, int flags, struct msghdr* msg) {
+static ssize_t read_message(const struct echo_socket* s, void* buf, size_t len,
+                            struct echo_reply* r, void* control, size_t control_len, int flags,
+                            struct msghdr* msg) {
     struct iovec iov = {buf, len};
     memset(msg, 0, sizeof *msg);
     msg->msg_name = r ? &r->from : NULL;
@@ -229,8 +230,8 @@ int echo_receive(const struct echo_socket* s, struct echo_reply* r) {
     } control;
     struct msghdr msg;
     /* A raw IPv4 reply names its sender in its IP header: the kernel need not copy it out too. */
-    const ssize_t n = receive(s, buf, sizeof buf, s->family == AF_INET && s->raw ? NULL : r,
-                              &control, sizeof control, 0, &msg);
+    const ssize_t n = read_message(s, buf, sizeof buf, s->family == AF_INET && s->raw ? NULL : r,
+                                   &control, sizeof control, 0, &msg);
     if (n < 0)
         return -1;
     struct timespec t = {0, 0};
@@ -280,7 +281,7 @@ int echo_receive_error(const struct echo_socket* s, struct echo_reply* r) {
     struct msghdr msg;
     memset(&r->from, 0, sizeof r->from);
     const ssize_t n =
-        receive(s, quoted, sizeof quoted, r, &control, sizeof control, MSG_ERRQUEUE, &msg);
+        read_message(s, quoted, sizeof quoted, r, &control, sizeof control, MSG_ERRQUEUE, &msg);
     if (n < 0)
         return -1;
     const int v4 = s->family == AF_INET;
