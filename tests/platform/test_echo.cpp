@@ -219,7 +219,8 @@ TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
         QTimer::singleShot(100ms, [] { std::this_thread::sleep_for(150ms); });
         const Outcome o = attempt(echo, {{answersIn200->ipv4, ECHO_OK, 2000}})[0];
         EXPECT_EQ(o.result, ECHO_OK);
-        EXPECT_NEAR(o.rttMs, 200, 5);
+        // A loaded machine may delay the responder's answer, never by the busy spell's 150 ms.
+        EXPECT_TRUE(o.rttMs > 195 && o.rttMs < 240) << o.rttMs;
         EXPECT_GE(o.tookMs, 250); // it was read after the busy spell
     });
 }
