@@ -72,8 +72,17 @@ QString readText(const std::optional<QString>& stored, const QString& missing) {
     return stored ? *stored : missing;
 }
 
+// Each item ends with the separator. Sized once: a join and then one more separator would copy
+// the whole text again, which a list of 100000 addresses feels.
 QString encodeList(const QStringList& items) {
-    return items.isEmpty() ? QString() : items.join(ListSeparator) + ListSeparator;
+    qsizetype length = 0;
+    for (const QString& item : items)
+        length += item.size() + 1;
+    QString text;
+    text.reserve(length);
+    for (const QString& item : items)
+        text.append(item).append(ListSeparator);
+    return text;
 }
 
 QStringList decodeList(const QString& text) {
