@@ -33,7 +33,7 @@ Figures handMade() {
     for (const auto rt : {100us, 3000us})
         f.record(attempt(Local, rt, 1, {}, Local));
     f.record(attempt(Local, 30s, 2));
-    for (const char* ip : {"192.0.2.7", "", "192.0.2.7"})
+    for (const char* ip : {"127.0.0.7", "", "127.0.0.7"})
         f.record(attempt(Quoted, std::nullopt, 1, Failure::Unreachable, ip));
     f.record(attempt(QStringLiteral("never"), std::nullopt, 3, Failure::SendError));
     for (const QString& host : {Local, Local, QStringLiteral("gone")})
