@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QStandardPaths>
 #include <utility>
 
@@ -48,7 +49,6 @@ QString HistoryStore::defaultPath() {
 HistoryStore::HistoryStore(Clock& clock, QString path, QObject* parent)
     : QObject(parent), clock_(clock), path_(std::move(path)) {
     handOverLater_.setSingleShot(true);
-    handOverLater_.setInterval(static_cast<int>(HandOverMs));
     connect(&handOverLater_, &QTimer::timeout, this, &HistoryStore::handOver);
     writer_ = std::thread([this] { work(); });
 }
@@ -87,12 +87,14 @@ void HistoryStore::passEnded() {
                         std::make_move_iterator(batch_.end()));
     batch_.clear();
     const qint64 now = clock_.now().toMSecsSinceEpoch();
+    const qint64 wait = isSignalConnected(QMetaMethod::fromSignal(&HistoryStore::written))
+                            ? HandOverMs
+                            : HandOverUnwatchedMs;
     // A clock set back hands over at once rather than after the time it went back.
-    if (waiting_.size() >= HandOverCount || now - handedOverMs_ >= HandOverMs ||
-        now < handedOverMs_)
+    if (waiting_.size() >= HandOverCount || now - handedOverMs_ >= wait || now < handedOverMs_)
         handOver();
     else if (!handOverLater_.isActive()) // while passes come, the next one hands over first
-        handOverLater_.start();
+        handOverLater_.start(static_cast<int>(wait));
 }
 
 void HistoryStore::handOver() {

@@ -22,9 +22,10 @@ class HistoryDb;
 
 // Keeps every attempt the monitor reports in the history file. The pass stays on the window's
 // thread; the file is written by a thread of its own with its own connection, so that a slow
-// disk never holds the window. Whole passes are handed over together, every few seconds (or at
-// once when many attempts wait, and at Stop and exit), and written in one transaction: a
-// transaction and its folding cost about as much for one pass as for five. Nothing the file does
+// disk never holds the window. Whole passes are handed over together, every few seconds while a
+// history window follows them and every half minute while none does (or at once when many
+// attempts wait, and at Stop and exit), and written in one transaction: a transaction and its
+// folding cost about as much for one pass as for thirty. Nothing the file does
 // stops the monitor: a second program holding it, a damaged file or a full disk is said once
 // (trouble), a damaged file is kept aside and a new one begun, and attempts that could not be
 // written wait (up to a bound) for the next pass.
@@ -46,8 +47,10 @@ public:
     bool enabled() const { return enabled_; }
 
     // Attempts wait this long at most before they are handed to the writer, or until this many
-    // wait.
+    // wait: briefly while a history window follows them, longer while none does (each
+    // transaction folds its minutes again, the most of what keeping a history costs).
     static constexpr qint64 HandOverMs = 5000;
+    static constexpr qint64 HandOverUnwatchedMs = 30000;
     static constexpr std::size_t HandOverCount = 500;
 
     void monitoringStarted();

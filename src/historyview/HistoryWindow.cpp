@@ -130,6 +130,7 @@ HistoryWindow& HistoryWindows::show(const QString& key) {
     if (!w)
         // Without a parent: each is a window of its own on the taskbar, beside the main one.
         w = new HistoryWindow(key, store_, clock_);
+    store_.handOver(); // what waits for the writer shows at once, not when it is time
     w->show();
     w->raise();
     w->activateWindow();

@@ -43,8 +43,21 @@ MonitorControls::MonitorControls(Ui::frmEchoWarden& ui, ProgramState& state,
     connect(entries, &QAbstractItemModel::rowsInserted, this, &MonitorControls::showNotice);
     connect(entries, &QAbstractItemModel::rowsRemoved, this, &MonitorControls::showNotice);
     connect(entries, &QAbstractItemModel::modelReset, this, &MonitorControls::showNotice);
-    for (QLineEdit* box : {ui_.txtAttempts, ui_.txtInterval, ui_.txtNumBytes, ui_.txtTimeout})
-        connect(box, &QLineEdit::textChanged, this, &MonitorControls::showNotice);
+    // Each box is read when its text changes, not at every tick and pass.
+    const std::pair<NumberBox, QLineEdit*> boxes[] = {{NumberBox::Attempts, ui_.txtAttempts},
+                                                      {NumberBox::Interval, ui_.txtInterval},
+                                                      {NumberBox::Bytes, ui_.txtNumBytes},
+                                                      {NumberBox::Timeout, ui_.txtTimeout}};
+    for (const auto& [box, edit] : boxes) {
+        const auto read = [this, box = box, edit = edit] {
+            used_[static_cast<std::size_t>(box)] = usedNumber(box, edit->text());
+        };
+        read();
+        connect(edit, &QLineEdit::textChanged, this, [this, read] {
+            read();
+            showNotice();
+        });
+    }
     connect(ui_.cmdStartPing, &QPushButton::clicked, this, &MonitorControls::cmdStartPing_Click);
     connect(ui_.cmdStopPing, &QPushButton::clicked, this, &MonitorControls::cmdStopPing_Click);
     connect(ui_.chkBeep, &QCheckBox::stateChanged, this, [this] {
@@ -98,9 +111,9 @@ void MonitorControls::cmdStopPing_Click() {
 PassSettings MonitorControls::passSettings() {
     log_.ApplyLogPath();
     PassSettings pass;
-    pass.packetSize = usedNumber(NumberBox::Bytes, ui_.txtNumBytes->text()).value;
-    pass.timeoutMs = usedNumber(NumberBox::Timeout, ui_.txtTimeout->text()).value;
-    pass.attempts = usedNumber(NumberBox::Attempts, ui_.txtAttempts->text()).value;
+    pass.packetSize = used(NumberBox::Bytes).value;
+    pass.timeoutMs = used(NumberBox::Timeout).value;
+    pass.attempts = used(NumberBox::Attempts).value;
     pass.beep = isChecked(*ui_.chkBeep);
     pass.logTotal = isChecked(*ui_.chkLogTotal);
     pass.logFailed = isChecked(*ui_.chkLogFailed);
@@ -120,7 +133,7 @@ PassSettings MonitorControls::passSettings() {
 // An interval under 1 would give a timer that fires without pause (see usedNumber).
 TickSettings MonitorControls::tickSettings() const {
     TickSettings tick;
-    tick.interval = usedNumber(NumberBox::Interval, ui_.txtInterval->text()).value;
+    tick.interval = used(NumberBox::Interval).value;
     if (ui_.optMilSeconds->isChecked())
         tick.unit = TickSettings::Unit::Tenths;
     else if (ui_.optSeconds->isChecked())
@@ -151,14 +164,9 @@ void MonitorControls::showNotice() {
             lines << NothingToPingText;
         else if (monitor_->resting())
             lines << RestingText.arg(shortTimeText(QTime(state_.unattendedToHour, 0)));
-        const std::pair<NumberBox, const QLineEdit*> boxes[] = {
-            {NumberBox::Attempts, ui_.txtAttempts},
-            {NumberBox::Interval, ui_.txtInterval},
-            {NumberBox::Bytes, ui_.txtNumBytes},
-            {NumberBox::Timeout, ui_.txtTimeout}};
-        for (const auto& [box, edit] : boxes)
-            if (QString notice = usedNumber(box, edit->text()).notice; !notice.isEmpty())
-                lines << notice;
+        for (const UsedNumber& box : used_)
+            if (!box.notice.isEmpty())
+                lines << box.notice;
     }
     ui_.lstPingResults->setNotice(lines.join(QLatin1Char('\n')));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "engine/Attempt.h"
+#include "settings/UsedNumber.h"
 
 #include <QObject>
+#include <array>
 #include <cstdint>
 
 namespace Ui {
@@ -44,6 +46,7 @@ private:
     void showNotice();
     void entryBegun();
     void countsChanged(std::int64_t pings, std::int64_t failed, bool failedNow);
+    const UsedNumber& used(NumberBox box) const { return used_[static_cast<std::size_t>(box)]; }
 
     Ui::frmEchoWarden& ui_;
     ProgramState& state_;
@@ -54,6 +57,7 @@ private:
     Monitor* monitor_ = nullptr;
     LogWriter* writer_ = nullptr;
     std::uint64_t lastEntryId_ = 0;
+    std::array<UsedNumber, 4> used_; // what each box's text is used as, by NumberBox
 };
 
 } // namespace ew
