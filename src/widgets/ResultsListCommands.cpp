@@ -83,13 +83,9 @@ void ResultsList::saveAs() {
         return;
     const QString text =
         tr("Could not save the results to %1.").arg(QDir::toNativeSeparators(path));
-    if (messages_) {
-        messages_->show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical,
-                        MsgButtons::Ok);
-    } else {
-        QtMessageBoxes boxes;
-        boxes.show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical, MsgButtons::Ok);
-    }
+    QtMessageBoxes qtBoxes;
+    (messages_ ? *messages_ : qtBoxes)
+        .show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical, MsgButtons::Ok);
 }
 
 bool ResultsList::saveTo(const QString& path) const {
