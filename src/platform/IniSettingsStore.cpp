@@ -42,10 +42,9 @@ bool dropByteOrderMark(const QString& path) {
 IniSettingsStore::IniSettingsStore() = default;
 IniSettingsStore::~IniSettingsStore() {
     // What was saved but could not be written yet gets one last quiet try.
-    for (const auto& [app, values] : pending_) {
+    for (const auto& [app, values] : pending_)
         if (!values.empty())
             write(app);
-    }
 }
 
 QSettings& IniSettingsStore::reader(const QString& app) const {
@@ -115,17 +114,13 @@ void IniSettingsStore::save(const QString& app, const QString& section, const QS
     pending_[app][section + QLatin1Char('/') + key] = value;
 }
 
-IniSettingsStore::WriteResult IniSettingsStore::write(const QString& app) const {
-    const auto gathered = pending_.find(app);
+QSettings::Status IniSettingsStore::write(const QString& app) const {
     const auto file = openIni(app);
-    if (gathered != pending_.end()) {
+    if (const auto gathered = pending_.find(app); gathered != pending_.end())
         for (const auto& [path, value] : gathered->second)
             file->setValue(path, value);
-    }
     file->sync();
-    return file->status() == QSettings::NoError       ? WriteResult::Written
-           : file->status() == QSettings::AccessError ? WriteResult::Failed
-                                                      : WriteResult::Unknown;
+    return file->status();
 }
 
 bool IniSettingsStore::flush(const QString& app, QString* reason) {
@@ -135,10 +130,10 @@ bool IniSettingsStore::flush(const QString& app, QString* reason) {
     QDir().mkpath(QFileInfo(location(app)).absolutePath());
     // A write that met a file it could not parse reports only that; a second write, which no
     // longer needs to read the file once the first has replaced it, tells the outcome.
-    WriteResult result = write(app);
-    if (result == WriteResult::Unknown)
+    QSettings::Status result = write(app);
+    if (result == QSettings::FormatError)
         result = write(app);
-    if (result == WriteResult::Written) {
+    if (result == QSettings::NoError) {
         pending_.erase(app);
         return true;
     }
