@@ -114,8 +114,9 @@ void SingleInstance::readRequests() {
     // Only this user can write to the pipe, and a raise is the only request.
     int reads = 0;
     char request[64];
-    while (reads<ReadsPerWakeUp&& ::read(pipeFd_, request, sizeof request)> 0)
-        ++reads;
+    for (; reads < ReadsPerWakeUp; ++reads)
+        if (::read(pipeFd_, request, sizeof request) <= 0)
+            break;
     if (reads == 0)
         return;
     if (window_) {

@@ -92,10 +92,9 @@ std::optional<QString> IniSettingsStore::keepUnreadable(const QString& app) {
 std::optional<QString> IniSettingsStore::get(const QString& app, const QString& section,
                                              const QString& key) {
     const QString path = section + QLatin1Char('/') + key;
-    if (const auto a = pending_.find(app); a != pending_.end()) {
+    if (const auto a = pending_.find(app); a != pending_.end())
         if (const auto v = a->second.find(path); v != a->second.end())
             return v->second;
-    }
     QSettings& s = reader(app);
     // Whatever part of an unreadable file was understood is not trusted: the run starts from
     // the defaults, as the operator was told.

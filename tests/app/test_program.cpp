@@ -11,9 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 #include <csignal>
-#include <gtest/gtest.h>
 
 namespace ew::test {
 namespace {
@@ -57,7 +55,8 @@ TEST_P(EndedBySignal, SavesAsExitDoes) {
         .setValue(QStringLiteral("EchoWarden/IPList"), QStringLiteral("127.0.0.1,,127.0.0.2,"));
     QProcess program;
     ASSERT_TRUE(start(program, programEnvironment(dir)));
-    locked(ini);
+    ASSERT_TRUE(locked(ini));
+    QTest::qWait(500); // the handlers come with the application, after the lock
     ::kill(pid_t(program.processId()), GetParam());
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(status(program), 0);

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>

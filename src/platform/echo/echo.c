@@ -194,13 +194,12 @@ static ssize_t read_message(const struct echo_socket* s, void* buf, size_t len,
                             struct echo_reply* r, void* control, size_t control_len, int flags,
                             struct msghdr* msg) {
     struct iovec iov = {buf, len};
-    memset(msg, 0, sizeof *msg);
-    msg->msg_name = r ? &r->from : NULL;
-    msg->msg_namelen = r ? sizeof r->from : 0;
-    msg->msg_iov = &iov;
-    msg->msg_iovlen = 1;
-    msg->msg_control = control;
-    msg->msg_controllen = control_len;
+    *msg = (struct msghdr){.msg_name = r ? &r->from : NULL,
+                           .msg_namelen = r ? sizeof r->from : 0,
+                           .msg_iov = &iov,
+                           .msg_iovlen = 1,
+                           .msg_control = control,
+                           .msg_controllen = control_len};
     ssize_t n;
     do
         n = recvmsg(s->fd, msg, flags | MSG_DONTWAIT);
