@@ -38,8 +38,7 @@ SessionEnd::SessionEnd() {
             char drained[16];
             while (::read(wakeFds[1], drained, sizeof drained) > 0) {
             }
-            if (!std::exchange(requested_, true))
-                Q_EMIT endRequested();
+            request();
         });
         struct sigaction action = {};
         action.sa_handler = onEndSignal;
@@ -54,10 +53,12 @@ SessionEnd::SessionEnd() {
     }
     // The session manager's end of session: the program will not be asked again.
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        connect(app, &QGuiApplication::commitDataRequest, this, [this] {
-            if (!std::exchange(requested_, true))
-                Q_EMIT endRequested();
-        });
+        connect(app, &QGuiApplication::commitDataRequest, this, &SessionEnd::request);
+}
+
+void SessionEnd::request() {
+    if (!std::exchange(requested_, true))
+        Q_EMIT endRequested();
 }
 
 SessionEnd::~SessionEnd() {

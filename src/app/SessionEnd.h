@@ -24,6 +24,7 @@ Q_SIGNALS:
     void endRequested();
 
 private:
+    void request(); // once
     QSocketNotifier* notifier_ = nullptr;
     bool requested_ = false;
 };

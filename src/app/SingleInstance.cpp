@@ -1,8 +1,5 @@
 #include "app/SingleInstance.h"
 
-#include "platform/SettingsStore.h"
-#include "settings/SettingsKeys.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -37,8 +34,6 @@ QString canonicalFile(const QString& path) {
 }
 
 } // namespace
-
-SingleInstance::SingleInstance(SettingsStore& store) : SingleInstance(store.location(keys::App)) {}
 
 SingleInstance::SingleInstance(const QString& settingsFile)
     : lockPath_(canonicalFile(settingsFile) + LockSuffix),
@@ -117,19 +112,13 @@ void SingleInstance::setWindow(QWidget* window) {
 
 void SingleInstance::readRequests() {
     // Only this user can write to the pipe, and a raise is the only request.
-    bool raise = false;
+    int reads = 0;
     char request[64];
-    for (int i = 0; i < ReadsPerWakeUp; ++i) {
-        const ssize_t size = ::read(pipeFd_, request, sizeof request);
-        if (size <= 0)
+    for (; reads < ReadsPerWakeUp; ++reads)
+        if (::read(pipeFd_, request, sizeof request) <= 0)
             break;
-        raise = true;
-    }
-    if (raise)
-        raiseWindow();
-}
-
-void SingleInstance::raiseWindow() {
+    if (reads == 0)
+        return;
     if (window_) {
         window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
         window_->show();

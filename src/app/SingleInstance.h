@@ -8,8 +8,6 @@ class QSocketNotifier;
 
 namespace ew {
 
-class SettingsStore;
-
 // One running program per settings file. Two programs on one file would each save over the
 // other at exit, and the operator's newer entries would be lost without a word, so a second
 // start only brings the running window to the front and ends.
@@ -24,7 +22,6 @@ class SettingsStore;
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    explicit SingleInstance(SettingsStore& store);
     explicit SingleInstance(const QString& settingsFile);
     ~SingleInstance() override;
 
@@ -35,17 +32,13 @@ public:
     // those that came since claim() included.
     void setWindow(QWidget* window);
 
-    QString lockPath() const { return lockPath_; }
-    QString pipePath() const { return pipePath_; }
-
 Q_SIGNALS:
     // A later start asked for the window, after it was brought to the front.
     void raiseRequested();
 
 private:
-    int openPipe(); // 0, or why the pipe cannot be read
-    void readRequests();
-    void raiseWindow();
+    int openPipe();      // 0, or why the pipe cannot be read
+    void readRequests(); // and raises the window when asked to
 
     QString lockPath_;
     QString pipePath_;

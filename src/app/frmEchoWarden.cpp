@@ -32,30 +32,26 @@ namespace ew {
 
 namespace {
 
+constexpr int TenthsCaptionGap = 10;
+constexpr int DesignPointSize = 8;
+
 // The application's style with a wider gap between a radio button and its caption. The
 // tenth-seconds option carries its own caption, which this sets as far from its button as the
 // other two options' labels are from theirs. A style sheet would do the same, but the first
 // one costs the start of the window more than a millisecond.
 class CaptionGap final : public QProxyStyle {
 public:
-    CaptionGap(int pixels, QWidget& widget)
-        : QProxyStyle(QApplication::style()->name()), pixels_(pixels) {
+    explicit CaptionGap(QWidget& widget) : QProxyStyle(QApplication::style()->name()) {
         setParent(&widget);
         widget.setStyle(this);
     }
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
-        if (metric == PM_RadioButtonLabelSpacing)
-            return pixels_;
-        return QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_RadioButtonLabelSpacing
+                   ? TenthsCaptionGap
+                   : QProxyStyle::pixelMetric(metric, option, widget);
     }
-
-private:
-    int pixels_;
 };
-
-constexpr int TenthsCaptionGap = 10;
-constexpr int DesignPointSize = 8;
 
 } // namespace
 
@@ -76,7 +72,7 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     narrow.setStretch(QFont::SemiCondensed);
     setFont(narrow);
     ui_->setupUi(this);
-    new CaptionGap(TenthsCaptionGap, *ui_->optMilSeconds);
+    new CaptionGap(*ui_->optMilSeconds);
     ui_->StatusBar1->setClock(&platform_.clock);
     ui_->lstPingResults->setMessageBoxes(&platform_.messages);
 

@@ -58,7 +58,6 @@ public:
     ToolTips& toolTips() { return *tips_; }
     LogFile& logFile() { return *log_; }
     LogWriter& logWriter() { return *logWriter_; }
-    NumericFields& numericFields() { return *numeric_; }
     PingPass& pingPass() { return *pass_; }
     Monitor& monitor() { return *monitor_; }
     MonitorControls& monitorControls() { return *monitorControls_; }

@@ -2,6 +2,7 @@
 #include "app/SingleInstance.h"
 #include "app/frmEchoWarden.h"
 #include "platform/Privileges.h"
+#include "settings/SettingsKeys.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,52 +12,15 @@
 
 namespace {
 
-// --help and --version answer on standard output and end; --start lets an autostart entry
-// bring the monitor up at login.
-struct Options {
-    QCommandLineParser parser;
-    QCommandLineOption start{QStringLiteral("start"),
-                             QStringLiteral("Start monitoring once the window shows, as a click "
-                                            "on Ping would; an existing log is appended to.")};
-    Options() {
-        parser.setApplicationDescription(QStringLiteral("A small desktop network monitor."));
-        parser.addHelpOption();
-        parser.addVersionOption();
-        parser.addOption(start);
-    }
-};
-
 // The options that QApplication and the platform plug-in take for themselves, as "-name" or
-// "--name"; those of the first list take a value, as the next argument or after "=". They are
-// read before the window system is reached, so they are set aside here rather than refused.
-const QStringList QtValueOptions{
-    QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
-    QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
-    QStringLiteral("qwindowgeometry"), QStringLiteral("geometry"),
-    QStringLiteral("qwindowtitle"),    QStringLiteral("title"),
-    QStringLiteral("qwindowicon"),     QStringLiteral("icon"),
-    QStringLiteral("display"),         QStringLiteral("name"),
-    QStringLiteral("visual"),          QStringLiteral("session"),
-    QStringLiteral("style"),           QStringLiteral("stylesheet"),
-    QStringLiteral("qmljsdebugger")};
-const QStringList QtFlagOptions{QStringLiteral("reverse"),     QStringLiteral("sync"),
-                                QStringLiteral("widgetcount"), QStringLiteral("testability"),
-                                QStringLiteral("nograb"),      QStringLiteral("dograb")};
-
-QStringList programOptions(int argc, char* argv[]) {
-    QStringList own;
-    for (int i = 0; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        const QString name = arg.startsWith(QLatin1String("--")) ? arg.mid(2) : arg.mid(1);
-        if (i == 0 || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("--"))
-            own << arg;
-        else if (QtValueOptions.contains(name))
-            ++i; // and its value
-        else if (!QtFlagOptions.contains(name) &&
-                 !QtValueOptions.contains(name.section(QLatin1Char('='), 0, 0)))
-            own << arg;
+// "--name", are read before the window system is reached: the parser knows them too, hidden
+// from the help, so that it does not refuse them.
+void setAside(QCommandLineParser& parser, const char* names, const QString& valueName) {
+    for (const QString& name : QString::fromLatin1(names).split(QLatin1Char(' '))) {
+        QCommandLineOption qt(name, QString(), valueName);
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qt);
     }
-    return own;
 }
 
 // A text asked for on the command line, on standard output; whether all of it got there (a
@@ -78,25 +42,44 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("8R1"));
     // The command line is read before the window system is touched: a wrong option, the help
     // and the version must work where no display is, from a terminal or a packaging script.
-    Options options;
-    if (!options.parser.parse(programOptions(argc, argv))) {
-        std::fprintf(stderr, "EchoWarden: %s\n", qPrintable(options.parser.errorText()));
+    // --help and --version answer on standard output and end; --start lets an autostart entry
+    // bring the monitor up at login.
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QStringLiteral("A small desktop network monitor."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("Start monitoring once the window shows, as a "
+                                                  "click on Ping would; an existing log is "
+                                                  "appended to."));
+    parser.addOption(start);
+    setAside(parser,
+             "platform platformpluginpath platformtheme plugin qwindowgeometry geometry "
+             "qwindowtitle title qwindowicon icon display name visual session style stylesheet "
+             "qmljsdebugger",
+             QStringLiteral("value"));
+    setAside(parser, "reverse sync widgetcount testability nograb dograb", QString());
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "EchoWarden: %s\n", qPrintable(parser.errorText()));
         return EXIT_FAILURE;
     }
-    if (options.parser.isSet(QStringLiteral("version")))
+    if (parser.isSet(QStringLiteral("version")))
         return answer(QApplication::applicationName() + QLatin1Char(' ') +
                       QApplication::applicationVersion() + QLatin1Char('\n'));
-    if (options.parser.isSet(QStringLiteral("help")) ||
-        options.parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         // A core application loads no platform plug-in; the usage line names the program as
         // it was started.
         QCoreApplication core(argc, argv);
-        return answer(options.parser.helpText());
+        return answer(parser.helpText());
     }
 
     // A second start on the same settings ends here, before it reaches the display.
     ew::IniSettingsStore store;
-    ew::SingleInstance instance(store);
+    ew::SingleInstance instance(store.location(ew::keys::App));
     if (!instance.claim())
         return EXIT_SUCCESS;
     QApplication app(argc, argv);
@@ -125,7 +108,7 @@ int main(int argc, char* argv[]) {
     window.Form_Load();
     window.show();
     instance.setWindow(&window);
-    if (options.parser.isSet(options.start)) {
+    if (parser.isSet(start)) {
         // Queued, so that the window is on screen first.
         QTimer::singleShot(0, &window, [&window] { window.startUnwatched(); });
     }

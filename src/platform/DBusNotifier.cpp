@@ -95,9 +95,8 @@ void DBusNotifier::send(const Waiting& notice) {
 }
 
 void DBusNotifier::failed(const QString& why) {
-    if (failureSaid_)
+    if (std::exchange(failureSaid_, true))
         return;
-    failureSaid_ = true;
     std::fprintf(stderr,
                  "EchoWarden: desktop notifications are unavailable (%s); monitoring goes on "
                  "without them.\n",

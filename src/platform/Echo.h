@@ -49,7 +49,6 @@ protected:
 // The real echo: the sockets of the C component in echo/, watched by socket notifiers, a
 // deadline timer for the time-outs, and names looked up by glibc's getaddrinfo_a.
 class IcmpEcho final : public QObject, public Echo {
-    Q_OBJECT
 public:
     // mode: one of echo_socket_mode (tests force one kind of socket).
     explicit IcmpEcho(int mode = 0);

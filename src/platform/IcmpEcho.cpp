@@ -140,9 +140,8 @@ struct IcmpEcho::Impl {
     }
 
     Iterator find(std::uint64_t id) {
-        auto [it, end] = attempts.equal_range(static_cast<std::uint16_t>(id));
-        while (it != end && it->second.id != id)
-            ++it;
+        const auto [from, end] = attempts.equal_range(static_cast<std::uint16_t>(id));
+        const auto it = std::find_if(from, end, [id](const auto& e) { return e.second.id == id; });
         return it == end ? attempts.end() : it;
     }
 
@@ -416,35 +415,33 @@ std::uint64_t IcmpEcho::start(const QString& address, int packetSize, int timeou
     d_->arm(a.due);
 
     // A pass asks for the same few addresses again and again: a literal is read once.
-    Impl::Literal parsed;
-    const Impl::Literal* literal = &parsed;
+    Impl::Literal literal;
     char host[HostText];
     int kind = 1;
     if (const auto known = d_->literals.constFind(address); known != d_->literals.constEnd()) {
-        literal = &*known;
+        literal = *known;
     } else {
-        kind = echo_parse_address(address.toLocal8Bit().constData(), host, sizeof host, &parsed.to,
-                                  &parsed.len);
+        kind = echo_parse_address(address.toLocal8Bit().constData(), host, sizeof host, &literal.to,
+                                  &literal.len);
         // A scoped address (fe80::1%eth0) names its interface by number, which changes when
         // the interface comes again: it is read afresh each time.
-        const bool scoped = parsed.to.ss_family == AF_INET6 &&
-                            reinterpret_cast<const sockaddr_in6&>(parsed.to).sin6_scope_id != 0;
+        const bool scoped = literal.to.ss_family == AF_INET6 &&
+                            reinterpret_cast<const sockaddr_in6&>(literal.to).sin6_scope_id != 0;
         if (kind == 1)
-            parsed.ip = numericText(reinterpret_cast<const sockaddr*>(&parsed.to), parsed.len);
+            literal.ip = numericText(reinterpret_cast<const sockaddr*>(&literal.to), literal.len);
         if (kind == 1 && !scoped) {
             if (d_->literals.size() >= TextsKept)
                 d_->literals.clear();
-            d_->literals.insert(address, parsed);
+            d_->literals.insert(address, literal);
         }
     }
     // A name's lookup counts against the attempt's time-out, which ends it should the resolver
     // not answer. Attempts at a name whose lookup is open wait for it.
-    const auto* to = reinterpret_cast<const sockaddr*>(&literal->to);
-    if (kind == 1)
-        a.ip = literal->ip;
-    const int result = kind == 1   ? d_->send(a, to, literal->len, now)
-                       : kind == 0 ? d_->lookUp(a, host, now)
-                                   : ECHO_UNRESOLVED;
+    a.ip = literal.ip;
+    const int result =
+        kind == 1   ? d_->send(a, reinterpret_cast<const sockaddr*>(&literal.to), literal.len, now)
+        : kind == 0 ? d_->lookUp(a, host, now)
+                    : ECHO_UNRESOLVED;
     if (result != ECHO_OK)
         d_->failSoon(id, result);
     return id;

@@ -42,10 +42,9 @@ bool dropByteOrderMark(const QString& path) {
 IniSettingsStore::IniSettingsStore() = default;
 IniSettingsStore::~IniSettingsStore() {
     // What was saved but could not be written yet gets one last quiet try.
-    for (const auto& [app, values] : pending_) {
+    for (const auto& [app, values] : pending_)
         if (!values.empty())
             write(app);
-    }
 }
 
 QSettings& IniSettingsStore::reader(const QString& app) const {
@@ -93,10 +92,9 @@ std::optional<QString> IniSettingsStore::keepUnreadable(const QString& app) {
 std::optional<QString> IniSettingsStore::get(const QString& app, const QString& section,
                                              const QString& key) {
     const QString path = section + QLatin1Char('/') + key;
-    if (const auto a = pending_.find(app); a != pending_.end()) {
+    if (const auto a = pending_.find(app); a != pending_.end())
         if (const auto v = a->second.find(path); v != a->second.end())
             return v->second;
-    }
     QSettings& s = reader(app);
     // Whatever part of an unreadable file was understood is not trusted: the run starts from
     // the defaults, as the operator was told.
@@ -115,17 +113,13 @@ void IniSettingsStore::save(const QString& app, const QString& section, const QS
     pending_[app][section + QLatin1Char('/') + key] = value;
 }
 
-IniSettingsStore::WriteResult IniSettingsStore::write(const QString& app) const {
-    const auto gathered = pending_.find(app);
+QSettings::Status IniSettingsStore::write(const QString& app) const {
     const auto file = openIni(app);
-    if (gathered != pending_.end()) {
+    if (const auto gathered = pending_.find(app); gathered != pending_.end())
         for (const auto& [path, value] : gathered->second)
             file->setValue(path, value);
-    }
     file->sync();
-    return file->status() == QSettings::NoError       ? WriteResult::Written
-           : file->status() == QSettings::AccessError ? WriteResult::Failed
-                                                      : WriteResult::Unknown;
+    return file->status();
 }
 
 bool IniSettingsStore::flush(const QString& app, QString* reason) {
@@ -135,10 +129,10 @@ bool IniSettingsStore::flush(const QString& app, QString* reason) {
     QDir().mkpath(QFileInfo(location(app)).absolutePath());
     // A write that met a file it could not parse reports only that; a second write, which no
     // longer needs to read the file once the first has replaced it, tells the outcome.
-    WriteResult result = write(app);
-    if (result == WriteResult::Unknown)
+    QSettings::Status result = write(app);
+    if (result == QSettings::FormatError)
         result = write(app);
-    if (result == WriteResult::Written) {
+    if (result == QSettings::NoError) {
         pending_.erase(app);
         return true;
     }

@@ -18,13 +18,10 @@ public:
 };
 
 // Says nothing: for windows made without a desktop to speak through (benchmarks).
-class SilentNotifier final : public Notifier {
-public:
-    void notify(const QString&, const QString&) override {}
-};
-
 inline Notifier& silentNotifier() {
-    static SilentNotifier silent;
+    static struct : Notifier {
+        void notify(const QString&, const QString&) override {}
+    } silent;
     return silent;
 }
 

@@ -2,6 +2,7 @@
 
 #include "echo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,10 +22,8 @@ struct Capabilities {
     bool read() { return syscall(SYS_capget, &header, data) == 0; }
     bool write() { return syscall(SYS_capset, &header, data) == 0; }
     bool any() const {
-        for (const auto& d : data)
-            if (d.effective | d.permitted | d.inheritable)
-                return true;
-        return false;
+        return std::ranges::any_of(
+            data, [](const auto& d) { return d.effective | d.permitted | d.inheritable; });
     }
     static constexpr unsigned bit(int cap) { return 1u << (cap % 32); }
 };

@@ -10,18 +10,11 @@ namespace {
 
 // Graphical text editors looked for on PATH, in this order: those of the common desktops
 // first (GNOME, KDE, Xfce, MATE, Cinnamon, LXQt), then small stand-alone ones. Terminal
-// editors ($EDITOR, $VISUAL) are not used: started without a terminal they show nothing.
-const QStringList TextEditors =
-    QStringLiteral(
-        "gnome-text-editor gedit kate kwrite mousepad pluma xed featherpad leafpad geany")
-        .split(QLatin1Char(' '));
-// Hands the file to whatever the desktop associates with it, when none of the above is there.
-const QString DesktopOpener = QStringLiteral("xdg-open");
-
-bool startFound(const QString& name, const QString& file) {
-    const QString exe = QStandardPaths::findExecutable(name);
-    return !exe.isEmpty() && QProcess::startDetached(exe, {file});
-}
+// editors ($EDITOR, $VISUAL) are not used: started without a terminal they show nothing. When
+// none is there, xdg-open hands the file to whatever the desktop associates with it.
+const QStringList TextEditors = QStringLiteral("gnome-text-editor gedit kate kwrite mousepad "
+                                               "pluma xed featherpad leafpad geany xdg-open")
+                                    .split(QLatin1Char(' '));
 
 } // namespace
 
@@ -35,10 +28,11 @@ bool ProcessLauncher::openInTextEditor(const QString& path) {
     // pass for an option of the editor.
     const QString file = QFileInfo(path).absoluteFilePath();
     for (const QString& editor : TextEditors) {
-        if (startFound(editor, file))
+        const QString exe = QStandardPaths::findExecutable(editor);
+        if (!exe.isEmpty() && QProcess::startDetached(exe, {file}))
             return true;
     }
-    return startFound(DesktopOpener, file);
+    return false;
 }
 
 } // namespace ew

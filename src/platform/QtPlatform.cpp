@@ -17,17 +17,16 @@ QPoint QtWindowProbe::cursorPos() const {
 
 namespace {
 
-// Whether the pointer at the point (in w's parent's coordinates) is over w as the window
+// Whether the pointer at the point (in the parent's coordinates) is over child as the window
 // system sees it: hidden and disabled windows are passed over, as are widgets that let the
 // mouse through.
-bool catchesPointer(const QWidget& w, const QPoint& inParent) {
-    if (w.isWindow() || w.isHidden() || !w.isEnabled() ||
-        w.testAttribute(Qt::WA_TransparentForMouseEvents))
+bool catchesPointer(const QObject* child, const QPoint& inParent) {
+    const auto* w = qobject_cast<const QWidget*>(child);
+    if (!w || w->isWindow() || w->isHidden() || !w->isEnabled() ||
+        w->testAttribute(Qt::WA_TransparentForMouseEvents) || !w->geometry().contains(inParent))
         return false;
-    if (!w.geometry().contains(inParent))
-        return false;
-    const QRegion mask = w.mask();
-    return mask.isEmpty() || mask.contains(inParent - w.pos());
+    const QRegion mask = w->mask();
+    return mask.isEmpty() || mask.contains(inParent - w->pos());
 }
 
 } // namespace
@@ -40,16 +39,12 @@ QWidget* QtWindowProbe::widgetAt(const QPoint& globalPos) const {
         return nullptr;
     for (;;) {
         const QPoint local = w->mapFromGlobal(globalPos);
-        QWidget* next = nullptr;
         const QObjectList& children = w->children();
-        for (auto it = children.crbegin(); it != children.crend() && !next; ++it) {
-            auto* child = qobject_cast<QWidget*>(*it);
-            if (child && catchesPointer(*child, local))
-                next = child;
-        }
-        if (!next)
+        const auto top = std::find_if(children.crbegin(), children.crend(),
+                                      [&](const QObject* c) { return catchesPointer(c, local); });
+        if (top == children.crend())
             return w;
-        w = next;
+        w = static_cast<QWidget*>(*top);
     }
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 
+#include <QSettings>
 #include <QString>
 #include <map>
 #include <memory>
 #include <optional>
-
-class QSettings;
 
 namespace ew {
 
@@ -55,8 +54,7 @@ private:
     QSettings& reader(const QString& app) const;
     // Writes what was gathered through a QSettings of its own: a QSettings keeps the first
     // error it met for good, so only a fresh one tells whether this write worked.
-    enum class WriteResult { Written, Failed, Unknown };
-    WriteResult write(const QString& app) const;
+    QSettings::Status write(const QString& app) const;
     QString failureReason(const QString& app) const;
 
     mutable std::map<QString, std::unique_ptr<QSettings>> readers_;

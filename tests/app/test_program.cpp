@@ -11,9 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 #include <csignal>
-#include <gtest/gtest.h>
 
 namespace ew::test {
 namespace {
@@ -41,10 +39,8 @@ int status(const QProcess& p) {
 }
 // The program runs once its lock is taken, which follows the settings' first read.
 bool locked(const QString& ini) {
-    for (int i = 0; i < 300; ++i, QTest::qWait(100)) // 30 s
-        if (QFile::exists(ini + QStringLiteral(".instance.lock")))
-            return true;
-    return false;
+    return QTest::qWaitFor([&] { return QFile::exists(ini + QStringLiteral(".instance.lock")); },
+                           30000);
 }
 
 // Logout (SIGTERM), a closed terminal (SIGHUP) and Ctrl+C (SIGINT) end it as Exit does: with
@@ -59,7 +55,8 @@ TEST_P(EndedBySignal, SavesAsExitDoes) {
         .setValue(QStringLiteral("EchoWarden/IPList"), QStringLiteral("127.0.0.1,,127.0.0.2,"));
     QProcess program;
     ASSERT_TRUE(start(program, programEnvironment(dir)));
-    locked(ini);
+    ASSERT_TRUE(locked(ini));
+    QTest::qWait(500); // the handlers come with the application, after the lock
     ::kill(pid_t(program.processId()), GetParam());
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(status(program), 0);
@@ -70,10 +67,10 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndedBySignal, ::testing::Values(SIGTERM, SIGH
                          [](const auto& row) { return std::string(sigabbrev_np(row.param)); });
 
 // The command line alone decides, with no display and no runtime folder: its answers, and a
-// status that says whether they were given. It runs from a folder that holds a library of the
-// same name as one of its own, and still loads the system's.
+// status that says whether they were given; Qt's own options are set aside. It runs from a folder
+// that holds a library of the same name as one of its own, and still loads the system's.
 struct CommandLine {
-    const char* argument;
+    const char* arguments;
     const char* output; // nullptr: a full disk
     int status;
     const char* error;
@@ -92,18 +89,19 @@ TEST_P(CommandLineAlone, AnswersAndEndsWithAStatusThatSaysSo) {
     program.setWorkingDirectory(dir.path());
     if (!c.output)
         program.setStandardOutputFile(QStringLiteral("/dev/full"));
-    start(program, env, {QString::fromLatin1(c.argument)});
+    start(program, env, QString::fromLatin1(c.arguments).split(' '));
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(status(program), c.status);
     EXPECT_EQ(program.readAllStandardOutput(), QByteArray(c.output ? c.output : ""));
     EXPECT_EQ(program.readAllStandardError(), QByteArray(c.error));
 }
-INSTANTIATE_TEST_SUITE_P(
-    Program, CommandLineAlone,
-    ::testing::Values(CommandLine{"--version", "EchoWarden " EW_VERSION "\n", 0, ""},
-                      CommandLine{"--version", nullptr, 1, ""},
-                      CommandLine{"--help", nullptr, 1, ""},
-                      CommandLine{"--bogus", "", 1, "EchoWarden: Unknown option 'bogus'.\n"}));
+INSTANTIATE_TEST_SUITE_P(Program, CommandLineAlone,
+                         ::testing::Values(CommandLine{"-platform xcb -reverse --version",
+                                                       "EchoWarden " EW_VERSION "\n", 0, ""},
+                                           CommandLine{"--version", nullptr, 1, ""},
+                                           CommandLine{"--help", nullptr, 1, ""},
+                                           CommandLine{"--bogus", "", 1,
+                                                       "EchoWarden: Unknown option 'bogus'.\n"}));
 
 // A later start, through a linked folder and with another runtime folder, ends at once beside
 // a running program and raises the first window; a killed program does not block the next.

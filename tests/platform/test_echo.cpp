@@ -1,8 +1,10 @@
 #include "echo.h"
+#include "platform/Clock.h"
 #include "platform/Echo.h"
 #include "support/TestNet.h"
 
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -153,9 +155,7 @@ TEST_P(SocketPaths, EachAttemptGetsItsOwnOutcome) {
                    [&](const EchoOutcome& o) { collected = o.result; });
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(attempt(echo, {{up->ipv4, ECHO_OK}})[0].result, ECHO_OK);
-        QEventLoop turn;
-        QTimer::singleShot(50ms, &turn, &QEventLoop::quit);
-        turn.exec();
+        QTest::qWait(50);
         EXPECT_EQ(collected, ECHO_UNREACHABLE);
         for (int size : {0, 1, 31, 1473, 32767}) {
             const auto out = attempt(echo, tries, size);
@@ -208,9 +208,7 @@ TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
         echo.start(QString::fromStdString(TestNet::unreachableIpv4), 32, 1,
                    [&](const EchoOutcome& o) { unsent = o.result; });
         std::this_thread::sleep_for(20ms);
-        QEventLoop wait;
-        QTimer::singleShot(300ms, &wait, &QEventLoop::quit);
-        wait.exec();
+        QTest::qWait(300);
         EXPECT_FALSE(reported);
         EXPECT_EQ(unsent, ECHO_SEND_ERROR);
 
@@ -223,6 +221,22 @@ TEST_F(Echo, NamesAreLookedUpOnceWithinTheTimeOutAndOddTextsAreUnresolved) {
         EXPECT_TRUE(o.rttMs > 195 && o.rttMs < 240) << o.rttMs;
         EXPECT_GE(o.tookMs, 250); // it was read after the busy spell
     });
+}
+
+// The clock keeps its distance from UTC for a minute at a time; it must still read as the
+// system's local time, west and east of UTC and at an offset of whole quarter hours.
+TEST(SystemClock, ReadsAsTheSystemsLocalTime) {
+    for (const char* zone : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "NPT-5:45"}) {
+        qputenv("TZ", zone);
+        tzset();
+        const ew::SystemClock clock;
+        const QDateTime expected = QDateTime::currentDateTime();
+        const QDateTime got = clock.now();
+        EXPECT_EQ(got.offsetFromUtc(), expected.offsetFromUtc()) << zone;
+        EXPECT_LE(std::abs(expected.msecsTo(got)), 1000) << zone;
+    }
+    qunsetenv("TZ");
+    tzset();
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 #include <QWidget>
 #include <deque>
 #include <optional>
-#include <ostream>
 
 namespace ew::test {
 
@@ -24,10 +23,6 @@ public:
         MsgIcon icon;
         MsgButtons buttons;
         bool operator==(const Box&) const = default;
-        friend void PrintTo(const Box& b, std::ostream* os) {
-            *os << '"' << b.title.toStdString() << "\": \"" << b.text.toStdString() << "\" (icon "
-                << int(b.icon) << ", buttons " << int(b.buttons) << ')';
-        }
     };
     MsgAnswer show(QWidget*, const QString& text, const QString& title, MsgIcon icon,
                    MsgButtons buttons) override {

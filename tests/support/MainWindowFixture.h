@@ -14,12 +14,10 @@
 #include "widgets/ResultsList.h"
 #include "widgets/StatusBar.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -75,11 +73,6 @@ inline QString shown(Ui::frmEchoWarden& ui) {
                        on(ui.mnuSSave, ui.mnuUnattended, ui.mnuPingAtOnce, ui.mnuNotify),
                        texts(*ui.lstIPList).join(' ')}
         .join(QStringLiteral(" | "));
-}
-
-// What a first run with an empty store shows.
-inline QString firstRun() {
-    return LogFile::defaultLogPath() + QStringLiteral(" | 16 3 5 1 | 100 | 000 | 1001 | ");
 }
 
 inline QString replyText(const QString& time, const QString& address, int ms) {

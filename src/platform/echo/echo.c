@@ -13,14 +13,17 @@
 
 #include "echo.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <linux/errqueue.h>
 #include <linux/filter.h>
 #include <netdb.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
+#include <netinet/ip_icmp.h>
 #include <stdatomic.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -31,9 +34,6 @@
 #define ICMP_FILTER 1
 #endif
 
-#define ICMP4_ECHO_REPLY 0
-#define ICMP4_ECHO_REQUEST 8
-#define ICMP4_DEST_UNREACH 3
 #define ICMP_HEADER_SIZE 8
 #define MAX_PAYLOAD 65507
 #define NS_PER_S 1000000000LL
@@ -63,7 +63,7 @@ static uint16_t icmp_checksum(const unsigned char* p, size_t n) {
  * queue, so that other programs' traffic can neither fill it nor cost us wake-ups. */
 static void filter_raw_socket(int fd, int family, uint16_t ident) {
     if (family == AF_INET) {
-        uint32_t blocked = ~(1u << ICMP4_ECHO_REPLY);
+        uint32_t blocked = ~(1u << ICMP_ECHOREPLY);
         setsockopt(fd, SOL_RAW, ICMP_FILTER, &blocked, sizeof blocked);
     } else {
         struct icmp6_filter types;
@@ -101,11 +101,7 @@ static int open_kind(struct echo_socket* s, int family, int raw) {
         setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
     else
         setsockopt(fd, SOL_IPV6, IPV6_RECVERR, &on, sizeof on);
-    s->fd = fd;
-    s->family = family;
-    s->raw = raw;
-    s->handed = 0;
-    s->ident = 0;
+    *s = (struct echo_socket){fd, family, raw, 0, 0};
     if (raw) {
         /* The first is the pid, as other ping programs do; the rest are spread out. */
         s->ident =
@@ -118,18 +114,14 @@ static int open_kind(struct echo_socket* s, int family, int raw) {
 static void permission_hint(void) {
     if (atomic_exchange(&hint_shown, 1))
         return;
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0)
-        snprintf(exe, sizeof exe, "%s", "<program>");
-    else
-        exe[n] = '\0';
+    char* exe = realpath("/proc/self/exe", NULL);
     fprintf(stderr,
             "%s: no permission to send ICMP echo requests, so every ping will fail.\n"
             "  Allow ping sockets for all groups:  sysctl -w net.ipv4.ping_group_range=\"0 "
             "2147483647\"\n"
             "  or allow raw sockets for the program: setcap cap_net_raw+ep %s\n",
-            program_invocation_short_name, exe);
+            program_invocation_short_name, exe ? exe : "<program>");
+    free(exe);
 }
 
 int echo_open(struct echo_socket* s, int family, int mode) {
@@ -175,17 +167,11 @@ int echo_send(const struct echo_socket* s, const struct sockaddr* to, socklen_t 
     unsigned char packet[ICMP_HEADER_SIZE + MAX_PAYLOAD + LETTERS];
     for (size_t at = 0; at < (size_t)size; at += LETTERS)
         memcpy(packet + ICMP_HEADER_SIZE + at, letters, LETTERS);
-    const unsigned char header[ICMP_HEADER_SIZE] = {
-        s->family == AF_INET ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST,
-        0,
-        0,
-        0,
-        (unsigned char)(s->ident >> 8),
-        (unsigned char)s->ident,
-        (unsigned char)(sequence >> 8),
-        (unsigned char)sequence,
-    };
-    memcpy(packet, header, sizeof header);
+    /* An ICMPv6 echo header is laid out as the ICMPv4 one. */
+    struct icmphdr header = {.type = s->family == AF_INET ? ICMP_ECHO : ICMP6_ECHO_REQUEST};
+    header.un.echo.id = htons(s->ident);
+    header.un.echo.sequence = htons(sequence);
+    memcpy(packet, &header, sizeof header);
     /* The kernel fills in the checksum on ping sockets and for ICMPv6; raw ICMPv4 is ours. */
     if (s->family == AF_INET && s->raw) {
         uint16_t sum = icmp_checksum(packet, ICMP_HEADER_SIZE + (size_t)size);
@@ -208,13 +194,12 @@ static ssize_t read_message(const struct echo_socket* s, void* buf, size_t len,
                             struct echo_reply* r, void* control, size_t control_len, int flags,
                             struct msghdr* msg) {
     struct iovec iov = {buf, len};
-    memset(msg, 0, sizeof *msg);
-    msg->msg_name = r ? &r->from : NULL;
-    msg->msg_namelen = r ? sizeof r->from : 0;
-    msg->msg_iov = &iov;
-    msg->msg_iovlen = 1;
-    msg->msg_control = control;
-    msg->msg_controllen = control_len;
+    *msg = (struct msghdr){.msg_name = r ? &r->from : NULL,
+                           .msg_namelen = r ? sizeof r->from : 0,
+                           .msg_iov = &iov,
+                           .msg_iovlen = 1,
+                           .msg_control = control,
+                           .msg_controllen = control_len};
     ssize_t n;
     do
         n = recvmsg(s->fd, msg, flags | MSG_DONTWAIT);
@@ -261,7 +246,7 @@ int echo_parse_reply(const struct echo_socket* s, const unsigned char* buf, size
         len -= header;
     }
     if (len < ICMP_HEADER_SIZE || icmp[1] != 0 ||
-        icmp[0] != (s->family == AF_INET ? ICMP4_ECHO_REPLY : ICMP6_ECHO_REPLY))
+        icmp[0] != (s->family == AF_INET ? ICMP_ECHOREPLY : ICMP6_ECHO_REPLY))
         return 0;
     r->ident = (uint16_t)(icmp[4] << 8 | icmp[5]);
     r->sequence = (uint16_t)(icmp[6] << 8 | icmp[7]);
@@ -293,13 +278,13 @@ int echo_receive_error(const struct echo_socket* s, struct echo_reply* r) {
     /* Errors of the sending host itself (a request too big) were told by the send. */
     if (!e || e->ee_origin != (v4 ? SO_EE_ORIGIN_ICMP : SO_EE_ORIGIN_ICMP6) ||
         (size_t)n < ICMP_HEADER_SIZE || r->from.ss_family != s->family ||
-        quoted[0] != (v4 ? ICMP4_ECHO_REQUEST : ICMP6_ECHO_REQUEST))
+        quoted[0] != (v4 ? ICMP_ECHO : ICMP6_ECHO_REQUEST))
         return 0;
     r->ident = (uint16_t)(quoted[4] << 8 | quoted[5]);
     r->sequence = (uint16_t)(quoted[6] << 8 | quoted[7]);
     r->received_ns = 0;
-    r->result = e->ee_type == (v4 ? ICMP4_DEST_UNREACH : ICMP6_DST_UNREACH) ? ECHO_UNREACHABLE
-                                                                            : ECHO_ICMP_ERROR;
+    r->result = e->ee_type == (v4 ? ICMP_DEST_UNREACH : ICMP6_DST_UNREACH) ? ECHO_UNREACHABLE
+                                                                           : ECHO_ICMP_ERROR;
     return 1;
 }
 
@@ -328,20 +313,16 @@ static void unmap_ipv4(struct sockaddr_storage* ss, socklen_t* len) {
     *len = sizeof v4;
 }
 
-/* Every kind of white space, so that a text pasted with its line break still names its host. */
-static int is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 /* Numeric addresses never go near the resolver: it would be slow, and an all-digit text that is
  * no valid address (999.1.1.1) would end up as a DNS query. */
 int echo_parse_address(const char* text, char* host, size_t host_size,
                        struct sockaddr_storage* addr, socklen_t* len) {
-    while (is_blank(*text))
+    /* Every kind of white space, so that a text pasted with its line break still names its host. */
+    while (isspace((unsigned char)*text))
         ++text;
     /* The whole text, not a capped prefix: a cap could cut a long text down to an address. */
     size_t n = strlen(text);
-    while (n > 0 && is_blank(text[n - 1]))
+    while (n > 0 && isspace((unsigned char)text[n - 1]))
         --n;
     if (n == 0 || n >= host_size)
         return -1;
@@ -350,10 +331,9 @@ int echo_parse_address(const char* text, char* host, size_t host_size,
 
     /* Through the resolver's numeric path, which never asks a name server: dotted quads and
      * their short forms (127.1), and IPv6 with its scoped addresses (fe80::1%eth0). */
-    struct addrinfo hints, *found = NULL;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_flags = AI_NUMERICHOST;
-    hints.ai_socktype = SOCK_DGRAM; /* one answer, not one per kind of socket */
+    /* SOCK_DGRAM: one answer, not one per kind of socket. */
+    const struct addrinfo hints = {.ai_flags = AI_NUMERICHOST, .ai_socktype = SOCK_DGRAM};
+    struct addrinfo* found = NULL;
     if (getaddrinfo(host, NULL, &hints, &found) == 0 && found) {
         memset(addr, 0, sizeof *addr);
         memcpy(addr, found->ai_addr, found->ai_addrlen);

@@ -6,8 +6,7 @@
  * and matches each reply to its request by identifier, sequence number and peer. Threads may
  * use it side by side, each with sockets of its own.
  */
-#ifndef ECHO_H
-#define ECHO_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -102,5 +101,3 @@ int echo_open_raw_sockets(void);
 #ifdef __cplusplus
 }
 #endif
-
-#endif /* ECHO_H */
