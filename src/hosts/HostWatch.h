@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QIcon>
-#include <QObject>
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -13,8 +12,6 @@
 class QAction;
 class QListWidget;
 class QListWidgetItem;
-class QMenu;
-class QWidget;
 
 namespace ew {
 
@@ -62,7 +59,6 @@ private:
     HostStates& states_;
     QListWidget& list_;
     QAction& mnuNotify_;
-    HostTray::Buttons buttons_;
     QWidget& window_;
     Notifier& notifier_;
     QMenu* listMenu_;

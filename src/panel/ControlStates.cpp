@@ -6,7 +6,6 @@
 #include "ui_frmEchoWarden.h"
 #include "widgets/StatusBar.h"
 
-#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
@@ -48,12 +47,12 @@ void ControlStates::showPanel(bool shown) {
     const int width = px(DesignClientWidthTwips);
     ui_.centralwidget->setFixedSize(width, areaH + statusH);
     ui_.StatusBar1->setGeometry(0, areaH, width, statusH);
-    const int menuH = window_.menuBar() ? window_.menuBar()->sizeHint().height() : 0;
+    const int menuH = window_.menuBar()->sizeHint().height();
     window_.setFixedSize(width, menuH + areaH + statusH);
 
     // Place by the outer frame: the full window a third of the free height from the top, the
     // short one half-way. A screen smaller than the window gives negative places, kept as is.
-    const QScreen* screen = window_.screen() ? window_.screen() : QGuiApplication::primaryScreen();
+    const QScreen* screen = window_.screen(); // the primary screen while it has none of its own
     if (!screen)
         return;
     const QRect avail = screen->geometry();
@@ -75,12 +74,9 @@ void ControlStates::ToggleControls() {
     // The notice over the results list is the lock: its own visibility flag, not whether it
     // is on screen (the window may not be shown yet).
     const bool unlock = ui_.txtPathError->isHidden();
-    if (unlock) {
-        ui_.txtPathError->setVisible(false);
-        ui_.lstPingResults->setVisible(true);
-    }
     ui_.cmdStartPing->setEnabled(unlock);
     if (unlock) {
+        ui_.lstPingResults->setVisible(true);
         UpdateRestoreMenu();
     } else {
         ui_.mnuRestore->setEnabled(false);

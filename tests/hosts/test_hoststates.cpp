@@ -21,53 +21,45 @@ Attempt at(std::uint64_t id, int s, std::optional<std::chrono::nanoseconds> rt =
             Start.addSecs(s)};
 }
 
-struct Rule {
-    const char* outcomes; // r: reply at the slow threshold, s: just above, f: failure
-    const char* states;   // after each attempt: u up, d down, s slow, ? not yet known
-    std::vector<const char*> notices;
-};
-
-class StateRule : public ::testing::TestWithParam<Rule> {};
-
-TEST_P(StateRule, StatesAfterEachAttemptAndTheNoticesOfThePass) {
-    HostStates hosts;
-    hosts.setSlowAboveMs(200);
-    std::string states;
-    const std::string outcomes = GetParam().outcomes;
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        const char o = outcomes[i];
-        hosts.record(
-            at(5, int(i), o == 'f' ? std::nullopt : std::optional(o == 'r' ? 200ms : 201ms)));
-        states += "?uds"[int(hosts.state(5))]; // Unknown, Up, Down, Slow
+// States after each attempt and the pass's notices. Outcomes: r a reply at the slow
+// threshold, s just above it, f a failure; states: u up, d down, s slow, ? not yet known.
+TEST(HostStates, StatesAfterEachAttemptAndTheNoticesOfThePass) {
+    const struct {
+        const char *outcomes, *states;
+        std::vector<const char*> notices;
+    } rules[] = {
+        {"ffff", "??dd", {"127.0.0.5 is down: no reply since 14:03:12"}},
+        {"ffrffrffr", "??uuuuuuu", {}}, // a first reply is no news; flapping below the threshold
+        {"fffrfff",
+         "??duuud",
+         {"127.0.0.5 is down: no reply since 14:03:12", "127.0.0.5 answers again after 1 s down",
+          "127.0.0.5 is down: no reply since 14:03:16"}},
+        {"ssfss", "uuuuu", {}}, // a failure breaks the row
+        // Flapping at the threshold: three in a row either way to change.
+        {"srssrssss", "uuuuuuuss", {"127.0.0.5 is slow: 201 ms median over the last 3 replies"}},
+        {"sssrrsrrrfff",
+         "uussssssuuud",
+         {"127.0.0.5 is slow: 201 ms median over the last 3 replies",
+          "127.0.0.5 is down: no reply since 14:03:21"}}};
+    for (const auto& rule : rules) {
+        SCOPED_TRACE(rule.outcomes);
+        HostStates hosts;
+        hosts.setSlowAboveMs(200);
+        std::string states;
+        for (int i = 0; rule.outcomes[i]; ++i) {
+            const char o = rule.outcomes[i];
+            hosts.record(
+                at(5, i, o == 'f' ? std::nullopt : std::optional(o == 'r' ? 200ms : 201ms)));
+            states += "?uds"[int(hosts.state(5))]; // Unknown, Up, Down, Slow
+        }
+        EXPECT_EQ(states, rule.states);
+        std::vector<Notice> expected;
+        for (const char* n : rule.notices)
+            expected.push_back({n, QString()});
+        EXPECT_EQ(hosts.takeNotices(), expected);
+        EXPECT_TRUE(hosts.takeNotices().empty());
     }
-    EXPECT_EQ(states, GetParam().states);
-    std::vector<Notice> expected;
-    for (const char* n : GetParam().notices)
-        expected.push_back({n, QString()});
-    EXPECT_EQ(hosts.takeNotices(), expected);
-    EXPECT_TRUE(hosts.takeNotices().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, StateRule,
-    ::testing::Values(Rule{"ffff", "??dd", {"127.0.0.5 is down: no reply since 14:03:12"}},
-                      // A first reply is no news.
-                      Rule{"rfff", "uuud", {"127.0.0.5 is down: no reply since 14:03:13"}},
-                      Rule{"ffrffrffr", "??uuuuuuu", {}}, // flapping below the threshold
-                      Rule{"fffrfff",
-                           "??duuud",
-                           {"127.0.0.5 is down: no reply since 14:03:12",
-                            "127.0.0.5 answers again after 1 s down",
-                            "127.0.0.5 is down: no reply since 14:03:16"}},
-                      Rule{"ssfss", "uuuuu", {}}, // a failure breaks the row
-                      // Flapping at the threshold: three in a row either way to change.
-                      Rule{"srssrssss",
-                           "uuuuuuuss",
-                           {"127.0.0.5 is slow: 201 ms median over the last 3 replies"}},
-                      Rule{"sssrrsrrrfff",
-                           "uussssssuuud",
-                           {"127.0.0.5 is slow: 201 ms median over the last 3 replies",
-                            "127.0.0.5 is down: no reply since 14:03:21"}}));
 
 TEST(HostStates, FiguresStatisticsAResetAtPingAndOneNoticeForManyChanges) {
     HostStates hosts;
