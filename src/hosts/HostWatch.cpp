@@ -175,22 +175,17 @@ void HostWatch::popupListMenu(const QPoint& viewportPos) {
     listMenu_->popup(list_.viewport()->mapToGlobal(viewportPos));
 }
 
-QString HostWatch::figuresAt(const QPoint& pos) const {
-    const QListWidgetItem* item = list_.itemAt(pos);
-    return monitoring_ && item ? states_.figuresText(entryOf(*item)) : QString();
-}
-
 bool HostWatch::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ToolTip)
         return QObject::eventFilter(watched, event);
     // Made when asked for rather than kept in every item: an item's change repaints the list,
     // and the figures change at every attempt.
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QString figures = figuresAt(help->pos());
+    const QListWidgetItem* item = list_.itemAt(help->pos());
+    const QString figures = monitoring_ && item ? states_.figuresText(entryOf(*item)) : QString();
     if (figures.isEmpty())
         return QObject::eventFilter(watched, event);
-    QToolTip::showText(help->globalPos(), figures, list_.viewport(),
-                       list_.visualItemRect(list_.itemAt(help->pos())));
+    QToolTip::showText(help->globalPos(), figures, list_.viewport(), list_.visualItemRect(item));
     Q_EMIT figuresShown();
     return true;
 }

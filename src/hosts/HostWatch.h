@@ -36,9 +36,6 @@ public:
 
     const HostStates& states() const { return states_; }
     QMenu* listMenu() const { return listMenu_; }
-    // The figures the pop-up shows for the entry at a point of the list's viewport (empty
-    // where there is none, or while the monitor does not run).
-    QString figuresAt(const QPoint& pos) const;
 
 Q_SIGNALS:
     // An entry's figures went up in a pop-up of their own (the help pop-up has no place for

@@ -56,11 +56,9 @@ void ControlStates::showPanel(bool shown) {
     if (!screen)
         return;
     const QRect avail = screen->geometry();
-    const QRect frame = window_.frameGeometry();
-    const int extraW = frame.width() - window_.width();
-    const int extraH = frame.height() - window_.height();
-    const int outerW = width + std::max(0, extraW);
-    const int outerH = menuH + areaH + statusH + std::max(0, extraH);
+    const QSize extra = (window_.frameGeometry().size() - window_.size()).expandedTo({0, 0});
+    const int outerW = width + extra.width();
+    const int outerH = menuH + areaH + statusH + extra.height();
     const int divisor = shown ? 3 : 2;
     window_.move(avail.x() + (avail.width() - outerW) / 2,
                  avail.y() + (avail.height() - outerH) / divisor);

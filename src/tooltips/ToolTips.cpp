@@ -219,16 +219,15 @@ void ToolTips::ShowTip(const QString& text) {
     QScreen* screen = QGuiApplication::screenAt(pointer);
     if (!screen)
         screen = main_.screen();
-    const QRect area = screen->geometry();
-    const int screenRight = area.x() + area.width();
-    const int screenBottom = area.y() + area.height();
+    // Just past the screen's right and bottom edges.
+    const QPoint end = screen->geometry().bottomRight() + QPoint(1, 1);
 
     // The edge tests use the pointer itself, not the shifted place: near the bottom the
     // pop-up may reach up to 18 pixels past the edge.
-    const int top = pointer.y() + size.height() > screenBottom ? screenBottom - size.height()
-                                                               : pointer.y() + kBelowPointerPx;
-    const int left = pointer.x() + size.width() > screenRight ? screenRight - size.width()
-                                                              : pointer.x() - kLeftOfPointerPx;
+    const int top = pointer.y() + size.height() > end.y() ? end.y() - size.height()
+                                                          : pointer.y() + kBelowPointerPx;
+    const int left = pointer.x() + size.width() > end.x() ? end.x() - size.width()
+                                                          : pointer.x() - kLeftOfPointerPx;
     popup_->move(left, top);
     popup_->raise();
     popup_->show();
