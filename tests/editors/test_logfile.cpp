@@ -143,6 +143,7 @@ TEST_F(LogFileTest, AFailedWriteIsToldOncePerRunAndNothingTornStays) {
                   QStringLiteral("The log file %1 cannot be written.").arg(state().logPath));
     }
     state().logPath = logPath();
+    writer().beginRun();
     writer().AppendLogLine(QStringLiteral("kept"), 3, true);
     const QByteArray before = readAll(logPath());
     EXPECT_EQ(before, header() + "kept\r\n");
