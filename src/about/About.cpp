@@ -12,9 +12,6 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QKeyEvent>
-#include <QPainter>
-#include <QPixmap>
 
 namespace ew {
 
@@ -41,29 +38,6 @@ constexpr int kTitlePointSize = 24;
 constexpr int kTitleMinPointSize = 16;
 constexpr double kDescriptionPointSize = 9.75;
 
-constexpr QSize kPictureSize(24, 22);
-
-// The program's emblem (a dark blue tile with an echo arc over a dot) at the picture's size.
-QPixmap emblem() {
-    QPixmap pixmap(kPictureSize);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF tile(0.5, 0.5, kPictureSize.width() - 1.0, kPictureSize.height() - 1.0);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x1f, 0x4e, 0x79));
-    p.drawRoundedRect(tile, 4, 4);
-    const QColor echo(0x9f, 0xe8, 0x70);
-    const QPointF centre(tile.center().x(), tile.center().y() + 2);
-    p.setBrush(echo);
-    p.drawEllipse(centre, 2.2, 2.2);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(echo, 1.6));
-    for (const double r : {5.5, 8.5})
-        p.drawArc(QRectF(centre.x() - r, centre.y() - r, 2 * r, 2 * r), 30 * 16, 120 * 16);
-    return pixmap;
-}
-
 } // namespace
 
 frmAbout::frmAbout(const ProgramState& state, Launcher& launcher, MessageBoxes& messages,
@@ -88,7 +62,6 @@ frmAbout::frmAbout(const ProgramState& state, Launcher& launcher, MessageBoxes& 
     description.setFamily(ui_->lblVersion->font().family());
     description.setPointSizeF(kDescriptionPointSize);
     ui_->lblDescription->setFont(description);
-    ui_->picIcon->setPixmap(emblem());
 
     connect(ui_->cmdOK, &QPushButton::clicked, this, &QWidget::close);
     connect(ui_->cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
@@ -107,21 +80,6 @@ void frmAbout::cmdSysInfo_Click() {
         break;
     }
     messages_.show(this, kSysInfoUnavailable, kAppTitle, MsgIcon::None, MsgButtons::Ok);
-}
-
-void frmAbout::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        ui_->cmdOK->click();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void EtchedLine::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(0, 0, width(), 1, QColor(128, 128, 128));
-    p.fillRect(0, 1, width(), 2, Qt::white);
 }
 
 About::About(QWidget& window, ProgramState& state, Settings& settings, ToolTips& tips,

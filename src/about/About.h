@@ -16,19 +16,8 @@ class ToolTips;
 class Launcher;
 class MessageBoxes;
 
-// An etched separator: a grey line with a white line of twice its width right below it.
-class EtchedLine : public QWidget {
-    Q_OBJECT
-public:
-    using QWidget::QWidget;
-    QSize sizeHint() const override { return {3, 3}; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
 // The About box: title, version, how to get help, and a button that starts the desktop's
-// system-information tool. Modeless; it deletes itself when closed.
+// system-information tool. Modeless; Esc closes it as OK does, and it deletes itself when closed.
 class frmAbout : public QDialog {
     Q_OBJECT
 public:
@@ -40,10 +29,6 @@ public:
 
     // Starts the first system-information program found in the system's program directory.
     void cmdSysInfo_Click();
-
-protected:
-    // Esc presses OK, as the box's cancel button.
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::unique_ptr<Ui::frmAbout> ui_;

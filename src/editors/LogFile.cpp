@@ -24,7 +24,6 @@ namespace ew {
 namespace {
 
 const QString DefaultLogName = QStringLiteral("Ping.Log");
-constexpr QChar PathSeparator = QLatin1Char('/');
 
 const QString OverwriteTitle = QStringLiteral("Log File");
 const QString OverwriteText =
@@ -44,7 +43,7 @@ const QString InvalidPathText =
     QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
 const QString FolderPathText =
     QStringLiteral("The log file path is a folder.\rPlease enter the path of a file.");
-const QString FailedPanelPrefix = QStringLiteral("Failed: ");
+const QString FailedPanelText = QStringLiteral("Failed: 0");
 constexpr int FailedPanel = 2;
 
 // A file of that name (not a directory) is there to be overwritten, appended to or shown.
@@ -80,9 +79,8 @@ LogFile::LogFile(Controls ui, QWidget& window, ProgramState& state, ControlState
                 showError(WriteFailedText.arg(path, why), WriteErrorTitle);
             });
     connect(&ui_.cmdSetLog, &QPushButton::clicked, this, [this] {
-        ui_.lstPingResults.show();
         ui_.txtPathError.hide();
-        controls_.ToggleControls();
+        controls_.ToggleControls(); // unlocks, and the results show again
         state_.askOverwrite = AskOverwrite::Yes;
         ApplyLogPath();
     });
@@ -161,7 +159,7 @@ bool LogFile::checkTypedPath() {
     // file in an existing folder, and anything else (a bare file name) is taken as it stands.
     const bool folder = file.isDir();
     if (!folder && !isWindowsPath(state_.logPath) && isWritablePlace(file)) {
-        if (state_.logPath.lastIndexOf(PathSeparator) >= 1) {
+        if (state_.logPath.lastIndexOf(QLatin1Char('/')) >= 1) {
             ui_.cmdSetLog.setEnabled(false);
             state_.logPathInvalid = false;
         }
@@ -169,9 +167,8 @@ bool LogFile::checkTypedPath() {
     }
 
     state_.logPathInvalid = true;
-    if (state_.askOverwrite == AskOverwrite::Dont)
-        return false;
-    refusePath(folder);
+    if (state_.askOverwrite != AskOverwrite::Dont)
+        refusePath(folder);
     return false;
 }
 
@@ -198,8 +195,7 @@ void LogFile::settleExistingFile() {
             showError(DeleteFailedText.arg(state_.logPath, file.errorString()), WriteErrorTitle);
         ui_.lstPingResults.clear();
         state_.failedCount = 0;
-        ui_.StatusBar1.setPanelText(FailedPanel,
-                                    FailedPanelPrefix + QString::number(state_.failedCount));
+        ui_.StatusBar1.setPanelText(FailedPanel, FailedPanelText);
     }
     // Settled only once answered: a second call reached while the box is open asks again.
     state_.askOverwrite = AskOverwrite::Dont;
@@ -207,13 +203,11 @@ void LogFile::settleExistingFile() {
 
 void LogFile::cmdOpenLog_Click() {
     // Always the path that was set, never an edit of txtLog that has not been set yet.
-    if (isLogFile(state_.logPath)) {
-        // Without an editor the button would seem to do nothing at all.
-        if (!launcher_.openInTextEditor(state_.logPath))
-            showError(NoEditorText.arg(state_.logPath), OpenErrorTitle);
-        return;
-    }
-    showError(MissingLogText, OpenErrorTitle);
+    if (!isLogFile(state_.logPath))
+        showError(MissingLogText, OpenErrorTitle);
+    // Without an editor the button would seem to do nothing at all.
+    else if (!launcher_.openInTextEditor(state_.logPath))
+        showError(NoEditorText.arg(state_.logPath), OpenErrorTitle);
 }
 
 } // namespace ew

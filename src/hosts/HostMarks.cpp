@@ -1,7 +1,6 @@
 #include "hosts/HostMarks.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 namespace ew {
@@ -19,39 +18,28 @@ constexpr int TraySize = 64;
 constexpr double TrayMarkShare = 0.55;
 
 void paintMark(QPainter& p, HostState state, const QRectF& box) {
-    const double side = box.width();
-    const double pen = std::max(1.0, side / 8);
+    const double pen = std::max(1.0, box.width() / 8);
     const QRectF inner = box.adjusted(pen, pen, -pen, -pen);
     p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Rim, pen / 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF c = inner.center();
     switch (state) {
     case HostState::Up:
-        p.setPen(QPen(Rim, pen / 2));
         p.setBrush(UpFill);
         p.drawEllipse(inner);
         break;
-    case HostState::Down: {
-        QPainterPath triangle;
-        triangle.moveTo(inner.topLeft());
-        triangle.lineTo(inner.topRight());
-        triangle.lineTo(inner.center().x(), inner.bottom());
-        triangle.closeSubpath();
-        p.setPen(QPen(Rim, pen / 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    case HostState::Down:
         p.setBrush(DownFill);
-        p.drawPath(triangle);
+        p.drawPolygon(QPolygonF{inner.topLeft(), inner.topRight(), {c.x(), inner.bottom()}});
         break;
-    }
-    case HostState::Slow: {
+    case HostState::Slow:
         // A diamond: neither round like up nor pointing down like down.
-        const QPointF c = inner.center();
-        const QPolygonF diamond{{c.x(), inner.top()},
+        p.setBrush(SlowFill);
+        p.drawPolygon(QPolygonF{{c.x(), inner.top()},
                                 {inner.right(), c.y()},
                                 {c.x(), inner.bottom()},
-                                {inner.left(), c.y()}};
-        p.setPen(QPen(Rim, pen / 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(SlowFill);
-        p.drawPolygon(diamond);
+                                {inner.left(), c.y()}});
         break;
-    }
     case HostState::Unknown:
         p.setPen(QPen(UnknownLine, pen));
         p.setBrush(Qt::NoBrush);

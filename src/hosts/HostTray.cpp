@@ -39,8 +39,7 @@ void HostTray::show(bool monitoring, bool someDown, const QString& tip) {
 
 void HostTray::updateMenu() {
     // One item for the two buttons: whichever the window would let the operator press.
-    const bool start = buttons_.start.isEnabled();
-    QPushButton* button = start ? &buttons_.start : &buttons_.stop;
+    QPushButton* button = buttons_.start.isEnabled() ? &buttons_.start : &buttons_.stop;
     pingStop_->setText(button->text());
     pingStop_->setEnabled(button->isEnabled());
 }

@@ -1,7 +1,6 @@
 #include "hosts/HostWatch.h"
 
 #include "hosts/HostMarks.h"
-#include "hosts/HostTray.h"
 #include "platform/Notifier.h"
 
 #include <QClipboard>
@@ -11,7 +10,6 @@
 #include <QMenu>
 #include <QShortcut>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QToolTip>
 #include <utility>
 
@@ -33,8 +31,8 @@ constexpr int MarkDelayMs = 250;
 
 HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
                      HostTray::Buttons buttons, QWidget& window, Notifier& notifier)
-    : states_(hosts.states()), list_(list), mnuNotify_(mnuNotify), buttons_(buttons),
-      window_(window), notifier_(notifier) {
+    : states_(hosts.states()), list_(list), mnuNotify_(mnuNotify), window_(window),
+      notifier_(notifier) {
     // A mark no taller than the text keeps the rows, and so the entries in view, as designed.
     markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
     list.setIconSize(QSize(markSize_, markSize_));
@@ -78,9 +76,9 @@ HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
     list.viewport()->installEventFilter(this);
 
     // Once the window shows: asking the desktop for its tray costs a start-up time of its own.
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(0, this, [this, buttons] {
         if (QSystemTrayIcon::isSystemTrayAvailable())
-            tray_ = std::make_unique<HostTray>(buttons_, window_);
+            tray_ = std::make_unique<HostTray>(buttons, window_);
         showRun();
     });
 }
@@ -108,10 +106,9 @@ void HostWatch::monitoringStopped() {
 void HostWatch::showChanges() {
     if (!monitoring_)
         return;
-    QListWidget& list = list_;
     if (rows_.isEmpty())
-        for (int row = 0; row < list.count(); ++row)
-            rows_.insert(list.item(row)->data(EntryIdRole).toULongLong(), list.item(row));
+        for (int row = 0; row < list_.count(); ++row)
+            rows_.insert(entryOf(*list_.item(row)).id, list_.item(row));
     for (const std::uint64_t id : std::exchange(changed_, {}))
         // An entry removed meanwhile has no row left to mark.
         if (QListWidgetItem* item = rows_.value(id))
@@ -149,10 +146,9 @@ void HostWatch::showState(QListWidgetItem& item, HostState state) {
 }
 
 void HostWatch::showAllStates() {
-    QListWidget& list = list_;
-    for (int row = 0; row < list.count(); ++row)
-        showState(*list.item(row),
-                  monitoring_ ? states_.state(entryOf(*list.item(row)).id) : HostState::Unknown);
+    for (int row = 0; row < list_.count(); ++row)
+        showState(*list_.item(row),
+                  monitoring_ ? states_.state(entryOf(*list_.item(row)).id) : HostState::Unknown);
 }
 
 void HostWatch::showRun() {
@@ -160,15 +156,14 @@ void HostWatch::showRun() {
         return;
     QStringList down;
     int slow = 0;
-    QListWidget& list = list_;
-    for (int row = 0; row < list.count(); ++row) {
-        const HostState state = states_.state(entryOf(*list.item(row)).id);
+    for (int row = 0; row < list_.count(); ++row) {
+        const HostState state = states_.state(entryOf(*list_.item(row)).id);
         if (state == HostState::Down)
-            down << list.item(row)->text();
+            down << list_.item(row)->text();
         slow += state == HostState::Slow;
     }
     tray_->show(monitoring_, !down.isEmpty(),
-                monitoring_ ? HostStates::downSummary(down, list.count(), slow)
+                monitoring_ ? HostStates::downSummary(down, list_.count(), slow)
                             : StoppedTip.arg(window_.windowTitle()));
 }
 
@@ -180,22 +175,17 @@ void HostWatch::popupListMenu(const QPoint& viewportPos) {
     listMenu_->popup(list_.viewport()->mapToGlobal(viewportPos));
 }
 
-QString HostWatch::figuresAt(const QPoint& pos) const {
-    const QListWidgetItem* item = list_.itemAt(pos);
-    return monitoring_ && item ? states_.figuresText(entryOf(*item)) : QString();
-}
-
 bool HostWatch::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ToolTip)
         return QObject::eventFilter(watched, event);
     // Made when asked for rather than kept in every item: an item's change repaints the list,
     // and the figures change at every attempt.
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QString figures = figuresAt(help->pos());
+    const QListWidgetItem* item = list_.itemAt(help->pos());
+    const QString figures = monitoring_ && item ? states_.figuresText(entryOf(*item)) : QString();
     if (figures.isEmpty())
         return QObject::eventFilter(watched, event);
-    QToolTip::showText(help->globalPos(), figures, list_.viewport(),
-                       list_.visualItemRect(list_.itemAt(help->pos())));
+    QToolTip::showText(help->globalPos(), figures, list_.viewport(), list_.visualItemRect(item));
     Q_EMIT figuresShown();
     return true;
 }

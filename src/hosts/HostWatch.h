@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QIcon>
-#include <QObject>
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -13,8 +12,6 @@
 class QAction;
 class QListWidget;
 class QListWidgetItem;
-class QMenu;
-class QWidget;
 
 namespace ew {
 
@@ -39,9 +36,6 @@ public:
 
     const HostStates& states() const { return states_; }
     QMenu* listMenu() const { return listMenu_; }
-    // The figures the pop-up shows for the entry at a point of the list's viewport (empty
-    // where there is none, or while the monitor does not run).
-    QString figuresAt(const QPoint& pos) const;
 
 Q_SIGNALS:
     // An entry's figures went up in a pop-up of their own (the help pop-up has no place for
@@ -62,7 +56,6 @@ private:
     HostStates& states_;
     QListWidget& list_;
     QAction& mnuNotify_;
-    HostTray::Buttons buttons_;
     QWidget& window_;
     Notifier& notifier_;
     QMenu* listMenu_;

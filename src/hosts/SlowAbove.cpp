@@ -1,7 +1,6 @@
 #include "hosts/SlowAbove.h"
 
 #include <QAction>
-#include <QInputDialog>
 
 namespace ew {
 
@@ -12,6 +11,7 @@ const QString OnText = QStringLiteral("Slow above %1 ms...");
 const QString BoxTitle = QStringLiteral("Slow above");
 const QString BoxLabel =
     QStringLiteral("Mark a host slow after 3 replies in a row above (ms, 0 for never):");
+constexpr int MaxMs = 60000;
 
 } // namespace
 

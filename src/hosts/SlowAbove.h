@@ -22,8 +22,6 @@ public:
     // The open box, if any (tests answer it).
     QInputDialog* box() const { return box_; }
 
-    static constexpr int MaxMs = 60000;
-
 private:
     void shown();
 

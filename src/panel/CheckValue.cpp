@@ -6,14 +6,9 @@
 namespace ew {
 
 int checkValue(const QCheckBox& box) {
-    switch (box.checkState()) {
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    default:
-        return 0;
-    }
+    // Qt counts greyed as 1 and checked as 2.
+    constexpr int values[] = {0, 2, 1};
+    return values[box.checkState()];
 }
 
 void setCheckValue(QCheckBox& box, int value) {

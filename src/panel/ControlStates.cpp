@@ -6,7 +6,6 @@
 #include "ui_frmEchoWarden.h"
 #include "widgets/StatusBar.h"
 
-#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
@@ -48,20 +47,18 @@ void ControlStates::showPanel(bool shown) {
     const int width = px(DesignClientWidthTwips);
     ui_.centralwidget->setFixedSize(width, areaH + statusH);
     ui_.StatusBar1->setGeometry(0, areaH, width, statusH);
-    const int menuH = window_.menuBar() ? window_.menuBar()->sizeHint().height() : 0;
+    const int menuH = window_.menuBar()->sizeHint().height();
     window_.setFixedSize(width, menuH + areaH + statusH);
 
     // Place by the outer frame: the full window a third of the free height from the top, the
     // short one half-way. A screen smaller than the window gives negative places, kept as is.
-    const QScreen* screen = window_.screen() ? window_.screen() : QGuiApplication::primaryScreen();
+    const QScreen* screen = window_.screen(); // the primary screen while it has none of its own
     if (!screen)
         return;
     const QRect avail = screen->geometry();
-    const QRect frame = window_.frameGeometry();
-    const int extraW = frame.width() - window_.width();
-    const int extraH = frame.height() - window_.height();
-    const int outerW = width + std::max(0, extraW);
-    const int outerH = menuH + areaH + statusH + std::max(0, extraH);
+    const QSize extra = (window_.frameGeometry().size() - window_.size()).expandedTo({0, 0});
+    const int outerW = width + extra.width();
+    const int outerH = menuH + areaH + statusH + extra.height();
     const int divisor = shown ? 3 : 2;
     window_.move(avail.x() + (avail.width() - outerW) / 2,
                  avail.y() + (avail.height() - outerH) / divisor);
@@ -75,12 +72,9 @@ void ControlStates::ToggleControls() {
     // The notice over the results list is the lock: its own visibility flag, not whether it
     // is on screen (the window may not be shown yet).
     const bool unlock = ui_.txtPathError->isHidden();
-    if (unlock) {
-        ui_.txtPathError->setVisible(false);
-        ui_.lstPingResults->setVisible(true);
-    }
     ui_.cmdStartPing->setEnabled(unlock);
     if (unlock) {
+        ui_.lstPingResults->setVisible(true);
         UpdateRestoreMenu();
     } else {
         ui_.mnuRestore->setEnabled(false);

@@ -113,12 +113,6 @@ UpDown::UpDown(QWidget* parent)
     connect(down_, &QToolButton::clicked, this, [this] { stepBy(-1); });
 }
 
-void UpDown::setRange(int minimum, int maximum) {
-    min_ = minimum;
-    max_ = std::max(minimum, maximum);
-    value_ = std::clamp(value_, min_, max_);
-}
-
 void UpDown::stepBy(int steps) {
     int from = value_;
     if (buddy_)
@@ -160,17 +154,16 @@ frmSchedule::frmSchedule(ProgramState& state, SettingsStore& store, Settings& se
       store_(store), settings_(settings), messages_(messages), main_(mainWindow) {
     ui_->setupUi(this);
     setFixedSize(size());
-    ui_->UpDown1->setBuddy(ui_->txtFrom);
-    ui_->UpDown1->setRange(0, kSpinMax);
-    ui_->UpDown2->setBuddy(ui_->txtTo);
-    ui_->UpDown2->setRange(0, kSpinMax);
-
-    // The wrap rule of an hour box reacts to every change, whoever made it.
-    for (QLineEdit* box : {ui_->txtFrom, ui_->txtTo})
-        connect(box, &QLineEdit::textChanged, this, [this, box] {
+    for (auto [spinner, box] :
+         {std::pair(ui_->UpDown1, ui_->txtFrom), {ui_->UpDown2, ui_->txtTo}}) {
+        spinner->setBuddy(box);
+        spinner->setRange(0, kSpinMax);
+        // The wrap rule of an hour box reacts to every change, whoever made it.
+        connect(box, &QLineEdit::textChanged, this, [this, box = box] {
             if (!loading_)
                 wrapHour(*box);
         });
+    }
     for (auto [label, box] : {std::pair(ui_->Label1, ui_->chkPMFrom),
                               {ui_->Label2, ui_->chkPMTo},
                               {ui_->lblUnattended, ui_->chkUnattended}})
@@ -221,12 +214,7 @@ void frmSchedule::cmdOK_Click() {
         return;
     }
     state_.unattendedState = boolText(enabled);
-    if (enabled) {
-        // The check above leaves whole hours of at most 12, so both fit.
-        state_.unattendedToHour = static_cast<std::int16_t>(to.hour.value_or(0));
-        state_.unattendedFromHour = static_cast<std::int16_t>(from.hour.value_or(0));
-    }
-
+    // The hours reach the monitor as ReadSettings reads them back below.
     store_.save(keys::App, keys::Section, keys::Unattended, state_.unattendedState);
     store_.save(keys::App, keys::Section, keys::UnattendedTo, to.text);
     store_.save(keys::App, keys::Section, keys::UnattendedFrom, from.text);

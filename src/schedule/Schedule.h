@@ -30,7 +30,7 @@ public:
     explicit UpDown(QWidget* parent = nullptr);
 
     void setBuddy(QLineEdit* buddy) { buddy_ = buddy; }
-    void setRange(int minimum, int maximum);
+    void setRange(int minimum, int maximum) { min_ = minimum, max_ = maximum; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

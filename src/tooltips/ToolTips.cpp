@@ -8,8 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
-#include <QStringList>
-#include <QTimer>
+#include <algorithm>
 #include <array>
 
 namespace ew {
@@ -20,6 +19,8 @@ namespace {
 // window so the next change is seen at once.
 constexpr int kRestingIntervalMs = 1000;
 constexpr int kFollowIntervalMs = 5;
+// Timer2's interval at design: a window loaded on its own first polls after this.
+constexpr int kDesignIntervalMs = 3000;
 // The pop-up sits below and a little left of the pointer.
 constexpr int kBelowPointerPx = 18;
 constexpr int kLeftOfPointerPx = 4;
@@ -98,11 +99,10 @@ frmToolTips::frmToolTips(QWidget* parent)
     setBackground(*Label1, QColor(128, 255, 128));
     Label1->move(2, 1); // inside the border, a pixel in from its left
     Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(DesignIntervalMs);
+    Timer2->setInterval(kDesignIntervalMs);
 }
 
 void frmToolTips::setTipText(const QString& text) {
-    text_ = text;
     // The help texts break their lines with a carriage return alone; the label breaks on line
     // feeds only.
     Label1->setText(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
@@ -161,13 +161,9 @@ void ToolTips::setTimerInterval(int ms) {
 }
 
 QWidget* ToolTips::windowUnder(QWidget* widget) const {
-    for (QWidget* w = widget; w; w = w->parentWidget()) {
-        for (const auto& control : listed_)
-            if (control == w)
-                return w;
-        if (w->isWindow())
+    for (QWidget* w = widget; w; w = w->parentWidget())
+        if (w->isWindow() || std::find(listed_.cbegin(), listed_.cend(), w) != listed_.cend())
             return w;
-    }
     return nullptr;
 }
 
@@ -203,27 +199,19 @@ void ToolTips::Timer2_Timer() {
     popup_->LastTipWindow = under;
     setTimerInterval(kFollowIntervalMs);
 
-    for (std::size_t row = 0; row < kHelpTable.size(); ++row) {
-        if (listed_[row] && listed_[row] == under) {
-            ShowTip(QString::fromLatin1(kHelpTable[row].text));
-            return;
-        }
-    }
-    if (under != popup_) {
-        ShowTip(QString());
+    if (const auto row = std::find(listed_.cbegin(), listed_.cend(), under);
+        under && row != listed_.cend())
+        return ShowTip(QString::fromLatin1(kHelpTable[row - listed_.cbegin()].text));
+    popup_->hide();
+    if (under != popup_)
         setTimerInterval(kRestingIntervalMs);
-    } else {
-        popup_->hide();
-    }
 }
 
 void ToolTips::ShowTip(const QString& text) {
     load();
-    if (text.isEmpty()) {
-        popup_->hide();
-        return;
-    }
     popup_->hide();
+    if (text.isEmpty())
+        return;
     popup_->setTipText(text);
 
     const QPoint pointer = windows_.cursorPos();
@@ -231,16 +219,15 @@ void ToolTips::ShowTip(const QString& text) {
     QScreen* screen = QGuiApplication::screenAt(pointer);
     if (!screen)
         screen = main_.screen();
-    const QRect area = screen->geometry();
-    const int screenRight = area.x() + area.width();
-    const int screenBottom = area.y() + area.height();
+    // Just past the screen's right and bottom edges.
+    const QPoint end = screen->geometry().bottomRight() + QPoint(1, 1);
 
     // The edge tests use the pointer itself, not the shifted place: near the bottom the
     // pop-up may reach up to 18 pixels past the edge.
-    const int top = pointer.y() + size.height() > screenBottom ? screenBottom - size.height()
-                                                               : pointer.y() + kBelowPointerPx;
-    const int left = pointer.x() + size.width() > screenRight ? screenRight - size.width()
-                                                              : pointer.x() - kLeftOfPointerPx;
+    const int top = pointer.y() + size.height() > end.y() ? end.y() - size.height()
+                                                          : pointer.y() + kBelowPointerPx;
+    const int left = pointer.x() + size.width() > end.x() ? end.x() - size.width()
+                                                          : pointer.x() - kLeftOfPointerPx;
     popup_->move(left, top);
     popup_->raise();
     popup_->show();

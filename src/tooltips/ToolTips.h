@@ -2,7 +2,6 @@
 
 #include <QFrame>
 #include <QPointer>
-#include <QString>
 #include <QTimer>
 #include <vector>
 
@@ -20,21 +19,14 @@ class frmToolTips : public QFrame {
 public:
     explicit frmToolTips(QWidget* parent);
 
-    // Timer2's interval at design: a window loaded on its own first polls after this.
-    static constexpr int DesignIntervalMs = 3000;
-
     // Puts the text into the label (lines joined by a carriage return alone show as separate
     // lines) and sizes the label to it and the window around the label.
     void setTipText(const QString& text);
-    QString tipText() const { return text_; }
 
     QLabel* Label1;
     QTimer* Timer2;
     // The window last found under the pointer; empty when the pop-up has just loaded.
     QPointer<QWidget> LastTipWindow;
-
-private:
-    QString text_;
 };
 
 // The help pop-up of the main window: loads and unloads the pop-up window frmToolTips, owns
@@ -55,16 +47,10 @@ public:
     void setTimerEnabled(bool enabled);
     bool timerEnabled() const { return popup_ && (popup_->Timer2->isActive() || resting_); }
     void setTimerInterval(int ms);
-    // The design interval while the window is not loaded.
-    int timerInterval() const {
-        return popup_ ? popup_->Timer2->interval() : frmToolTips::DesignIntervalMs;
-    }
     void hidePopup() {
         if (popup_)
             popup_->hide();
     }
-    bool popupVisible() const { return popup_ && popup_->isVisible(); }
-    QString popupText() const { return popupVisible() ? popup_->tipText() : QString(); }
     frmToolTips* window() const { return popup_; }
 
     void Timer2_Timer();

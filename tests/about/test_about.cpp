@@ -52,7 +52,6 @@ TEST_F(MainWindowTest, AboutSavesComesBackAndStartsTheFirstSystemInfoToolFound) 
     EXPECT_EQ(fakes.launcher.started[0].program, kinfo);
     EXPECT_TRUE(fakes.launcher.started[0].arguments.isEmpty());
     EXPECT_EQ(fakes.messages.shown.size(), 2u);
-    qunsetenv("EW_SYSTEM_PROGRAM_DIR");
 }
 
 } // namespace

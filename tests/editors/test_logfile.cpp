@@ -31,7 +31,6 @@ protected:
         return std::count_if(fakes.messages.shown.begin(), fakes.messages.shown.end(),
                              [&](const auto& box) { return box.title == title; });
     }
-    LogFile& log() { return window->logFile(); }
     LogWriter& writer() { return window->logWriter(); }
 };
 
@@ -42,8 +41,8 @@ enum class Answer { Yes, No, Unattended };
 class Overwrite : public LogFileTest, public ::testing::WithParamInterface<Answer> {};
 
 TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
-    const bool yes = GetParam() == Answer::Yes, asked = GetParam() != Answer::Unattended;
-    const bool all = GetParam() != Answer::No;
+    const bool yes = GetParam() == Answer::Yes, asked = GetParam() != Answer::Unattended,
+               all = GetParam() != Answer::No;
     QFile old(logPath());
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old\r\n") && old.flush());
     ui().lstPingResults->addLine(QStringLiteral("kept until overwritten"));
@@ -54,24 +53,20 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     state().askOverwrite = AskOverwrite::Yes;
     if (!asked) {
         ::testing::internal::CaptureStderr();
-        EXPECT_TRUE(log().appendUnasked());
-        EXPECT_FALSE(log().appendUnasked()); // said once
+        EXPECT_TRUE(window->logFile().appendUnasked());
+        EXPECT_FALSE(window->logFile().appendUnasked()); // said once
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
                   "EchoWarden: started with --start, so the log " + logPath().toStdString() +
                       " is appended to, not overwritten.\n");
     }
-    log().ApplyLogPath(); // the first pass
-    ASSERT_EQ(fakes.messages.shown.size(), asked ? 1u : 0u);
-    if (asked) {
-        EXPECT_EQ(fakes.messages.shown[0],
-                  (FakeMessageBoxes::Box{
-                      QStringLiteral("The log already exists.Ovewrite? Select No to append."),
-                      QStringLiteral("Log File"), MsgIcon::Information, MsgButtons::YesNo}));
-    }
+    window->logFile().ApplyLogPath(); // the first pass
+    const FakeMessageBoxes::Box question{"The log already exists.Ovewrite? Select No to append.",
+                                         "Log File", MsgIcon::Information, MsgButtons::YesNo};
+    EXPECT_EQ(fakes.messages.shown, std::vector(asked ? 1 : 0, question));
     EXPECT_EQ(ui().lstPingResults->count(), yes ? 0 : 1);
     EXPECT_EQ(state().failedCount, yes ? 0 : 4);
 
-    log().ApplyLogPath(); // the next pass asks nothing
+    window->logFile().ApplyLogPath(); // the next pass asks nothing
     writer().AppendLogLine(QStringLiteral("new"), 0, all);
     writer().AppendLogLine(QStringLiteral("two"), 1, all);
     EXPECT_EQ(readAll(logPath()),
@@ -80,10 +75,8 @@ TEST_P(Overwrite, AskedOnceThenYesDeletesOrNoAppends) {
     ui().cmdSetLog->click();
     EXPECT_EQ(fakes.messages.shown.size(), asked ? 2u : 1u);
 }
-const char* const AnswerNames[] = {"Yes", "No", "Unattended"};
-INSTANTIATE_TEST_SUITE_P(Answers, Overwrite,
-                         ::testing::Values(Answer::Yes, Answer::No, Answer::Unattended),
-                         [](const auto& row) { return AnswerNames[row.index]; });
+INSTANTIATE_TEST_SUITE_P(YesNoUnattended, Overwrite,
+                         ::testing::Values(Answer::Yes, Answer::No, Answer::Unattended));
 
 // The real box: Enter gives No, which keeps the log's history.
 TEST(OverwriteQuestion, EnterAppends) {
@@ -95,74 +88,65 @@ TEST(OverwriteQuestion, EnterAppends) {
               MsgAnswer::No);
 }
 
-enum class Verdict { Accepted, Rejected, Folder, Unchecked };
-struct PathCase {
-    const char* name;
-    const char* typed; // "%1" is the temporary folder
-    Verdict verdict;
-};
-class LogPathCheck : public LogFileTest, public ::testing::WithParamInterface<PathCase> {};
-
 // Set checks the typed path: a rejected one (a folder with its own text) is reported, shows
 // the notice over the results and stays invalid; a bare name is taken as it stands.
-TEST_P(LogPathCheck, TypedPathIsCheckedAsSetIsPressed) {
+TEST_F(LogFileTest, TypedPathIsCheckedAsSetIsPressed) {
+    enum class Verdict { Accepted, Rejected, Folder, Unchecked };
+    // "%1" is the temporary folder.
+    const std::pair<const char*, Verdict> paths[] = {
+        {"%1/other.log", Verdict::Accepted},
+        {"%1/plain/x.log", Verdict::Rejected}, // a file taken for a folder
+        {"%1/", Verdict::Folder},
+        {"%1/nowhere/Ping.Log", Verdict::Rejected},
+        {"C:\\Logs\\Ping.Log", Verdict::Rejected},
+        {"echowarden-no-such.log", Verdict::Unchecked}};
     QFile(logDir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly);
     logTo(logPath());
-    state().logPathInvalid = true;
-    const QString typed = QString::fromUtf8(GetParam().typed).replace("%1", logDir.path());
-    ui().txtLog->setText(typed);
-    ui().cmdSetLog->click();
-    const Verdict v = GetParam().verdict;
-    const bool rejected = v == Verdict::Rejected || v == Verdict::Folder;
-    EXPECT_EQ(state().logPath, typed);
-    EXPECT_EQ(state().logPathInvalid, v != Verdict::Accepted);
-    EXPECT_EQ(ui().cmdSetLog->isEnabled(), v != Verdict::Accepted);
-    EXPECT_EQ(ui().txtPathError->isHidden(), !rejected);
-    ASSERT_EQ(boxesTitled("Invalid directory"), rejected);
-    if (rejected) {
-        EXPECT_EQ(fakes.messages.shown.back().text,
-                  v == Verdict::Folder
-                      ? "The log file path is a folder.\rPlease enter the path of a file."
-                      : "The log file path is invalid.\rPlease enter a valid path.");
+    for (const auto& [path, v] : paths) {
+        SCOPED_TRACE(path);
+        fakes.messages.shown.clear();
+        state().logPathInvalid = true;
+        ui().txtLog->setText(QString::fromUtf8(path).replace("%1", logDir.path()));
+        ui().cmdSetLog->click();
+        const bool rejected = v == Verdict::Rejected || v == Verdict::Folder;
+        EXPECT_EQ(state().logPathInvalid, v != Verdict::Accepted);
+        EXPECT_EQ(ui().cmdSetLog->isEnabled(), v != Verdict::Accepted);
+        EXPECT_EQ(ui().txtPathError->isHidden(), !rejected);
+        ASSERT_EQ(boxesTitled("Invalid directory"), rejected);
+        if (rejected) {
+            EXPECT_EQ(fakes.messages.shown.back().text,
+                      v == Verdict::Folder
+                          ? "The log file path is a folder.\rPlease enter the path of a file."
+                          : "The log file path is invalid.\rPlease enter a valid path.");
+        }
     }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Paths, LogPathCheck,
-    ::testing::Values(PathCase{"FileInExistingDir", "%1/other.log", Verdict::Accepted},
-                      PathCase{"PlainFileAsDirectory", "%1/plain/x.log", Verdict::Rejected},
-                      PathCase{"Folder", "%1/", Verdict::Folder},
-                      PathCase{"MissingDirectory", "%1/nowhere/Ping.Log", Verdict::Rejected},
-                      PathCase{"DriveLetter", "C:\\Logs\\Ping.Log", Verdict::Rejected},
-                      PathCase{"BareFileName", "echowarden-no-such.log", Verdict::Unchecked}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 // Told once per run, with the path and the system's reason; the run's header waits for the
-// first line that reaches the file.
-class LogWriteFailure : public LogFileTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(LogWriteFailure, ToldOncePerRunAndTheHeaderWaitsForTheFirstWrittenLine) {
+// first line that reaches the file. A disk that fills up in the middle of a line: the fragment
+// is cut off, the failure told, and the header and line come whole once there is room again.
+TEST_F(LogFileTest, AFailedWriteIsToldOncePerRunAndNothingTornStays) {
     logTo(logPath());
-    state().logPath = QString::fromLatin1(GetParam()).replace("%1", logDir.path());
-    for (int run = 1; run <= 2; ++run) {
-        writer().beginRun();
-        for (int i = 0; i < 3; ++i)
-            writer().AppendLogLine(QStringLiteral("lost"), i, true);
+    for (const char* unwritable : {"%1/gone/x.log", "%1", "/dev/full"}) {
+        SCOPED_TRACE(unwritable);
+        fakes.messages.shown.clear();
+        state().logPath = QString::fromLatin1(unwritable).replace("%1", logDir.path());
+        for (int run = 1; run <= 2; ++run) {
+            writer().beginRun();
+            for (int i = 0; i < 3; ++i)
+                writer().AppendLogLine(QStringLiteral("lost"), i, true);
+        }
+        ASSERT_EQ(boxesTitled("Error writing log"), 2u);
+        const QStringList parts = fakes.messages.shown.back().text.split('\r');
+        ASSERT_TRUE(parts.size() == 3 && !parts[1].isEmpty()) << parts.join('|').toStdString();
+        EXPECT_EQ(parts[0],
+                  QStringLiteral("The log file %1 cannot be written.").arg(state().logPath));
     }
-    ASSERT_EQ(boxesTitled("Error writing log"), 2u);
-    const QStringList parts = fakes.messages.shown.back().text.split('\r');
-    ASSERT_EQ(parts.size(), 3);
-    EXPECT_EQ(parts[0], QStringLiteral("The log file %1 cannot be written.").arg(state().logPath));
-    EXPECT_FALSE(parts[1].isEmpty());
     state().logPath = logPath();
+    writer().beginRun();
     writer().AppendLogLine(QStringLiteral("kept"), 3, true);
-    EXPECT_EQ(readAll(logPath()), header() + "kept\r\n");
-}
-// A disk that fills up in the middle of a line: the fragment is cut off, the failure told, and
-// the run's header and line come whole once there is room again.
-TEST_F(LogFileTest, AWriteCutShortIsUndone) {
-    logTo(logPath());
-    writer().AppendLogLine(QStringLiteral("before"), 0, true);
     const QByteArray before = readAll(logPath());
+    EXPECT_EQ(before, header() + "kept\r\n");
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit full{rlim_t(before.size() + 5), limit.rlim_max};
@@ -172,16 +156,11 @@ TEST_F(LogFileTest, AWriteCutShortIsUndone) {
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(readAll(logPath()), before);
-    ASSERT_EQ(boxesTitled("Error writing log"), 1u);
+    ASSERT_EQ(boxesTitled("Error writing log"), 3u);
     EXPECT_TRUE(fakes.messages.shown.back().text.contains(qt_error_string(EFBIG)));
     writer().AppendLogLine(QStringLiteral("whole"), 1, true);
     EXPECT_EQ(readAll(logPath()), before + header() + "whole\r\n");
 }
-
-const char* const UnwritableNames[] = {"MissingFolder", "Folder", "FullDisk"};
-INSTANTIATE_TEST_SUITE_P(Paths, LogWriteFailure,
-                         ::testing::Values("%1/gone/x.log", "%1", "/dev/full"),
-                         [](const auto& row) { return UnwritableNames[row.index]; });
 
 } // namespace
 } // namespace ew::test

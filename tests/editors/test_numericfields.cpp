@@ -12,7 +12,7 @@ void click(QScrollBar* bar, int arrow) {
 // Each arrow steps by its field's step and wraps at the bounds, the spinner following; a text
 // that is no number is left alone. "0" and an empty box become the field's replacement, also
 // while loading, and left selected.
-TEST_F(PassTest, SpinnersStepAndWrapAndZeroOrEmptyIsReplaced) {
+TEST_F(PassTest, SpinnersStepAndWrapZeroIsReplacedAndUnitsStayExclusive) {
     const auto box = [this](const char* field) {
         return window->findChild<QLineEdit*>(QStringLiteral("txt") + field);
     };
@@ -49,11 +49,9 @@ TEST_F(PassTest, SpinnersStepAndWrapAndZeroOrEmptyIsReplaced) {
             EXPECT_EQ(box(field)->text(),
                       QString(*typed && !strcmp(shown, typed) ? shown : "") + "8");
         }
-}
 
-// Minutes, seconds and tenth-seconds exclude each other; a caption toggles its control, so
-// that minutes can leave no unit selected, and works on a disabled box too.
-TEST_F(PassTest, UnitsStayExclusiveAndCaptionsToggleThem) {
+    // Minutes, seconds and tenth-seconds exclude each other; a caption toggles its control, so
+    // that minutes can leave no unit selected, and works on a disabled box too.
     window->show();
     const auto units = [this] {
         return QList<bool>{ui().optMinutes->isChecked(), ui().optSeconds->isChecked(),
