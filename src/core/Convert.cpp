@@ -6,11 +6,8 @@
 namespace ew {
 
 std::optional<double> toNumber(const QString& text) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
-        return std::nullopt;
     bool ok = false;
-    const double v = t.toDouble(&ok);
+    const double v = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(v))
         return std::nullopt;
     return v;

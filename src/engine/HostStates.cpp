@@ -33,11 +33,16 @@ QString msNumber(std::chrono::nanoseconds ns) {
     return QString::number(static_cast<double>(ns.count()) / 1e6, 'f', 3);
 }
 
+// To the microsecond, the precision of the kernel's receive timestamps: "0.046 ms".
+QString roundTripMs(std::chrono::nanoseconds roundTrip) {
+    return msNumber(roundTrip) + QStringLiteral(" ms");
+}
+
 constexpr qint64 MsPerMinute = 60 * 1000;
 
-std::chrono::nanoseconds medianOf(std::array<std::chrono::nanoseconds, 3> v) {
+qint64 medianMs(std::array<std::chrono::nanoseconds, 3> v) {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return std::chrono::round<std::chrono::milliseconds>(v[v.size() / 2]).count();
 }
 
 } // namespace
@@ -99,11 +104,14 @@ bool HostStates::record(const Attempt& attempt) {
         return false;
     // A host's first reply is no news; its going down and its coming back are.
     if (h.state == HostState::Down)
-        changes_.push_back({h.address, h.state, h.noReplySince, attempt.endedAt});
+        changes_.emplace_back(h.state,
+                              DownText.arg(h.address, h.noReplySince.toString(TimeFormat)));
     else if (h.state == HostState::Slow)
-        changes_.push_back({h.address, h.state, {}, attempt.endedAt, medianOf(h.lastReplies)});
+        changes_.emplace_back(
+            h.state, SlowText.arg(h.address).arg(medianMs(h.lastReplies)).arg(RepliesForSlow));
     else if (before == HostState::Down)
-        changes_.push_back({h.address, h.state, h.changedAt, attempt.endedAt});
+        changes_.emplace_back(
+            h.state, UpText.arg(h.address, durationText(h.changedAt.secsTo(attempt.endedAt))));
     h.changedAt = attempt.endedAt;
     return true;
 }
@@ -118,25 +126,15 @@ HostState HostStates::state(std::uint64_t entryId) const {
     return h ? h->state : HostState::Unknown;
 }
 
-QString HostStates::changeText(const Change& c) {
-    if (c.state == HostState::Down)
-        return DownText.arg(c.address, c.since.toString(TimeFormat));
-    if (c.state == HostState::Slow)
-        return SlowText.arg(c.address)
-            .arg(std::chrono::round<std::chrono::milliseconds>(c.median).count())
-            .arg(RepliesForSlow);
-    return UpText.arg(c.address, durationText(c.since.secsTo(c.at)));
-}
-
 std::vector<Notice> HostStates::takeNotices() {
     std::vector<Notice> notices;
     if (changes_.size() > static_cast<std::size_t>(MaxSeparateNotices)) {
         QStringList lines;
         int down = 0, slow = 0;
-        for (const Change& c : changes_) {
-            lines << changeText(c);
-            down += c.state == HostState::Down;
-            slow += c.state == HostState::Slow;
+        for (const auto& [state, text] : changes_) {
+            lines << text;
+            down += state == HostState::Down;
+            slow += state == HostState::Slow;
         }
         const int back = static_cast<int>(changes_.size()) - down - slow;
         QStringList counts;
@@ -148,8 +146,8 @@ std::vector<Notice> HostStates::takeNotices() {
         notices.push_back({ManyChanges.arg(changes_.size()).arg(counts.join(QStringLiteral(", "))),
                            lines.join(RowEnd)});
     } else {
-        for (const Change& c : changes_)
-            notices.push_back({changeText(c), QString()});
+        for (const auto& change : changes_)
+            notices.push_back({change.second, QString()});
     }
     changes_.clear();
     return notices;
@@ -158,10 +156,6 @@ std::vector<Notice> HostStates::takeNotices() {
 QString HostStates::stateName(HostState state) {
     static const char* const names[] = {"not yet known", "up", "down", "slow"};
     return QString::fromLatin1(names[static_cast<int>(state)]);
-}
-
-QString HostStates::roundTripMs(std::chrono::nanoseconds roundTrip) {
-    return msNumber(roundTrip) + QStringLiteral(" ms");
 }
 
 QString HostStates::durationText(qint64 seconds) {
@@ -187,22 +181,19 @@ QString HostStates::downSummary(const QStringList& down, int entries, int slow) 
 QString HostStates::statisticsTsv(const std::vector<ListEntry>& list) const {
     QStringList rows{TsvHeader.join(Tab)};
     for (const ListEntry& e : list) {
-        QStringList row{e.text};
         const HostFigures* h = find(e.id);
-        if (!h) {
-            row << stateName(HostState::Unknown) << QStringLiteral("0") << QStringLiteral("0");
-            rows << row.join(Tab) + QString(TsvHeader.size() - row.size(), Tab);
-            continue;
+        QStringList row{e.text, stateName(state(e.id)), QString::number(h ? h->attempts : 0),
+                        QString::number(h ? h->replies : 0)};
+        if (h) {
+            row << QString::number(h->lossPercent(), 'f', 1)
+                << QString::number(h->recentLossPercent(), 'f', 1);
+            if (h->replies)
+                row << msNumber(h->last) << msNumber(h->lowest) << msNumber(h->average())
+                    << msNumber(h->highest) << msNumber(h->jitter());
+            row.resize(TsvHeader.size() - 1); // no round trips before the first reply
+            row << (h->changedAt.isValid() ? h->changedAt.toString(StampFormat) : QString());
         }
-        row << stateName(h->state) << QString::number(h->attempts) << QString::number(h->replies)
-            << QString::number(h->lossPercent(), 'f', 1)
-            << QString::number(h->recentLossPercent(), 'f', 1);
-        if (h->replies)
-            row << msNumber(h->last) << msNumber(h->lowest) << msNumber(h->average())
-                << msNumber(h->highest) << msNumber(h->jitter());
-        else
-            row << QString() << QString() << QString() << QString() << QString();
-        row << (h->changedAt.isValid() ? h->changedAt.toString(StampFormat) : QString());
+        row.resize(TsvHeader.size()); // an entry not pinged yet has its counts only
         rows << row.join(Tab);
     }
     return rows.join(RowEnd);

@@ -95,25 +95,15 @@ public:
     QString figuresText(const ListEntry& entry) const;
 
     static QString stateName(HostState state);
-    // To the microsecond, the precision of the kernel's receive timestamps: "0.046 ms".
-    static QString roundTripMs(std::chrono::nanoseconds roundTrip);
     // "42 s", "4 min 12 s", "3 h 5 min".
     static QString durationText(qint64 seconds);
     // The run in a line, for the tray: "2 of 12 down: 10.0.0.5, fileserver".
     static QString downSummary(const QStringList& down, int entries, int slow = 0);
 
 private:
-    struct Change {
-        QString address;
-        HostState state;
-        QDateTime since; // down: no reply since then; up: went down then
-        QDateTime at;
-        std::chrono::nanoseconds median{0}; // slow: of the replies that made it so
-    };
-    static QString changeText(const Change& change);
-
     QHash<std::uint64_t, HostFigures> hosts_;
-    std::vector<Change> changes_;
+    // The changes worth a word since the last takeNotices: the new state, and the words.
+    std::vector<std::pair<HostState, QString>> changes_;
     int slowAboveMs_ = 0;
 };
 

@@ -9,14 +9,8 @@
 
 namespace ew {
 
-namespace {
-
 // Every line of the log ends with CR LF, whatever the platform.
 constexpr char LineEnd[] = "\r\n";
-
-} // namespace
-
-LogWriter::LogWriter(ProgramState& state, Clock& clock) : state_(state), clock_(clock) {}
 
 void LogWriter::AppendLogLine(const QString& line, std::int32_t lineCount, bool logTotal) {
     // Header and line go out in one write, so a program killed mid-way leaves whole lines.
@@ -73,10 +67,6 @@ void LogWriter::reportWriteFailure(const QString& reason) {
     // more boxes.
     writeFailureReported_ = true;
     Q_EMIT writeFailed(state_.logPath, reason);
-}
-
-void LogWriter::beginRun() {
-    writeFailureReported_ = false;
 }
 
 } // namespace ew

@@ -17,14 +17,14 @@ class Clock;
 class LogWriter : public QObject {
     Q_OBJECT
 public:
-    LogWriter(ProgramState& state, Clock& clock);
+    LogWriter(ProgramState& state, Clock& clock) : state_(state), clock_(clock) {}
 
     // Appends line after the run's header block while lineCount is 0; the header says whether
     // every attempt (logTotal) or the failed ones are logged. A line that cannot be written is
     // told once per monitoring run (writeFailed); the caller goes on either way.
     void AppendLogLine(const QString& line, std::int32_t lineCount, bool logTotal);
     // A new monitoring run begins: a write failure is told again, once.
-    void beginRun();
+    void beginRun() { writeFailureReported_ = false; }
 
 Q_SIGNALS:
     void writeFailed(const QString& path, const QString& reason);

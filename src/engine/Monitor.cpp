@@ -64,7 +64,11 @@ void Monitor::Timer1_Timer() {
     tickDue_ = false;
     const TickSettings tick = readTick_();
     const bool tenths = tick.unit == TickSettings::Unit::Tenths;
-    resting_ = !tenths && insideUnattendedRange(tick);
+    // The start hour belongs to the unattended range, the end hour does not; a range whose start
+    // is not below its end never holds, so pinging goes on around the clock.
+    const int hour = timeOfDayNow().hour();
+    resting_ = !tenths && tick.unattended && hour >= state_.unattendedFromHour &&
+               hour < state_.unattendedToHour;
     Q_EMIT tickBegun();
 
     if (tenths) {
@@ -96,20 +100,12 @@ void Monitor::Timer1_Timer() {
 void Monitor::countInterval(bool passed) {
     const TickSettings tick = readTick_();
     const int n = tick.interval;
-    if (tick.unit == TickSettings::Unit::Seconds) {
-        if (n <= LongestTickedSeconds) {
-            setTimer1Interval(n * MsPerSecond);
-            state_.stateFlag = StateFlag::NoTimer;
-        } else if (sinceLastPass(secondsBetween) >= n) {
-            runPass(AfterPass::NoteTime);
-            return;
-        } else {
-            setTimer1Interval(RecheckIntervalMs);
-            state_.stateFlag = StateFlag::Timer;
-        }
-    }
-    if (tick.unit == TickSettings::Unit::Minutes) {
-        if (sinceLastPass(minuteChangesBetween) >= n) {
+    const bool seconds = tick.unit == TickSettings::Unit::Seconds;
+    if (seconds && n <= LongestTickedSeconds) {
+        setTimer1Interval(n * MsPerSecond);
+        state_.stateFlag = StateFlag::NoTimer;
+    } else if (seconds || tick.unit == TickSettings::Unit::Minutes) {
+        if (sinceLastPass(seconds ? secondsBetween : minuteChangesBetween) >= n) {
             runPass(AfterPass::NoteTime);
             return;
         }
@@ -123,8 +119,7 @@ void Monitor::countInterval(bool passed) {
 void Monitor::shutdown() {
     ended_ = true;
     pass_.abandon();
-    timer1_->stop();
-    Q_EMIT monitoringStopped();
+    stop();
 }
 
 int Monitor::secondsBetween(const QTime& from, const QTime& to) {
@@ -169,15 +164,6 @@ void Monitor::lateTick() {
 void Monitor::setTimer1Interval(int ms) {
     timer1_->setInterval(ms);
     tickDue_ = false;
-}
-
-// The start hour belongs to the range, the end hour does not; a range whose start is not below
-// its end never holds, so pinging goes on around the clock.
-bool Monitor::insideUnattendedRange(const TickSettings& tick) const {
-    if (!tick.unattended)
-        return false;
-    const int hour = timeOfDayNow().hour();
-    return hour >= state_.unattendedFromHour && hour < state_.unattendedToHour;
 }
 
 QTime Monitor::timeOfDayNow() const {

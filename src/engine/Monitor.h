@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QTime>
-#include <cstdint>
 #include <functional>
 
 class QTimer;
@@ -69,7 +68,6 @@ private:
     void countInterval(bool passed);
     void lateTick();
     void setTimer1Interval(int ms);
-    bool insideUnattendedRange(const TickSettings& tick) const;
     QTime timeOfDayNow() const;
     int sinceLastPass(int (*count)(const QTime&, const QTime&)) const;
 

@@ -6,7 +6,6 @@
 #include "echo.h"
 #include "engine/LogWriter.h"
 #include "platform/Clock.h"
-#include "platform/Echo.h"
 
 #include <QTimer>
 #include <limits>
@@ -79,12 +78,8 @@ void PingPass::PingAddresses() {
         return;
 
     pass_ = std::move(settings);
-    entries_.resize(pass_.entries.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        entries_[i].text = std::move(pass_.entries[i].text);
-        entries_[i].id = pass_.entries[i].id;
-    }
-    pass_.entries.clear();
+    for (PassSettings::Entry& e : std::exchange(pass_.entries, {}))
+        entries_.push_back({std::move(e)});
     if (pass_.atOnce && pass_.attempts > 0) {
         for (std::size_t i = 0; i < entries_.size(); ++i)
             waiting_.push_back(i);
@@ -142,8 +137,7 @@ void PingPass::pace() {
     const auto now = std::chrono::steady_clock::now();
     const auto due = lastSend_ + SendSpacing;
     if (now < due) {
-        pacer_->start(
-            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+        pacer_->start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
         return;
     }
     const std::size_t entry = waiting_.front();
@@ -151,14 +145,14 @@ void PingPass::pace() {
     lastSend_ = now;
     send(entry);
     if (!waiting_.empty())
-        pacer_->start(static_cast<int>(SendSpacing.count()));
+        pacer_->start(SendSpacing);
 }
 
 void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
     Entry& e = entries_[entry];
     e.inFlight = 0;
     // The time of day on the line is when its own attempt ended, whenever the line shows.
-    e.ended.push_back({outcome.result, outcome.roundTrip, e.sentAt, clock_.now(), outcome.ip});
+    e.ended.push_back({outcome, e.sentAt, clock_.now()});
     if (!pass_.atOnce) {
         advance(); // its line, then the next attempt
         return;
@@ -214,8 +208,9 @@ void PingPass::advance() {
     }
 }
 
-void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
-    const QString now = timeOfDayText(outcome.at.time());
+void PingPass::report(QString text, std::uint64_t id, const Ended& ended) {
+    const EchoOutcome& outcome = ended.outcome;
+    const QString now = timeOfDayText(ended.at.time());
     const bool reply = outcome.result == ECHO_OK;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(outcome.roundTrip);
     if (!reply && pass_.beep)
@@ -229,9 +224,9 @@ void PingPass::report(QString text, std::uint64_t id, const Ended& outcome) {
         logLine(line);
     ++pingCount_;
     Q_EMIT countsChanged(pingCount_, state_.failedCount, !reply);
-    Q_EMIT attemptReported(
-        Attempt{id, std::move(text), reply, reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
-                outcome.at, failureOf(outcome.result), outcome.sentAt, outcome.ip});
+    Q_EMIT attemptReported(Attempt{id, std::move(text), reply,
+                                   reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
+                                   ended.at, failureOf(outcome.result), ended.sentAt, outcome.ip});
 }
 
 void PingPass::logLine(const QString& line) {

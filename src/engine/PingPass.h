@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Attempt.h"
+#include "platform/Echo.h"
 
 #include <QList>
 #include <QObject>
@@ -15,8 +16,6 @@ class QTimer;
 namespace ew {
 
 struct ProgramState;
-class Echo;
-struct EchoOutcome;
 class Clock;
 class LogWriter;
 
@@ -62,7 +61,6 @@ public:
 
     std::int64_t pingCount() const { return pingCount_; }
 
-    // The texts of a result line.
     static QString replyLine(const QString& timeOfDay, const QString& address,
                              std::int32_t roundTripMs);
     static QString failureLine(const QString& timeOfDay, const QString& address);
@@ -85,28 +83,23 @@ Q_SIGNALS:
 
 private:
     struct Ended {
-        int result;
-        std::chrono::nanoseconds roundTrip;
-        QDateTime sentAt;
-        QDateTime at;
-        QString ip;
+        EchoOutcome outcome;
+        QDateTime sentAt, at;
     };
-    struct Entry {
-        QString text;
-        std::uint64_t id = 0;
+    struct Entry : PassSettings::Entry {
         int sent = 0;
         int reported = 0;
         bool begun = false;         // its lines have begun (the list bound was applied)
         std::uint64_t inFlight = 0; // the echo's attempt, 0 when none
-        QDateTime sentAt;           // of the attempt in flight
-        QList<Ended> ended;         // ended, not yet reported (no allocation until one ends)
+        QDateTime sentAt{};         // of the attempt in flight
+        QList<Ended> ended{};       // ended, not yet reported (no allocation until one ends)
     };
 
     void send(std::size_t entry);
     void ended(std::size_t entry, const EchoOutcome& outcome);
     void pace();
     void advance();
-    void report(QString text, std::uint64_t id, const Ended& outcome);
+    void report(QString text, std::uint64_t id, const Ended& ended);
     void logLine(const QString& line);
     void endRun();
     bool ending() const { return !running_ || abandoned_; }
@@ -125,8 +118,9 @@ private:
     // Counts passes, so that a pass that a message box held knows when a newer one took over.
     std::uint64_t generation_ = 0;
 
-    // The pass in progress: what it read at its start, and where it stands.
-    PassSettings pass_; // its entries moved to entries_
+    // The pass in progress: what it read at its start (its entries moved to entries_), and
+    // where it stands.
+    PassSettings pass_;
     std::vector<Entry> entries_;
     std::size_t cursor_ = 0;          // the entry whose lines come next
     std::deque<std::size_t> waiting_; // at once: entries whose next request waits its turn

@@ -23,7 +23,7 @@ const QByteArray ByteOrderMark = QByteArrayLiteral("\xef\xbb\xbf");
 // Values the window itself puts in place of an empty or "0" box as it loads.
 QString loaded(const std::optional<QString>& stored, const QString& missing,
                const QString& emptied) {
-    const QString text = readText(stored, missing);
+    const QString text = stored.value_or(missing);
     return text.isEmpty() || text == QLatin1String("0") ? emptied : text;
 }
 
@@ -73,14 +73,14 @@ std::optional<ProbeSettings> readProbeSettings(const QString& path, QString* err
         p.pass.entries.push_back({entries[i], std::uint64_t(i + 1)});
     p.unattendedToHour = readInt16(get(keys::UnattendedTo), missing::UnattendedTo);
     p.unattendedFromHour = readInt16(get(keys::UnattendedFrom), missing::UnattendedFrom);
-    p.logPath = readText(get(keys::LogFilePath), QString());
+    p.logPath = get(keys::LogFilePath).value_or(QString());
     if (p.logPath.isEmpty())
         p.logPath = defaultLogDir() + QLatin1Char('/') + DefaultLogName;
     p.tick.unattended = readBool(get(keys::Unattended), missing::Unattended);
 
     const std::pair<NumberBox, QString> boxes[] = {
         {NumberBox::Bytes, loaded(get(keys::PingWithBytes), missing::PingWithBytes, "16")},
-        {NumberBox::Timeout, readText(get(keys::Timeout), missing::Timeout)},
+        {NumberBox::Timeout, get(keys::Timeout).value_or(missing::Timeout)},
         {NumberBox::Interval, loaded(get(keys::Interval), missing::Interval, "2")},
         {NumberBox::Attempts, loaded(get(keys::Attempts), missing::Attempts, "1")}};
     int values[4] = {};
@@ -111,7 +111,7 @@ std::optional<ProbeSettings> readProbeSettings(const QString& path, QString* err
     p.pass.logFailed = p.pass.logTotal || readCheckValue(get(keys::EnableLoggingFailed),
                                                          missing::EnableLoggingFailed) == 1;
     p.pass.atOnce = readBool(get(keys::PingAtOnce), missing::PingAtOnce);
-    p.metricsListen = readText(get(MetricsListenKey), QString());
+    p.metricsListen = get(MetricsListenKey).value_or(QString());
     return p;
 }
 

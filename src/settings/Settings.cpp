@@ -111,7 +111,7 @@ void Settings::ReadSettings() {
     // would; the numeric boxes are filled before the log check boxes, whose rules look at them.
     state_.unattendedToHour = readInt16(get(keys::UnattendedTo), missing::UnattendedTo);
     state_.unattendedFromHour = readInt16(get(keys::UnattendedFrom), missing::UnattendedFrom);
-    ui_.txtLog->setText(readText(get(keys::LogFilePath), state_.logPath));
+    ui_.txtLog->setText(get(keys::LogFilePath).value_or(state_.logPath));
     ui_.mnuSSave->setChecked(readBool(get(keys::SaveSettingsOnExit), missing::SaveSettingsOnExit));
     ui_.mnuUnattended->setChecked(readBool(get(keys::Unattended), missing::Unattended));
     ui_.mnuPingAtOnce->setChecked(readBool(get(keys::PingAtOnce), missing::PingAtOnce));
@@ -121,15 +121,15 @@ void Settings::ReadSettings() {
     ui_.mnuSlowAbove->setData(
         std::max<int>(readInt16(get(keys::SlowAboveMs), missing::SlowAboveMs), 0));
     ui_.mnuServeMetrics->setChecked(readBool(get(keys::ServeMetrics), missing::ServeMetrics));
-    ui_.txtNumBytes->setText(readText(get(keys::PingWithBytes), missing::PingWithBytes));
-    ui_.txtTimeout->setText(readText(get(keys::Timeout), missing::Timeout));
+    ui_.txtNumBytes->setText(get(keys::PingWithBytes).value_or(missing::PingWithBytes));
+    ui_.txtTimeout->setText(get(keys::Timeout).value_or(missing::Timeout));
     setOptionChecked(*ui_.optMinutes,
                      readBool(get(keys::IntervalMinutes), missing::IntervalMinutes));
     setOptionChecked(*ui_.optSeconds,
                      readBool(get(keys::IntervalSeconds), missing::IntervalSeconds));
-    ui_.txtInterval->setText(readText(get(keys::Interval), missing::Interval));
+    ui_.txtInterval->setText(get(keys::Interval).value_or(missing::Interval));
     setCheckValue(*ui_.chkBeep, readCheckValue(get(keys::Beep), missing::Beep));
-    ui_.txtAttempts->setText(readText(get(keys::Attempts), missing::Attempts));
+    ui_.txtAttempts->setText(get(keys::Attempts).value_or(missing::Attempts));
     setCheckValue(*ui_.chkLogTotal,
                   readCheckValue(get(keys::EnableLoggingTotal), missing::EnableLoggingTotal));
     setCheckValue(*ui_.chkLogFailed,

@@ -1,7 +1,6 @@
 #include "settings/SettingsCodec.h"
 
 #include <cmath>
-#include <limits>
 
 namespace ew {
 
@@ -31,22 +30,9 @@ std::optional<bool> parseBool(const QString& text) {
 }
 
 std::optional<std::int16_t> parseInt16(const QString& text) {
-    const QString t = text.trimmed();
-    qsizetype i = 0;
-    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
-        ++i;
-    if (i == t.size())
-        return std::nullopt;
-    for (; i < t.size(); ++i) {
-        if (t[i] < QLatin1Char('0') || t[i] > QLatin1Char('9'))
-            return std::nullopt;
-    }
     bool ok = false;
-    const int value = t.toInt(&ok);
-    if (!ok || value < std::numeric_limits<std::int16_t>::min() ||
-        value > std::numeric_limits<std::int16_t>::max())
-        return std::nullopt;
-    return static_cast<std::int16_t>(value);
+    const std::int16_t value = text.trimmed().toShort(&ok); // ASCII digits, C locale, base 10
+    return ok ? std::optional(value) : std::nullopt;
 }
 
 std::optional<int> parseCheckValue(const QString& text) {
@@ -66,10 +52,6 @@ std::int16_t readInt16(const std::optional<QString>& stored, std::int16_t missin
 
 int readCheckValue(const std::optional<QString>& stored, int missing) {
     return stored ? parseCheckValue(*stored).value_or(missing) : missing;
-}
-
-QString readText(const std::optional<QString>& stored, const QString& missing) {
-    return stored ? *stored : missing;
 }
 
 // Each item ends with the separator. Sized once: a join and then one more separator would copy

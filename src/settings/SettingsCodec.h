@@ -23,7 +23,6 @@ std::optional<int> parseCheckValue(const QString& text);
 bool readBool(const std::optional<QString>& stored, bool missing);
 std::int16_t readInt16(const std::optional<QString>& stored, std::int16_t missing);
 int readCheckValue(const std::optional<QString>& stored, int missing);
-QString readText(const std::optional<QString>& stored, const QString& missing);
 
 // The address list: every item followed by one comma, nothing escaped ("a,b," for a and b).
 QString encodeList(const QStringList& items);

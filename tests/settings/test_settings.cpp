@@ -10,7 +10,7 @@ namespace {
 
 using SettingsRules = MainWindowTest;
 
-TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) {
+TEST_F(SettingsRules, SaveAndRestartKeepEveryControlAndFailuresAreToldOnce) {
     load();
     ui().lstIPList->addItems({"127.0.0.1", "server2"});
     ui().txtLog->setText("/var/tmp/run.log");
@@ -27,7 +27,7 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
     const QString saved = shown(ui());
     fakes.store.writes.clear();
     QTest::mouseClick(ui().cmdSave, Qt::LeftButton);
-    EXPECT_EQ(fakes.store.writes.join(' '),
+    EXPECT_EQ(fakes.store.writes.join(' '), // every key, in order
               QStringLiteral("SaveSettingsOnExit=False Unattended=True PingWithBytes=512 Timeout=3 "
                              "IntervalMinutes=False IntervalSeconds=True Interval=30 "
                              "EnableLoggingTotal=1 EnableLoggingFailed=1 "
@@ -39,6 +39,26 @@ TEST_F(SettingsRules, SaveWritesEveryKeyInOrderAndARestartRestoresEveryControl) 
     EXPECT_FALSE(ui().mnuKeepHistory->isChecked());
     EXPECT_EQ(ui().mnuSlowAbove->data(), 150);
     EXPECT_TRUE(ui().cmdStartPing->isEnabled());
+    const FakeMessageBoxes::Box box{
+        "The settings could not be saved to /fake/config/8R1/8R1.ini.\rReason: the file is "
+        "read-only.",
+        "Error saving settings", MsgIcon::Critical, MsgButtons::Ok};
+    for (const bool fails : {true, true, false, true}) {
+        fakes.store.failWrites = fails;
+        EXPECT_EQ(window->settings().cmdSave_Click(), !fails);
+    }
+    // Open Log with no editor to start.
+    QTemporaryFile log;
+    ASSERT_TRUE(log.open());
+    state().logPath = log.fileName();
+    fakes.launcher.succeed = false;
+    ui().cmdOpenLog->click();
+    EXPECT_EQ(fakes.messages.shown,
+              std::vector({box, box,
+                           FakeMessageBoxes::Box{
+                               "No text editor could be started to show the log file " +
+                                   log.fileName() + ".\rOpen it with an editor of your choice.",
+                               "Error opening log", MsgIcon::Critical, MsgButtons::Ok}}));
     fakes.store.writes.clear();
     window->cmdExit_Click(); // save on exit unchecked: nothing written
     EXPECT_TRUE(fakes.store.writes.isEmpty());
@@ -56,32 +76,6 @@ TEST_F(SettingsRules, StoredTextsConvertOrReadAsMissingAndAListNeedsNoEscaping) 
     EXPECT_EQ(shown(ui()), LogFile::defaultLogPath() + " | 16 3 2 1 | 010 | 200 | 1001 | a b c");
     EXPECT_EQ(state().unattendedFromHour, 0);
     EXPECT_EQ(encodeList({"a,b", "c"}), QStringLiteral("a,b,c,"));
-}
-
-TEST_F(SettingsRules, AFailedSaveAndAnEditorThatCannotStartAreToldOnce) {
-    load();
-    const FakeMessageBoxes::Box box{
-        "The settings could not be saved to /fake/config/8R1/8R1.ini.\rReason: the file is "
-        "read-only.",
-        "Error saving settings", MsgIcon::Critical, MsgButtons::Ok};
-    for (const bool fails : {true, true, false, true}) {
-        fakes.store.failWrites = fails;
-        EXPECT_EQ(window->settings().cmdSave_Click(), !fails);
-    }
-    EXPECT_EQ(fakes.messages.shown, std::vector({box, box}));
-    // Open Log with no editor to start.
-    QTemporaryFile log;
-    ASSERT_TRUE(log.open());
-    state().logPath = log.fileName();
-    fakes.launcher.succeed = false;
-    fakes.messages.shown.clear();
-    ui().cmdOpenLog->click();
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
-    EXPECT_EQ(
-        fakes.messages.shown[0],
-        FakeMessageBoxes::Box({"No text editor could be started to show the log file " +
-                                   log.fileName() + ".\rOpen it with an editor of your choice.",
-                               "Error opening log", MsgIcon::Critical, MsgButtons::Ok}));
 }
 
 } // namespace

@@ -8,14 +8,11 @@
 #include "platform/SettingsStore.h"
 #include "settings/SettingsKeys.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
 #include <QTimer>
 #include <deque>
-#include <functional>
-#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -30,10 +27,12 @@ public:
     struct Call {
         std::string address;
         int packetSize, timeoutMs;
+        std::chrono::steady_clock::time_point at;
     };
 
     std::uint64_t start(const QString& address, int packetSize, int timeoutMs, Done done) override {
-        const Call call{address.toStdString(), packetSize, timeoutMs};
+        const Call call{address.toStdString(), packetSize, timeoutMs,
+                        std::chrono::steady_clock::now()};
         if (recordCalls)
             calls.push_back(call);
         if (onCall)
@@ -54,8 +53,7 @@ public:
         return lastId_;
     }
     void cancel(std::uint64_t attempt) override { cancels_ += int(pending_.erase(attempt)); }
-    // Attempts started and neither answered nor cancelled yet.
-    std::size_t inFlight() const { return pending_.size(); }
+    std::size_t inFlight() const { return pending_.size(); } // neither answered nor cancelled
     int cancels() const { return cancels_; }
 
     void reply(int ms, int times = 1) { script.insert(script.end(), times, ms); }
