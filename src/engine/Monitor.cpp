@@ -17,6 +17,12 @@ constexpr int MsPerSecond = 1000;
 constexpr int MsPerTenth = 100;
 constexpr int SecondsPerDay = 24 * 60 * 60;
 
+int minuteChangesBetween(const QTime& from, const QTime& to) {
+    return Monitor::secondsBetween(QTime(from.hour(), from.minute()),
+                                   QTime(to.hour(), to.minute())) /
+           60;
+}
+
 } // namespace
 
 Monitor::Monitor(QObject& timerOwner, ProgramState& state, PingPass& pass, Clock& clock,
@@ -125,10 +131,6 @@ void Monitor::shutdown() {
 int Monitor::secondsBetween(const QTime& from, const QTime& to) {
     const int secs = from.secsTo(to);
     return secs < 0 ? secs + SecondsPerDay : secs;
-}
-
-int Monitor::minuteChangesBetween(const QTime& from, const QTime& to) {
-    return secondsBetween(QTime(from.hour(), from.minute()), QTime(to.hour(), to.minute())) / 60;
 }
 
 void Monitor::runPass(AfterPass then) {

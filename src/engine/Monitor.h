@@ -50,7 +50,6 @@ public:
 
     // Counts between two times of day; a later time that reads earlier lies on the next day.
     static int secondsBetween(const QTime& from, const QTime& to);
-    static int minuteChangesBetween(const QTime& from, const QTime& to);
 
 Q_SIGNALS:
     // Monitoring started; Stop or the program's end ended it.

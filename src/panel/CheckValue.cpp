@@ -19,13 +19,9 @@ void setCheckValue(QCheckBox& box, int value) {
 }
 
 void setOptionChecked(QRadioButton& option, bool checked) {
-    if (checked || !option.isChecked()) {
-        option.setChecked(checked);
-        return;
-    }
     const bool exclusive = option.autoExclusive();
-    option.setAutoExclusive(false);
-    option.setChecked(false);
+    option.setAutoExclusive(exclusive && checked);
+    option.setChecked(checked);
     option.setAutoExclusive(exclusive);
 }
 

@@ -50,8 +50,7 @@ void ControlStates::showPanel(bool shown) {
     const int menuH = window_.menuBar()->sizeHint().height();
     window_.setFixedSize(width, menuH + areaH + statusH);
 
-    // Place by the outer frame: the full window a third of the free height from the top, the
-    // short one half-way. A screen smaller than the window gives negative places, kept as is.
+    // Placed by the outer frame; a screen smaller than the window gives negative places, kept.
     const QScreen* screen = window_.screen(); // the primary screen while it has none of its own
     if (!screen)
         return;
@@ -59,9 +58,8 @@ void ControlStates::showPanel(bool shown) {
     const QSize extra = (window_.frameGeometry().size() - window_.size()).expandedTo({0, 0});
     const int outerW = width + extra.width();
     const int outerH = menuH + areaH + statusH + extra.height();
-    const int divisor = shown ? 3 : 2;
     window_.move(avail.x() + (avail.width() - outerW) / 2,
-                 avail.y() + (avail.height() - outerH) / divisor);
+                 avail.y() + (avail.height() - outerH) / (shown ? 3 : 2));
 }
 
 bool ControlStates::panelShown() const {

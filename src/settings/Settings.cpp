@@ -98,12 +98,6 @@ void Settings::loadAddressList() {
     ui_.lstIPList->addItems(entries); // at once: a list of thousands is laid out once
 }
 
-bool Settings::monitoring() const {
-    const auto* timer1 =
-        window_.findChild<QTimer*>(QStringLiteral("Timer1"), Qt::FindDirectChildrenOnly);
-    return timer1 && timer1->isActive();
-}
-
 void Settings::ReadSettings() {
     state_.windowsDir = systemProgramDir();
 
@@ -153,16 +147,16 @@ void Settings::ReadSettings() {
     state_.stateFlag = StateFlag::Yes;
     controls_.UpdateRestoreMenu();
 
-    // A re-read while the monitor runs (the schedule dialog's O.K.) keeps Stop usable: without
-    // it the operator could stop the monitor only by ending the program.
-    if (!monitoring())
+    // A re-read while the monitor runs (its timer Timer1 is active; the schedule dialog's O.K.)
+    // keeps Stop usable: without it the operator could stop the monitor only by ending the program.
+    const auto* timer1 =
+        window_.findChild<QTimer*>(QStringLiteral("Timer1"), Qt::FindDirectChildrenOnly);
+    if (!timer1 || !timer1->isActive())
         ui_.cmdStopPing->setEnabled(false);
     ui_.cmdSetLog->setEnabled(false);
     ui_.cmdRemove->setEnabled(false);
     ui_.cmdAdd->setEnabled(false);
 
-    if (!tips_.isLoaded())
-        tips_.load();
     tips_.setTimerInterval(TipPollingMs);
     tips_.setTimerEnabled(true);
 }

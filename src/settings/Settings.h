@@ -37,8 +37,6 @@ public:
 private:
     std::optional<QString> get(const QString& key);
     void save(const QString& key, const QString& value);
-    // The monitor runs while its interval timer Timer1 is active.
-    bool monitoring() const;
 
     Ui::frmEchoWarden& ui_;
     QWidget& window_;

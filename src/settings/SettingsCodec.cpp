@@ -35,13 +35,6 @@ std::optional<std::int16_t> parseInt16(const QString& text) {
     return ok ? std::optional(value) : std::nullopt;
 }
 
-std::optional<int> parseCheckValue(const QString& text) {
-    const auto v = parseInt16(text);
-    if (!v || *v < 0 || *v > 2)
-        return std::nullopt;
-    return *v;
-}
-
 bool readBool(const std::optional<QString>& stored, bool missing) {
     return stored ? parseBool(*stored).value_or(missing) : missing;
 }
@@ -50,8 +43,10 @@ std::int16_t readInt16(const std::optional<QString>& stored, std::int16_t missin
     return stored ? parseInt16(*stored).value_or(missing) : missing;
 }
 
+// A check box value: 0 unchecked, 1 checked, 2 greyed.
 int readCheckValue(const std::optional<QString>& stored, int missing) {
-    return stored ? parseCheckValue(*stored).value_or(missing) : missing;
+    const auto v = stored ? parseInt16(*stored) : std::nullopt;
+    return v && *v >= 0 && *v <= 2 ? *v : missing;
 }
 
 // Each item ends with the separator. Sized once: a join and then one more separator would copy

@@ -17,8 +17,6 @@ QString boolText(bool value);
 std::optional<bool> parseBool(const QString& text);
 // A decimal integer in the 16-bit signed range, blanks around it allowed.
 std::optional<std::int16_t> parseInt16(const QString& text);
-// A check box value: 0 unchecked, 1 checked, 2 greyed.
-std::optional<int> parseCheckValue(const QString& text);
 
 bool readBool(const std::optional<QString>& stored, bool missing);
 std::int16_t readInt16(const std::optional<QString>& stored, std::int16_t missing);

@@ -112,7 +112,6 @@ void frmToolTips::setTipText(const QString& text) {
 
 ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows)
     : txtIPAddress_(txtIPAddress), main_(mainWindow), windows_(windows) {
-    listed_.reserve(kHelpTable.size());
     for (const HelpRow& row : kHelpTable)
         listed_.emplace_back(main_.findChild<QWidget*>(QString::fromLatin1(row.control)));
 

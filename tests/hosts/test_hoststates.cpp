@@ -6,7 +6,6 @@
 
 #include <QClipboard>
 #include <QMenu>
-#include <QTest>
 
 namespace ew::test {
 namespace {

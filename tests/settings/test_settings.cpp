@@ -3,7 +3,6 @@
 #include "support/MainWindowFixture.h"
 
 #include <QTemporaryFile>
-#include <QTest>
 
 namespace ew::test {
 namespace {

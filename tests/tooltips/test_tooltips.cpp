@@ -91,9 +91,7 @@ TEST_F(ToolTipsTest, ThePollRunsAtItsPaceAndChangesNothingWhileThePointerRests) 
     tips().setTimerInterval(100);
     for (int i = 0; i < 50 && polls.isEmpty(); ++i) // at most about a second
         QApplication::sendEvent(ui().txtIPAddress, &move), QTest::qWait(20);
-    EXPECT_FALSE(polls.isEmpty());
-    tips().setTimerInterval(10);
-    QTRY_VERIFY_WITH_TIMEOUT(popup().isVisible(), 10000);
+    EXPECT_TRUE(!polls.isEmpty() && popup().isVisible());
     for (QWidget* active : std::initializer_list<QWidget*>{nullptr, window.get()}) {
         pollOver(QStringLiteral("cmdExit"));
         tips().ShowTip(QStringLiteral("tip"));
