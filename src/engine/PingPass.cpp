@@ -34,6 +34,11 @@ Failure failureOf(int result) {
     }
 }
 
+QString failureLine(const QString& timeOfDay, const QString& address) {
+    return QChar(FailureMark) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Ping to  ") +
+           address + QStringLiteral(" --== F A I L E D ==-- ");
+}
+
 } // namespace
 
 PingPass::PingPass(ProgramState& state, Echo& echo, Clock& clock, LogWriter& log, Prepare prepare)
@@ -59,11 +64,6 @@ QString PingPass::replyLine(const QString& timeOfDay, const QString& address,
     return QChar(ReplyMark) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Reply from ") +
            address + QStringLiteral(", Time:") + QString::number(roundTripMs) +
            QStringLiteral(" ms");
-}
-
-QString PingPass::failureLine(const QString& timeOfDay, const QString& address) {
-    return QChar(FailureMark) + QStringLiteral(" ") + timeOfDay + QStringLiteral(" Ping to  ") +
-           address + QStringLiteral(" --== F A I L E D ==-- ");
 }
 
 void PingPass::PingAddresses() {

@@ -63,7 +63,6 @@ public:
 
     static QString replyLine(const QString& timeOfDay, const QString& address,
                              std::int32_t roundTripMs);
-    static QString failureLine(const QString& timeOfDay, const QString& address);
 
 Q_SIGNALS:
     // An entry's lines begin (where a bounded list makes room for them).

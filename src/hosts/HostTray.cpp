@@ -10,10 +10,8 @@ namespace ew {
 HostTray::HostTray(Buttons buttons, QWidget& window)
     : buttons_(buttons), window_(window), icon_(new QSystemTrayIcon(this)) {
     pingStop_ = menu_.addAction(buttons_.start.text());
-    connect(pingStop_, &QAction::triggered, this, [this] {
-        QPushButton* button = buttons_.start.isEnabled() ? &buttons_.start : &buttons_.stop;
-        button->click();
-    });
+    connect(pingStop_, &QAction::triggered, this,
+            [this] { (buttons_.start.isEnabled() ? buttons_.start : buttons_.stop).click(); });
     connect(menu_.addAction(tr("Show")), &QAction::triggered, this, &HostTray::raiseWindow);
     menu_.addSeparator();
     connect(menu_.addAction(buttons_.exit.text()), &QAction::triggered, &buttons_.exit,

@@ -66,10 +66,8 @@ ShownHour shownHour(const std::optional<QString>& stored) {
         text.isEmpty() ? std::optional<std::int16_t>(kMidnight) : parseInt16(text);
     if (!hour)
         return {text, false};
-    if (*hour == kMidnight)
-        return {QString::number(kNoon), false};
-    if (*hour == kNoon)
-        return {QString::number(kNoon), true};
+    if (*hour == kMidnight || *hour == kNoon)
+        return {QString::number(kNoon), *hour == kNoon};
     if (*hour > kNoon)
         return {QString::number(*hour - kNoon), true};
     return {text, false};

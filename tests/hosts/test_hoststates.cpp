@@ -1,4 +1,3 @@
-#include "engine/HostStates.h"
 #include "historyview/HistoryWindow.h"
 #include "hosts/HostWatch.h"
 #include "hosts/SlowAbove.h"

@@ -1,5 +1,4 @@
 #include "schedule/Schedule.h"
-#include "settings/SettingsKeys.h"
 #include "support/MainWindowFixture.h"
 #include "ui_frmSchedule.h"
 
