@@ -54,16 +54,11 @@ void ServeFigures::apply() {
     if (address == listening_)
         return;
     QString error;
-    if (!server_.listen(address, &error)) {
-        listening_.clear();
-        if (!told_.contains(address)) {
-            told_.insert(address);
-            messages_.show(&window_, CannotServe.arg(error), Title, MsgIcon::Warning,
-                           MsgButtons::Ok);
-        }
-        return;
+    listening_ = server_.listen(address, &error) ? address : QString();
+    if (listening_.isEmpty() && !told_.contains(address)) {
+        told_.insert(address);
+        messages_.show(&window_, CannotServe.arg(error), Title, MsgIcon::Warning, MsgButtons::Ok);
     }
-    listening_ = address;
 }
 
 } // namespace ew

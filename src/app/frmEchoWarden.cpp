@@ -32,9 +32,6 @@ namespace ew {
 
 namespace {
 
-constexpr int TenthsCaptionGap = 10;
-constexpr int DesignPointSize = 8;
-
 // The application's style with a wider gap between a radio button and its caption. The
 // tenth-seconds option carries its own caption, which this sets as far from its button as the
 // other two options' labels are from theirs. A style sheet would do the same, but the first
@@ -48,7 +45,7 @@ public:
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
         return metric == PM_RadioButtonLabelSpacing
-                   ? TenthsCaptionGap
+                   ? 10
                    : QProxyStyle::pixelMetric(metric, option, widget);
     }
 };
@@ -68,7 +65,7 @@ frmEchoWarden::frmEchoWarden(Platform platform, QWidget* parent)
     // the desktop has one) keeps them whole at their design widths. Set before the controls
     // are made, so that they are measured in it once, not first in the desktop's own font.
     QFont narrow = font();
-    narrow.setPointSize(DesignPointSize);
+    narrow.setPointSize(8);
     narrow.setStretch(QFont::SemiCondensed);
     setFont(narrow);
     ui_->setupUi(this);

@@ -108,9 +108,7 @@ int main(int argc, char* argv[]) {
     window.Form_Load();
     window.show();
     instance.setWindow(&window);
-    if (parser.isSet(start)) {
-        // Queued, so that the window is on screen first.
+    if (parser.isSet(start)) // queued, so that the window is on screen first
         QTimer::singleShot(0, &window, [&window] { window.startUnwatched(); });
-    }
     return ended ? 0 : QApplication::exec();
 }

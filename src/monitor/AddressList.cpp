@@ -38,14 +38,12 @@ void AddressList::cmdAdd_Click() {
     if (text.isEmpty())
         return;
     const QStringList entries = addressEntries(text);
-    if (entries.isEmpty()) {
-        // Only line breaks and blanks were pasted: nothing to add, and nothing worth keeping.
-        c_.txtIPAddress.setText(QString());
+    // Emptied also when only line breaks and blanks were pasted: nothing worth keeping.
+    c_.txtIPAddress.setText(QString());
+    if (entries.isEmpty())
         return;
-    }
     c_.cmdClear.setEnabled(true);
     c_.lstIPList.addItems(entries);
-    c_.txtIPAddress.setText(QString());
     c_.cmdAdd.setEnabled(false);
     // While monitoring Stop is enabled, so Add never enables Ping then.
     if (c_.lstIPList.count() > 0 && !c_.cmdStopPing.isEnabled() && !c_.cmdStartPing.isEnabled())

@@ -12,7 +12,6 @@ namespace ew {
 class AddressList : public QObject {
     Q_OBJECT
 public:
-    // The list, the box an entry is typed in, and the buttons kept in step with them.
     struct Controls {
         QLineEdit& txtIPAddress;
         QListWidget& lstIPList;

@@ -22,11 +22,6 @@ namespace ew {
 
 namespace {
 
-constexpr int PingsPanel = 1;
-constexpr int FailedPanel = 2;
-const QString PingsCaption = QStringLiteral("Pings: ");
-const QString FailedCaption = QStringLiteral("Failed: ");
-
 // Said over the results while monitoring runs but pings nothing; never a result line, so never
 // logged, copied or saved.
 const QString NothingToPingText =
@@ -152,8 +147,8 @@ void MonitorControls::entryBegun() {
 
 void MonitorControls::countsChanged(std::int64_t pings, std::int64_t failed, bool failedNow) {
     if (failedNow)
-        ui_.StatusBar1->setPanelText(FailedPanel, FailedCaption + QString::number(failed));
-    ui_.StatusBar1->setPanelText(PingsPanel, PingsCaption + QString::number(pings));
+        ui_.StatusBar1->setPanelText(2, QStringLiteral("Failed: %1").arg(failed));
+    ui_.StatusBar1->setPanelText(1, QStringLiteral("Pings: %1").arg(pings));
     ui_.lstPingResults->setCurrentRow(ui_.lstPingResults->count() - 1);
 }
 

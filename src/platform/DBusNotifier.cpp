@@ -29,14 +29,10 @@ bool sessionBusKnown() {
 } // namespace
 
 void DBusNotifier::notify(const QString& summary, const QString& body) {
-    if (!sessionBusKnown()) {
-        failed(QStringLiteral("no session bus"));
-        return;
-    }
-    if (bodyMarkup_) {
-        send({summary, body});
-        return;
-    }
+    if (!sessionBusKnown())
+        return failed(QStringLiteral("no session bus"));
+    if (bodyMarkup_)
+        return send({summary, body});
     waiting_.push_back({summary, body});
     askCapabilities();
 }

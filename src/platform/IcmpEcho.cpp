@@ -384,11 +384,10 @@ struct IcmpEcho::Impl {
             if (a.due <= now)
                 due.emplace_back(a.due, a.id);
         std::sort(due.begin(), due.end());
-        for (const auto& [when, id] : due) {
-            // A name that is still being looked up has not resolved in time.
+        // A name that is still being looked up has not resolved in time.
+        for (const auto& [when, id] : due)
             if (const auto it = find(id); it != attempts.end())
                 finish(it, it->second.family == AF_UNSPEC ? ECHO_UNRESOLVED : ECHO_TIMEOUT);
-        }
         for (const auto& [sequence, a] : attempts)
             arm(a.due);
     }

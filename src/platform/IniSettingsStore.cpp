@@ -39,7 +39,6 @@ bool dropByteOrderMark(const QString& path) {
 
 } // namespace
 
-IniSettingsStore::IniSettingsStore() = default;
 IniSettingsStore::~IniSettingsStore() {
     // What was saved but could not be written yet gets one last quiet try.
     for (const auto& [app, values] : pending_)
@@ -76,15 +75,13 @@ QSettings& IniSettingsStore::reader(const QString& app) const {
 
 std::optional<QString> IniSettingsStore::readError(const QString& app) {
     reader(app);
-    if (const auto e = readErrors_.find(app); e != readErrors_.end())
-        return e->second;
-    return std::nullopt;
+    const auto e = readErrors_.find(app);
+    return e != readErrors_.end() ? std::optional(e->second) : std::nullopt;
 }
 
 std::optional<QString> IniSettingsStore::keepUnreadable(const QString& app) {
     if (!readError(app) || !QFileInfo(location(app)).isFile())
         return std::nullopt;
-    // Under a name that says what happened and when.
     const QString aside = moveAside(location(app), QStringLiteral(".unreadable-"));
     return aside.isEmpty() ? std::nullopt : std::optional(aside);
 }

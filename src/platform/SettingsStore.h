@@ -39,7 +39,6 @@ public:
 // old or the new file, never a torn one.
 class IniSettingsStore final : public SettingsStore {
 public:
-    IniSettingsStore();
     ~IniSettingsStore() override;
     std::optional<QString> get(const QString& app, const QString& section,
                                const QString& key) override;

@@ -56,8 +56,6 @@ public:
     void copy();
     void copyAll();
     void saveAs();
-    // Writes every line to path; false when the file could not be written.
-    bool saveTo(const QString& path) const;
     void setSaveFileNameAsker(SaveFileNameAsker asker) { askSaveFileName_ = std::move(asker); }
     // Where a failed save is told; without it, Qt's own message box.
     void setMessageBoxes(MessageBoxes* messages) { messages_ = messages; }

@@ -15,15 +15,6 @@
 
 namespace ew {
 
-namespace {
-// Saved files end each line like the log file does.
-constexpr char LineEnd[] = "\r\n";
-
-const char* const SaveTitle = "Save As";
-const char* const SaveFilter = "Text files (*.txt *.log);;All files (*)";
-const char* const AppTitle = "EchoWarden";
-} // namespace
-
 void ResultsList::contextMenuEvent(QContextMenuEvent* event) {
     // From the keyboard the menu opens at the selected line (or the list's top) rather than
     // wherever the pointer happens to rest.
@@ -75,30 +66,24 @@ void ResultsList::copyAll() {
 }
 
 void ResultsList::saveAs() {
-    const QString path =
-        askSaveFileName_ ? askSaveFileName_(this)
-                         : QFileDialog::getSaveFileName(this, QString::fromLatin1(SaveTitle),
-                                                        QString(), QString::fromLatin1(SaveFilter));
-    if (path.isEmpty() || saveTo(path))
+    const QString path = askSaveFileName_
+                             ? askSaveFileName_(this)
+                             : QFileDialog::getSaveFileName(
+                                   this, QStringLiteral("Save As"), QString(),
+                                   QStringLiteral("Text files (*.txt *.log);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QByteArray out;
+    for (const QString& l : lines()) // the log's encoding and line ends: they compare byte for byte
+        out += l.toLocal8Bit() + "\r\n";
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(out) == out.size() && file.commit())
         return;
     const QString text =
         tr("Could not save the results to %1.").arg(QDir::toNativeSeparators(path));
     QtMessageBoxes qtBoxes;
     (messages_ ? *messages_ : qtBoxes)
-        .show(this, text, QString::fromLatin1(AppTitle), MsgIcon::Critical, MsgButtons::Ok);
-}
-
-bool ResultsList::saveTo(const QString& path) const {
-    QByteArray out;
-    for (const QString& l : lines()) {
-        // The log's own encoding, so a saved list and the log compare byte for byte.
-        out += l.toLocal8Bit();
-        out += LineEnd;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    return file.write(out) == out.size() && file.commit();
+        .show(this, text, QStringLiteral("EchoWarden"), MsgIcon::Critical, MsgButtons::Ok);
 }
 
 } // namespace ew

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QTimer>
+#include <numeric>
 
 namespace ew {
 
@@ -50,26 +51,6 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     connect(tick_, &QTimer::timeout, this, &StatusBar::refreshDateTime);
 }
 
-QLabel& StatusBar::at(int panel) const {
-    return *panels_.at(panel - 1);
-}
-
-QString StatusBar::panelText(int panel) const {
-    return at(panel).text();
-}
-
-void StatusBar::setPanelText(int panel, const QString& text) {
-    at(panel).setText(text);
-}
-
-QString StatusBar::panelToolTip(int panel) const {
-    return at(panel).toolTip();
-}
-
-QWidget* StatusBar::panel(int panel) const {
-    return &at(panel);
-}
-
 void StatusBar::setClock(const Clock* clock) {
     clock_ = clock;
     refreshDateTime();
@@ -97,9 +78,7 @@ void StatusBar::refreshDateTime() {
 
 void StatusBar::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    int designTotal = 0;
-    for (const int w : PanelWidths)
-        designTotal += w;
+    const int designTotal = std::accumulate(PanelWidths.begin(), PanelWidths.end(), 0);
     int x = 0;
     for (int i = 0; i < PanelCount; ++i) {
         const int w = i + 1 == PanelCount ? width() - x : PanelWidths[i] * width() / designTotal;

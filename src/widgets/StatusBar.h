@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QDate>
+#include <QLabel>
 #include <QWidget>
 #include <array>
 
-class QLabel;
 class QTimer;
 
 namespace ew {
@@ -25,10 +25,8 @@ public:
     explicit StatusBar(QWidget* parent = nullptr);
 
     // Panels are numbered from 1, as the operator sees them.
-    QString panelText(int panel) const;
-    void setPanelText(int panel, const QString& text);
-    QString panelToolTip(int panel) const;
-    QWidget* panel(int panel) const;
+    QString panelText(int panel) const { return at(panel).text(); }
+    void setPanelText(int panel, const QString& text) { at(panel).setText(text); }
 
     // Starts the date and time panels on the given clock.
     void setClock(const Clock* clock);
@@ -40,7 +38,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QLabel& at(int panel) const;
+    QLabel& at(int panel) const { return *panels_.at(panel - 1); }
 
     std::array<QLabel*, PanelCount> panels_{};
     QTimer* tick_ = nullptr;

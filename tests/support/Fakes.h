@@ -58,7 +58,6 @@ public:
     int beeps = 0;
 };
 
-// Keeps every notification the program raised, in order.
 class FakeNotifier final : public Notifier {
 public:
     void notify(const QString& summary, const QString& body) override {

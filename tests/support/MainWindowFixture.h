@@ -33,18 +33,16 @@ inline QStringList texts(const QListWidget& list) {
 // A main window on fakes, not yet loaded: tests prepare the store, then call load().
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { window = makeWindow(); }
-
-    std::unique_ptr<frmEchoWarden> makeWindow() {
-        auto w = std::make_unique<frmEchoWarden>(fakes.platform());
-        w->setEndProgram([this] { ++endRequests; });
-        return w;
+    void SetUp() override { makeWindow(); }
+    // The program (again, on the same store).
+    void makeWindow() {
+        window.reset();
+        window = std::make_unique<frmEchoWarden>(fakes.platform());
+        window->setEndProgram([this] { ++endRequests; });
     }
     void load() { window->Form_Load(); }
-    // The program started again on the same store.
     void restart() {
-        window.reset();
-        window = makeWindow();
+        makeWindow();
         load();
     }
     Ui::frmEchoWarden& ui() { return window->ui(); }

@@ -40,9 +40,7 @@ TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndKeysAndClicksKeepTheSelect
     EXPECT_EQ(list().currentRow(), 201);
     EXPECT_TRUE(inView(201)) << "top row " << list().topRow();
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&list());
-    ASSERT_EQ(a->role(), QAccessible::List);
     EXPECT_EQ(a->childCount(), 202);
-    EXPECT_EQ(a->child(201)->role(), QAccessible::ListItem);
     EXPECT_TRUE(a->child(201)->state().selected && !a->child(200)->state().selected);
     EXPECT_EQ(a->child(200)->text(QAccessible::Name), reply);
 
@@ -64,30 +62,25 @@ TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndKeysAndClicksKeepTheSelect
     QTest::mouseClick(list().viewport(), Qt::LeftButton, {},
                       list().visualRect(list().topRow() + 1).center());
     EXPECT_EQ(list().currentRow(), list().topRow() + 1);
-}
 
-// A line within a pace of the last showing waits for it, or for the operator's next key.
-TEST_F(ResultsListTest, LinesFasterThanThePaceShowTogether) {
-    fill(100);
+    // After a quiet pace a line shows at once; one within a pace of it waits for the pace, or
+    // for the operator's next key.
     for (int quiet = 0; quiet < 2; ++quiet) { // the lines drawn, then a pace without news
         list().topRow();
         QTest::qWait(ResultsList::PaceMs);
     }
     QScrollBar* bar = list().verticalScrollBar();
-    const auto add = [&](int lines) {
-        for (int i = 0; i < lines; ++i) {
-            list().addLine(reply);
-            list().setCurrentRow(list().count() - 1);
-            QCoreApplication::processEvents();
-        }
+    const int shown = bar->maximum();
+    const auto add = [&] {
+        list().addLine(reply);
+        QCoreApplication::processEvents();
         return bar->maximum();
     };
-    const int shown = add(1);
-    EXPECT_EQ(add(2), shown);
+    EXPECT_EQ(add(), shown + 1);
+    EXPECT_EQ(add(), shown + 1);
     QTest::keyClick(&list(), Qt::Key_Up);
     EXPECT_EQ(bar->maximum(), shown + 2);
-    EXPECT_EQ(list().currentRow(), 101);
-    EXPECT_EQ(add(1), shown + 2);
+    EXPECT_EQ(add(), shown + 2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->maximum() == shown + 3; }, 2000));
 }
 
@@ -132,8 +125,6 @@ TEST_F(ResultsListTest, CopiesAndSavesHoldTheLinesExactly) {
     EXPECT_EQ(saved.readAll(), reply.toLatin1() + "\r\nsecond\r\n");
     ASSERT_EQ(fakes.messages.shown.size(), 1u) << "a cancelled save says nothing";
     EXPECT_TRUE(fakes.messages.shown[0].text.contains(QStringLiteral("no/dir")));
-    list().clear();
-    EXPECT_EQ(list().count(), 0);
 }
 
 } // namespace

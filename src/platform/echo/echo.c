@@ -97,10 +97,8 @@ static int open_kind(struct echo_socket* s, int family, int raw) {
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     /* ICMP errors that answer a request ("host unreachable") come to the error queue, so that
      * an attempt ends when its answer comes, not at its time-out. */
-    if (family == AF_INET)
-        setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-    else
-        setsockopt(fd, SOL_IPV6, IPV6_RECVERR, &on, sizeof on);
+    setsockopt(fd, family == AF_INET ? SOL_IP : SOL_IPV6,
+               family == AF_INET ? IP_RECVERR : IPV6_RECVERR, &on, sizeof on);
     *s = (struct echo_socket){fd, family, raw, 0, 0};
     if (raw) {
         /* The first is the pid, as other ping programs do; the rest are spread out. */
@@ -290,9 +288,7 @@ int echo_receive_error(const struct echo_socket* s, struct echo_reply* r) {
 
 int echo_matches(const struct echo_socket* s, const struct echo_reply* r,
                  const struct sockaddr* to) {
-    if (s->raw && r->ident != s->ident)
-        return 0;
-    if (r->from.ss_family != to->sa_family)
+    if ((s->raw && r->ident != s->ident) || r->from.ss_family != to->sa_family)
         return 0;
     if (to->sa_family == AF_INET)
         return ((const struct sockaddr_in*)&r->from)->sin_addr.s_addr ==
