@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     if (const auto i = ew::parseInt16(text); i && ew::parseInt16(QString::number(*i)) != i)
         std::abort();
-    if (const auto c = ew::parseCheckValue(text); c && (*c < 0 || *c > 2))
+    if (const int c = ew::readCheckValue(text, -1); c < -1 || c > 2)
         std::abort();
     ew::parseBool(text);
 
