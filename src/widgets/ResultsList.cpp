@@ -3,10 +3,12 @@
 #include "core/ResultMarks.h"
 
 #include <QAccessible>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <algorithm>
@@ -17,12 +19,19 @@ namespace ew {
 namespace {
 constexpr int TextIndent = 2; // pixels left of the text
 
-// A reply line opens with character 26, which our fonts draw as a box: an arrow is drawn in
-// its place. The line keeps it: copies, saved files and the log must match each other.
-QString displayText(QString line) {
-    if (line.startsWith(QChar(ReplyMark)))
-        line[0] = QChar(char16_t(0x2192));
-    return line;
+// A text shown over the lines, in a box with room around and inside it, so that it reads as a
+// note rather than as a line.
+void paintNotice(QPainter& painter, const QWidget& viewport, const QString& notice) {
+    const int space = viewport.fontMetrics().height() / 2;
+    const QRect room = viewport.rect().adjusted(space, space, -space, -space);
+    const QRect text = viewport.fontMetrics().boundingRect(
+        room.adjusted(space, space, -space, -space), Qt::AlignHCenter | Qt::TextWordWrap, notice);
+    const QRect box = text.adjusted(-space, -space, space, space) & room;
+    painter.fillRect(box, viewport.palette().brush(QPalette::Base));
+    painter.setPen(viewport.palette().color(QPalette::Mid));
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.setPen(viewport.palette().color(QPalette::Text));
+    painter.drawText(text & box, Qt::AlignHCenter | Qt::TextWordWrap, notice);
 }
 } // namespace
 
@@ -57,7 +66,6 @@ ResultsList::ResultsList(QWidget* parent) : QAbstractScrollArea(parent) {
 void ResultsList::linesRemoved() {
     if (current_ >= count())
         current_ = -1;
-    texts_.clear(); // their rows may hold other lines now
     widest_ = 0;
     shownCount_ = 0;
     applyNow();
@@ -88,14 +96,17 @@ void ResultsList::applyLater() {
 void ResultsList::applyNow() {
     pace_.stop();
     shown_.start();
-    updateRanges();
-    if (std::exchange(follow_, false) && current_ >= 0) {
-        QScrollBar* bar = verticalScrollBar();
-        bar->setValue(std::clamp(bar->value(), current_ - fullRows() + 1, current_));
-    }
+    QScrollBar* rows = verticalScrollBar();
+    rows->setPageStep(fullRows());
+    rows->setRange(0, std::max(0, count() - fullRows()));
+    QScrollBar* columns = horizontalScrollBar();
+    columns->setPageStep(viewport()->width());
+    columns->setRange(0, std::max(0, widest_ + 2 * TextIndent - viewport()->width()));
+    if (std::exchange(follow_, false) && current_ >= 0)
+        rows->setValue(std::clamp(rows->value(), current_ - fullRows() + 1, current_));
     // Only what changed is drawn again: the rows that came and the selection that moved. The
     // rows already shown were moved with the scroll (scrollContentsBy).
-    const int top = verticalScrollBar()->value();
+    const int top = rows->value();
     const auto rowsFrom = [&](int first, int last) {
         first = std::max(first, top);
         last = std::min(last, top + fullRows());
@@ -118,30 +129,6 @@ int ResultsList::topRow() const {
 
 QRect ResultsList::visualRect(int row) const {
     return QRect(0, (row - topRow()) * rowHeight(), viewport()->width(), rowHeight());
-}
-
-void ResultsList::updateRanges() {
-    QScrollBar* rows = verticalScrollBar();
-    rows->setPageStep(fullRows());
-    rows->setRange(0, std::max(0, count() - fullRows()));
-    QScrollBar* columns = horizontalScrollBar();
-    columns->setPageStep(viewport()->width());
-    columns->setRange(0, std::max(0, widest_ + 2 * TextIndent - viewport()->width()));
-}
-
-const QStaticText& ResultsList::rowText(int row, const QFont& font) {
-    if (const auto found = texts_.constFind(row); found != texts_.cend())
-        return *found;
-    QStaticText& text = texts_[row];
-    text.setTextFormat(Qt::PlainText);
-    text.setText(displayText(lines_.line(row)));
-    text.prepare(QTransform(), font);
-    const int width = qCeil(text.size().width());
-    if (width > widest_) {
-        widest_ = width;
-        applyLater(); // not while painting: a scroll bar that comes lays the area out again
-    }
-    return text;
 }
 
 void ResultsList::paintEvent(QPaintEvent* event) {
@@ -169,11 +156,22 @@ void ResultsList::paintEvent(QPaintEvent* event) {
         }
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawStaticText(QPointF(x, rect.y() + RowPadding / 2), rowText(row, font()));
+        // A reply line opens with character 26, which our fonts draw as a box: an arrow is
+        // drawn in its place. The line keeps it: copies, saved files and the log must match.
+        QString shown = lines_.line(row);
+        if (shown.startsWith(QChar(ReplyMark)))
+            shown[0] = QChar(char16_t(0x2192));
+        // Laid out as it is drawn: rows already shown keep their pixels as the lines scroll.
+        QStaticText text(shown);
+        text.setTextFormat(Qt::PlainText);
+        painter.drawStaticText(QPointF(x, rect.y() + RowPadding / 2), text);
+        if (const int width = qCeil(text.size().width()); width > widest_) {
+            widest_ = width;
+            applyLater(); // not while painting: a scroll bar that comes lays the area out again
+        }
     }
-    texts_.removeIf([&](auto it) { return it.key() < top || it.key() > top + fullRows(); });
     if (!notice_.isEmpty())
-        paintNotice(painter);
+        paintNotice(painter, *viewport(), notice_);
 }
 
 void ResultsList::setNotice(const QString& text) {
@@ -185,36 +183,18 @@ void ResultsList::setNotice(const QString& text) {
     QAccessible::updateAccessibility(&event);
 }
 
-void ResultsList::paintNotice(QPainter& painter) const {
-    // Room around the box and inside it, so it reads as a note rather than as a line.
-    const int space = fontMetrics().height() / 2;
-    const QRect room = viewport()->rect().adjusted(space, space, -space, -space);
-    const QRect text = fontMetrics().boundingRect(room.adjusted(space, space, -space, -space),
-                                                  Qt::AlignHCenter | Qt::TextWordWrap, notice_);
-    const QRect box = text.adjusted(-space, -space, space, space) & room;
-    painter.fillRect(box, palette().brush(QPalette::Base));
-    painter.setPen(palette().color(QPalette::Mid));
-    painter.drawRect(box.adjusted(0, 0, -1, -1));
-    painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(text & box, Qt::AlignHCenter | Qt::TextWordWrap, notice_);
-}
-
 void ResultsList::resizeEvent(QResizeEvent* event) {
     // A selected row that was wholly in view stays so: the horizontal scroll bar coming under
     // the newest line must not hide it.
-    const int top = topRow();
-    const bool keep =
-        current_ >= top && current_ < top + std::max(1, event->oldSize().height() / rowHeight());
+    const int top = topRow(), shownRows = std::max(1, event->oldSize().height() / rowHeight());
+    follow_ = follow_ || (current_ >= top && current_ < top + shownRows);
     QAbstractScrollArea::resizeEvent(event);
-    follow_ = follow_ || keep;
-    applyNow();
-    viewport()->update();
+    applyNow(); // the viewport is drawn whole when its size changes
 }
 
 void ResultsList::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        texts_.clear();
         widest_ = 0;
         applyNow();
         viewport()->update();
@@ -236,7 +216,6 @@ void ResultsList::mousePressEvent(QMouseEvent* event) {
         setCurrentRow(row);
         applyNow();
     }
-    event->accept();
 }
 
 void ResultsList::keyPressEvent(QKeyEvent* event) {

@@ -4,15 +4,12 @@
 
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
-#include <QHash>
-#include <QStaticText>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
 
 class QAccessibleInterface;
 class QMenu;
-class QPainter;
 
 namespace ew {
 
@@ -80,9 +77,6 @@ private:
     void linesRemoved();
     // Rows wholly in view.
     int fullRows() const { return std::max(1, viewport()->height() / rowHeight()); }
-    void updateRanges();
-    const QStaticText& rowText(int row, const QFont& font);
-    void paintNotice(QPainter& painter) const;
     static QAccessibleInterface* accessible(const QString& className, QObject* object);
 
     ResultLines lines_;
@@ -93,9 +87,6 @@ private:
     int shownCurrent_ = -1;
     QTimer pace_;
     QElapsedTimer shown_;
-    // The rows in view, each laid out once: in a program that wakes once a second to add a
-    // line or two, laying text out is most of the paint.
-    QHash<int, QStaticText> texts_;
     // The widest line drawn so far. Measuring each line as it comes would cost more than all
     // the rest of an attempt.
     int widest_ = 0;

@@ -16,7 +16,6 @@ public:
 
     bool isValid() const override { return list_ && row_ < list_->count(); }
     QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return list_ ? list_->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override {
         return list_ ? QAccessible::queryAccessibleInterface(list_) : nullptr;
     }

@@ -45,19 +45,17 @@ TEST_F(ResultsListTest, ThePassSelectsTheNewestLineAndKeysAndClicksKeepTheSelect
     EXPECT_EQ(a->child(200)->text(QAccessible::Name), reply);
 
     const int page = list().viewport()->height() / list().rowHeight();
-    const struct {
-        Qt::Key key;
-        int from, to;
-    } rows[] = {{Qt::Key_Down, 5, 6},         {Qt::Key_Up, 5, 4},
-                {Qt::Key_Up, 0, 0},           {Qt::Key_Down, 201, 201},
-                {Qt::Key_Home, 201, 0},       {Qt::Key_End, 0, 201},
-                {Qt::Key_PageUp, 2, 0},       {Qt::Key_PageUp, 60, 60 - page},
-                {Qt::Key_PageDown, 199, 201}, {Qt::Key_PageDown, 5, 5 + page}};
-    for (const auto& row : rows) {
-        list().setCurrentRow(row.from);
-        QTest::keyClick(&list(), row.key);
-        EXPECT_EQ(list().currentRow(), row.to) << "key " << row.key << " from " << row.from;
-        EXPECT_TRUE(inView(row.to)) << row.to;
+    const std::tuple<Qt::Key, int, int> rows[] = {
+        {Qt::Key_Down, 5, 6},         {Qt::Key_Up, 5, 4},
+        {Qt::Key_Up, 0, 0},           {Qt::Key_Down, 201, 201},
+        {Qt::Key_Home, 201, 0},       {Qt::Key_End, 0, 201},
+        {Qt::Key_PageUp, 2, 0},       {Qt::Key_PageUp, 60, 60 - page},
+        {Qt::Key_PageDown, 199, 201}, {Qt::Key_PageDown, 5, 5 + page}};
+    for (const auto& [key, from, to] : rows) {
+        list().setCurrentRow(from);
+        QTest::keyClick(&list(), key);
+        EXPECT_EQ(list().currentRow(), to) << "key " << key << " from " << from;
+        EXPECT_TRUE(inView(to)) << to;
     }
     QTest::mouseClick(list().viewport(), Qt::LeftButton, {},
                       list().visualRect(list().topRow() + 1).center());
@@ -99,21 +97,18 @@ TEST_F(ResultsListTest, CopiesAndSavesHoldTheLinesExactly) {
     list().addLine(reply);
     list().addLine(QStringLiteral("second"));
     list().setCurrentRow(0);
-    const struct {
-        QKeyCombination key;
-        const char* item; // of the menu the key opened
-        QString expected;
-    } copies[] = {
+    // The key, the item of the menu it opened, what the clipboard then holds.
+    const std::tuple<QKeyCombination, const char*, QString> copies[] = {
         {Qt::CTRL | Qt::Key_C, nullptr, reply},
         {Qt::Key_Menu, "mnuResultsCopy", reply},
         {Qt::SHIFT | Qt::Key_F10, "mnuResultsCopyAll", reply + QStringLiteral("\nsecond")}};
-    for (const auto& copy : copies) {
+    for (const auto& [key, item, expected] : copies) {
         QGuiApplication::clipboard()->clear();
-        QTest::keyClick(&list(), copy.key.key(), copy.key.keyboardModifiers());
-        EXPECT_EQ(list().contextMenu()->isVisible(), copy.item != nullptr);
-        if (copy.item)
-            menu(copy.item);
-        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), copy.expected.toStdString());
+        QTest::keyClick(&list(), key.key(), key.keyboardModifiers());
+        EXPECT_EQ(list().contextMenu()->isVisible(), item != nullptr);
+        if (item)
+            menu(item);
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), expected.toStdString());
     }
     const QString path = logDir.filePath(QStringLiteral("saved.txt"));
     for (const QString& answer : {QString(), logDir.filePath(QStringLiteral("no/dir")), path}) {
