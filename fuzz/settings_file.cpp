@@ -40,8 +40,7 @@ Read read(const QByteArray& bytes) {
     Read r;
     {
         ew::IniSettingsStore store;
-        r.error = store.readError(app);
-        r.list = store.get(app, ew::keys::Section, ew::keys::IPList);
+        r = {store.readError(app), store.get(app, ew::keys::Section, ew::keys::IPList)};
     }
     QDir(dir).removeRecursively();
     return r;

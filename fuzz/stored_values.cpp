@@ -25,10 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ew::parseBool(text);
 
     const QStringList items = ew::decodeList(text);
-    for (const QString& item : items) {
+    for (const QString& item : items)
         if (item.isEmpty() || item.contains(QLatin1Char(',')))
             std::abort();
-    }
     const bool clean =
         text.isEmpty() || (text.endsWith(QLatin1Char(',')) && !text.startsWith(QLatin1Char(',')) &&
                            !text.contains(QStringLiteral(",,")));

@@ -194,12 +194,9 @@ void frmEchoWarden::endProgram() {
     ending_ = true;
     monitor_->shutdown();
     tips_->unload();
-    if (endProgram_) {
-        endProgram_();
-        return;
-    }
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget* w : windows)
+    if (endProgram_)
+        return endProgram_();
+    for (QWidget* w : QApplication::topLevelWidgets())
         w->hide();
     QApplication::exit(0);
 }

@@ -67,7 +67,6 @@ public:
     About& about() { return *about_; }
     HostWatch& hostWatch() { return *hosts_; }
     HistoryStore& history() { return *history_; }
-    SlowAbove& slowAbove() { return *slowAbove_; }
     HistoryWindows& historyWindows() { return *historyWindows_; }
 
 protected:

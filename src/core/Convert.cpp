@@ -8,9 +8,7 @@ namespace ew {
 std::optional<double> toNumber(const QString& text) {
     bool ok = false;
     const double v = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+    return ok && std::isfinite(v) ? std::optional(v) : std::nullopt;
 }
 
 std::optional<std::int16_t> toInt16(const QString& text) {

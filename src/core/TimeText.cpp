@@ -52,9 +52,7 @@ std::optional<QTime> parseTimeOfDay(const QString& text) {
     QTime t = QLocale::system().toTime(text, timeOfDayFormat());
     if (!t.isValid())
         t = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
-    if (!t.isValid())
-        return std::nullopt;
-    return t;
+    return t.isValid() ? std::optional(t) : std::nullopt;
 }
 
 } // namespace ew

@@ -23,8 +23,6 @@ namespace ew {
 
 namespace {
 
-const QString DefaultLogName = QStringLiteral("Ping.Log");
-
 const QString OverwriteTitle = QStringLiteral("Log File");
 const QString OverwriteText =
     QStringLiteral("The log already exists.Ovewrite? Select No to append.");
@@ -43,8 +41,6 @@ const QString InvalidPathText =
     QStringLiteral("The log file path is invalid.\rPlease enter a valid path.");
 const QString FolderPathText =
     QStringLiteral("The log file path is a folder.\rPlease enter the path of a file.");
-const QString FailedPanelText = QStringLiteral("Failed: 0");
-constexpr int FailedPanel = 2;
 
 // A file of that name (not a directory) is there to be overwritten, appended to or shown.
 bool isLogFile(const QString& path) {
@@ -105,7 +101,7 @@ LogFile::LogFile(Controls ui, QWidget& window, ProgramState& state, ControlState
 }
 
 QString LogFile::defaultLogPath() {
-    return QDir(defaultLogDir()).filePath(DefaultLogName);
+    return QDir(defaultLogDir()).filePath(QStringLiteral("Ping.Log"));
 }
 
 void LogFile::showError(const QString& text, const QString& title) {
@@ -195,7 +191,7 @@ void LogFile::settleExistingFile() {
             showError(DeleteFailedText.arg(state_.logPath, file.errorString()), WriteErrorTitle);
         ui_.lstPingResults.clear();
         state_.failedCount = 0;
-        ui_.StatusBar1.setPanelText(FailedPanel, FailedPanelText);
+        ui_.StatusBar1.setPanelText(2, QStringLiteral("Failed: 0"));
     }
     // Settled only once answered: a second call reached while the box is open asks again.
     state_.askOverwrite = AskOverwrite::Dont;

@@ -29,13 +29,9 @@ const QStringList TsvHeader{
 constexpr QChar RowEnd = QLatin1Char('\n');
 constexpr QChar Tab = QLatin1Char('\t');
 
+// To the microsecond, the precision of the kernel's receive timestamps: "0.046".
 QString msNumber(std::chrono::nanoseconds ns) {
     return QString::number(static_cast<double>(ns.count()) / 1e6, 'f', 3);
-}
-
-// To the microsecond, the precision of the kernel's receive timestamps: "0.046 ms".
-QString roundTripMs(std::chrono::nanoseconds roundTrip) {
-    return msNumber(roundTrip) + QStringLiteral(" ms");
 }
 
 constexpr qint64 MsPerMinute = 60 * 1000;
@@ -213,10 +209,11 @@ QString HostStates::figuresText(const ListEntry& entry) const {
     text += QStringLiteral("\nLoss over the last 10 minutes: %1 %")
                 .arg(h->recentLossPercent(), 0, 'f', 1);
     if (h->replies)
-        text += QStringLiteral("\nRound trip: last %1, lowest %2, average %3, highest %4"
-                               "\nJitter: %5")
-                    .arg(roundTripMs(h->last), roundTripMs(h->lowest), roundTripMs(h->average()),
-                         roundTripMs(h->highest), roundTripMs(h->jitter()));
+        text +=
+            QStringLiteral("\nRound trip: last %1 ms, lowest %2 ms, average %3 ms, highest %4 ms"
+                           "\nJitter: %5 ms")
+                .arg(msNumber(h->last), msNumber(h->lowest), msNumber(h->average()),
+                     msNumber(h->highest), msNumber(h->jitter()));
     return text;
 }
 

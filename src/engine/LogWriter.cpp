@@ -33,10 +33,8 @@ void LogWriter::AppendLogLine(const QString& line, std::int32_t lineCount, bool 
     out += LineEnd;
 
     QFile file(state_.logPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        reportWriteFailure(file.errorString());
-        return;
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return reportWriteFailure(file.errorString());
     // A full disk takes part of a write: the fragment is cut off again, or the header written
     // later would follow a torn "Started log on" and the reader could not tell the runs apart.
     const qint64 sizeBefore = file.size();
@@ -48,14 +46,11 @@ void LogWriter::AppendLogLine(const QString& line, std::int32_t lineCount, bool 
         const QString reason = written > 0 ? qt_error_string(writeError) : file.errorString();
         if (written > 0)
             file.resize(sizeBefore);
-        reportWriteFailure(reason);
-        return;
+        return reportWriteFailure(reason);
     }
     file.close();
-    if (file.error() != QFileDevice::NoError) {
-        reportWriteFailure(file.errorString());
-        return;
-    }
+    if (file.error() != QFileDevice::NoError)
+        return reportWriteFailure(file.errorString());
     headerPending_ = false;
 }
 

@@ -85,8 +85,7 @@ void Monitor::Timer1_Timer() {
         if (timer1_->interval() != ms)
             setTimer1Interval(ms);
         state_.stateFlag = StateFlag::Timer;
-        runPass(AfterPass::Nothing);
-        return;
+        return runPass(AfterPass::Nothing);
     }
 
     if (resting_) {
@@ -95,10 +94,8 @@ void Monitor::Timer1_Timer() {
         return;
     }
 
-    if (state_.stateFlag != StateFlag::Timer) {
-        runPass(AfterPass::CountInterval);
-        return;
-    }
+    if (state_.stateFlag != StateFlag::Timer)
+        return runPass(AfterPass::CountInterval);
     countInterval(false);
 }
 
@@ -111,10 +108,8 @@ void Monitor::countInterval(bool passed) {
         setTimer1Interval(n * MsPerSecond);
         state_.stateFlag = StateFlag::NoTimer;
     } else if (seconds || tick.unit == TickSettings::Unit::Minutes) {
-        if (sinceLastPass(seconds ? secondsBetween : minuteChangesBetween) >= n) {
-            runPass(AfterPass::NoteTime);
-            return;
-        }
+        if (sinceLastPass(seconds ? secondsBetween : minuteChangesBetween) >= n)
+            return runPass(AfterPass::NoteTime);
         setTimer1Interval(RecheckIntervalMs);
         state_.stateFlag = StateFlag::Timer;
     }

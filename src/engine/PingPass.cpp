@@ -136,10 +136,8 @@ void PingPass::pace() {
         return;
     const auto now = std::chrono::steady_clock::now();
     const auto due = lastSend_ + SendSpacing;
-    if (now < due) {
-        pacer_->start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
-        return;
-    }
+    if (now < due)
+        return pacer_->start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
     const std::size_t entry = waiting_.front();
     waiting_.pop_front();
     lastSend_ = now;
@@ -153,10 +151,8 @@ void PingPass::ended(std::size_t entry, const EchoOutcome& outcome) {
     e.inFlight = 0;
     // The time of day on the line is when its own attempt ended, whenever the line shows.
     e.ended.push_back({outcome, e.sentAt, clock_.now()});
-    if (!pass_.atOnce) {
-        advance(); // its line, then the next attempt
-        return;
-    }
+    if (!pass_.atOnce)
+        return advance(); // its line, then the next attempt
     if (e.sent < pass_.attempts) {
         waiting_.push_back(entry);
         pace();
@@ -180,7 +176,6 @@ void PingPass::advance() {
         Entry& e = entries_[cursor_];
         if (!e.begun) {
             e.begun = true;
-            // Emptied before an entry's lines, so a run of any length keeps a bounded list.
             Q_EMIT entryBegun();
         }
         if (!e.ended.empty()) {
@@ -220,20 +215,17 @@ void PingPass::report(QString text, std::uint64_t id, const Ended& ended) {
     Q_EMIT resultLine(line);
     if (!reply)
         ++state_.failedCount;
-    if (pass_.logTotal || (!reply && pass_.logFailed))
-        logLine(line);
+    if (pass_.logTotal || (!reply && pass_.logFailed)) {
+        log_.AppendLogLine(line, state_.logLineCount, pass_.logTotal);
+        // Only "nothing logged yet in this run" matters, so the count stops at its top.
+        if (state_.logLineCount < std::numeric_limits<decltype(state_.logLineCount)>::max())
+            ++state_.logLineCount;
+    }
     ++pingCount_;
     Q_EMIT countsChanged(pingCount_, state_.failedCount, !reply);
     Q_EMIT attemptReported(Attempt{id, std::move(text), reply,
                                    reply ? outcome.roundTrip : std::chrono::nanoseconds{0},
                                    ended.at, failureOf(outcome.result), ended.sentAt, outcome.ip});
-}
-
-void PingPass::logLine(const QString& line) {
-    log_.AppendLogLine(line, state_.logLineCount, pass_.logTotal);
-    // Only "nothing logged yet in this run" matters, so the count stops at its top.
-    if (state_.logLineCount < std::numeric_limits<decltype(state_.logLineCount)>::max())
-        ++state_.logLineCount;
 }
 
 } // namespace ew

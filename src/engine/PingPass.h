@@ -99,7 +99,6 @@ private:
     void pace();
     void advance();
     void report(QString text, std::uint64_t id, const Ended& ended);
-    void logLine(const QString& line);
     void endRun();
     bool ending() const { return !running_ || abandoned_; }
 

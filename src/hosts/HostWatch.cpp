@@ -34,13 +34,11 @@ HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
     : states_(hosts.states()), list_(list), mnuNotify_(mnuNotify), window_(window),
       notifier_(notifier) {
     // A mark no taller than the text keeps the rows, and so the entries in view, as designed.
-    markSize_ = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
-    list.setIconSize(QSize(markSize_, markSize_));
+    const int markSize = std::max(list.fontMetrics().height() - MarkMargin, MarkMargin * 2);
+    list.setIconSize(QSize(markSize, markSize));
     markLater_.setSingleShot(true);
     markLater_.setInterval(MarkDelayMs);
     connect(&markLater_, &QTimer::timeout, this, &HostWatch::showChanges);
-    // Marked a moment later, many together: every changed mark makes the list lay out its
-    // entries again, and the first pass over thousands of entries changes every one.
     connect(&hosts, &HostTracker::hostStateChanged, this, [this](std::uint64_t entryId) {
         changed_.push_back(entryId);
         if (!markLater_.isActive())
@@ -48,7 +46,7 @@ HostWatch::HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify,
     });
     // Drawn once: a list of thousands of entries shares four icons.
     for (HostState state : {HostState::Unknown, HostState::Up, HostState::Down, HostState::Slow})
-        marks_[static_cast<int>(state)] = hostMark(state, markSize_);
+        marks_[static_cast<int>(state)] = hostMark(state, markSize);
     connect(list.model(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
                 for (int row = first; row <= last; ++row)

@@ -23,8 +23,6 @@ class Notifier;
 class HostWatch : public QObject {
     Q_OBJECT
 public:
-    // The address list it marks, the menu item that asks for notifications, and the buttons the
-    // tray's menu works.
     HostWatch(HostTracker& hosts, QListWidget& list, QAction& mnuNotify, HostTray::Buttons buttons,
               QWidget& window, Notifier& notifier);
     ~HostWatch() override;
@@ -34,7 +32,6 @@ public:
     void passEnded();
     void copyStatistics();
 
-    const HostStates& states() const { return states_; }
     QMenu* listMenu() const { return listMenu_; }
 
 Q_SIGNALS:
@@ -61,7 +58,6 @@ private:
     QMenu* listMenu_;
     std::unique_ptr<HostTray> tray_;
     bool monitoring_ = false;
-    int markSize_;
     QIcon marks_[4]; // by HostState
     // Where each entry is, by its id; emptied whenever rows come or go.
     QHash<std::uint64_t, QListWidgetItem*> rows_;

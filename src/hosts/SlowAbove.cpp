@@ -32,10 +32,8 @@ void SlowAbove::shown() {
 }
 
 void SlowAbove::mnuSlowAbove_Click() {
-    if (box_) {
-        box_->raise();
-        return;
-    }
+    if (box_)
+        return box_->raise();
     // open() rather than exec(): the monitor goes on while the box is up.
     box_ = new QInputDialog(&window_);
     box_->setObjectName(QStringLiteral("frmSlowAbove"));

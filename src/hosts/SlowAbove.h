@@ -19,8 +19,6 @@ public:
     SlowAbove(QAction& item, QWidget& window, std::function<void(int)> apply);
 
     void mnuSlowAbove_Click();
-    // The open box, if any (tests answer it).
-    QInputDialog* box() const { return box_; }
 
 private:
     void shown();

@@ -78,10 +78,8 @@ void MonitorControls::cmdStartPing_Click() {
     state_.logLineCount = 0;
     writer_->beginRun();
 
-    if (log_.loggingOn() && state_.logPathInvalid) {
-        log_.refusePath(false);
-        return;
-    }
+    if (log_.loggingOn() && state_.logPathInvalid)
+        return log_.refusePath(false);
 
     ui_.cmdStartPing->setEnabled(false);
     ui_.cmdStopPing->setEnabled(true);
@@ -113,14 +111,11 @@ PassSettings MonitorControls::passSettings() {
     pass.logTotal = isChecked(*ui_.chkLogTotal);
     pass.logFailed = isChecked(*ui_.chkLogFailed);
     pass.atOnce = ui_.mnuPingAtOnce->isChecked();
-    const int count = ui_.lstIPList->count();
-    pass.entries.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < ui_.lstIPList->count(); ++i) {
         QListWidgetItem* item = ui_.lstIPList->item(i);
         if (!item->data(EntryIdRole).isValid())
             item->setData(EntryIdRole, QVariant::fromValue<qulonglong>(++lastEntryId_));
-        pass.entries[static_cast<std::size_t>(i)] = {item->text(),
-                                                     item->data(EntryIdRole).toULongLong()};
+        pass.entries.push_back({item->text(), item->data(EntryIdRole).toULongLong()});
     }
     return pass;
 }

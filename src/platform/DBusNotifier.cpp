@@ -65,10 +65,8 @@ void DBusNotifier::askCapabilities() {
         const std::vector<Waiting> waiting = std::exchange(waiting_, {});
         // Without an answer nothing is sent; the next notification asks again, as a
         // notification server may start after the program.
-        if (reply.isError()) {
-            failed(reply.error().message());
-            return;
-        }
+        if (reply.isError())
+            return failed(reply.error().message());
         bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
         for (const Waiting& notice : waiting)
             send(notice);

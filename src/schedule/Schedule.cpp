@@ -64,11 +64,9 @@ ShownHour shownHour(const std::optional<QString>& stored) {
     const QString text = stored.value_or(QString());
     const std::optional<std::int16_t> hour =
         text.isEmpty() ? std::optional<std::int16_t>(kMidnight) : parseInt16(text);
-    if (!hour)
-        return {text, false};
-    if (*hour == kMidnight || *hour == kNoon)
+    if (hour && (*hour == kMidnight || *hour == kNoon))
         return {QString::number(kNoon), *hour == kNoon};
-    if (*hour > kNoon)
+    if (hour && *hour > kNoon)
         return {QString::number(*hour - kNoon), true};
     return {text, false};
 }

@@ -24,9 +24,7 @@ std::optional<bool> parseBool(const QString& text) {
         return false;
     bool ok = false;
     const double number = t.toDouble(&ok);
-    if (!ok || std::isnan(number))
-        return std::nullopt;
-    return number != 0.0;
+    return ok && !std::isnan(number) ? std::optional(number != 0.0) : std::nullopt;
 }
 
 std::optional<std::int16_t> parseInt16(const QString& text) {

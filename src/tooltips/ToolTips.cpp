@@ -102,14 +102,6 @@ frmToolTips::frmToolTips(QWidget* parent)
     Timer2->setInterval(kDesignIntervalMs);
 }
 
-void frmToolTips::setTipText(const QString& text) {
-    // The help texts break their lines with a carriage return alone; the label breaks on line
-    // feeds only.
-    Label1->setText(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
-    Label1->adjustSize();
-    resize(Label1->size() + QSize(4, 2));
-}
-
 ToolTips::ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows)
     : txtIPAddress_(txtIPAddress), main_(mainWindow), windows_(windows) {
     for (const HelpRow& row : kHelpTable)
@@ -177,10 +169,8 @@ void ToolTips::hideForMenu() {
 void ToolTips::Timer2_Timer() {
     if (!popup_)
         return;
-    if (qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-        hideForMenu();
-        return;
-    }
+    if (qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+        return hideForMenu();
     if (windows_.activeWindow() != &main_) {
         popup_->Timer2->stop();
         resting_ = true;
@@ -211,7 +201,11 @@ void ToolTips::ShowTip(const QString& text) {
     popup_->hide();
     if (text.isEmpty())
         return;
-    popup_->setTipText(text);
+    // The help texts break their lines with a carriage return alone; the label breaks on line
+    // feeds only. The window sits around the label.
+    popup_->Label1->setText(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    popup_->Label1->adjustSize();
+    popup_->resize(popup_->Label1->size() + QSize(4, 2));
 
     const QPoint pointer = windows_.cursorPos();
     const QSize size = popup_->size();
@@ -249,10 +243,8 @@ bool ToolTips::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QString ToolTips::helpText(const QString& controlName) {
-    for (const HelpRow& row : kHelpTable)
-        if (controlName == QLatin1String(row.control))
-            return QString::fromLatin1(row.text);
-    return {};
+    const qsizetype row = helpControls().indexOf(controlName);
+    return row < 0 ? QString() : QString::fromLatin1(kHelpTable[row].text);
 }
 
 QStringList ToolTips::helpControls() {

@@ -19,10 +19,6 @@ class frmToolTips : public QFrame {
 public:
     explicit frmToolTips(QWidget* parent);
 
-    // Puts the text into the label (lines joined by a carriage return alone show as separate
-    // lines) and sizes the label to it and the window around the label.
-    void setTipText(const QString& text);
-
     QLabel* Label1;
     QTimer* Timer2;
     // The window last found under the pointer; empty when the pop-up has just loaded.
@@ -38,7 +34,6 @@ public:
     ToolTips(QLineEdit& txtIPAddress, QWidget& mainWindow, WindowProbe& windows);
     ~ToolTips() override;
 
-    bool isLoaded() const { return popup_; }
     // Loads the pop-up window hidden, with Timer2 at its design interval and enabled.
     void load();
     // Unloads the pop-up window: it disappears and the polling stops.

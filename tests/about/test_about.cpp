@@ -24,7 +24,7 @@ TEST_F(MainWindowTest, AboutSavesComesBackAndStartsTheFirstSystemInfoToolFound) 
     frmAbout* box = window->about().box();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(fakes.store.value(keys::Attempts), QStringLiteral("7"));
-    EXPECT_FALSE(window->toolTips().isLoaded());
+    EXPECT_FALSE(window->toolTips().window());
     EXPECT_TRUE(box->isVisible() && window->isEnabled());
     box->move(box->pos() + QPoint(30, 30));
     const QPoint moved = box->pos();

@@ -82,8 +82,7 @@ INSTANTIATE_TEST_SUITE_P(YesNoUnattended, Overwrite,
 TEST(OverwriteQuestion, EnterAppends) {
     QTimer::singleShot(0,
                        [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
-    EXPECT_EQ(QtMessageBoxes().show(nullptr, QStringLiteral("Overwrite?"),
-                                    QStringLiteral("Log File"), MsgIcon::Information,
+    EXPECT_EQ(QtMessageBoxes().show(nullptr, "Overwrite?", "Log File", MsgIcon::Information,
                                     MsgButtons::YesNo),
               MsgAnswer::No);
 }

@@ -3,12 +3,6 @@
 namespace ew::test {
 namespace {
 
-// One arrow click: the upper arrow (+1) moves the position towards the minimum.
-void click(QScrollBar* bar, int arrow) {
-    bar->triggerAction(arrow > 0 ? QAbstractSlider::SliderSingleStepSub
-                                 : QAbstractSlider::SliderSingleStepAdd);
-}
-
 // Each arrow steps by its field's step and wraps at the bounds, the spinner following; a text
 // that is no number is left alone. "0" and an empty box become the field's replacement, also
 // while loading, and left selected.
@@ -27,11 +21,16 @@ TEST_F(PassTest, SpinnersStepAndWrapZeroIsReplacedAndUnitsStayExclusive) {
     for (const auto& c : spins) {
         SCOPED_TRACE(std::string(c.field) + ' ' + c.start);
         auto* bar = window->findChild<QScrollBar*>(QStringLiteral("vsb") + c.field);
+        // One arrow click: the upper arrow (+1) moves the position towards the minimum.
+        const auto click = [&] {
+            bar->triggerAction(c.arrow > 0 ? QAbstractSlider::SliderSingleStepSub
+                                           : QAbstractSlider::SliderSingleStepAdd);
+        };
         box(c.field)->setText(c.start);
         state().lastScrollValue = std::int16_t(bar->value());
-        click(bar, c.arrow);
+        click();
         EXPECT_EQ(box(c.field)->text(), c.first);
-        click(bar, c.arrow); // judged against the position the wrap left
+        click(); // judged against the position the wrap left
         EXPECT_EQ(box(c.field)->text(), c.second);
     }
     const char* const replaced[][3] = {{"Timeout", "0", "3"},  {"Timeout", "", "3"},

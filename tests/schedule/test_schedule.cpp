@@ -34,10 +34,6 @@ protected:
         QObject::disconnect(c);
         return seen;
     }
-    QString stored() {
-        const auto v = [&](const QString& key) { return fakes.store.value(key).value_or("-"); };
-        return v(keys::Unattended) + ' ' + v(keys::UnattendedFrom) + ' ' + v(keys::UnattendedTo);
-    }
 };
 TEST_F(ScheduleTest, OKStoresTheHoursOrSaysWhyNotAndAStoredHourComesBackAsItWas) {
     const QString invalid = QStringLiteral("Please enter valid time");
@@ -51,6 +47,7 @@ TEST_F(ScheduleTest, OKStoresTheHoursOrSaysWhyNotAndAStoredHourComesBackAsItWas)
                 {"09 AM 11 PM on", "True 09 23", {}},     {"11 PM 6 AM off", "False 23 6", {}},
                 {"10 PM 6 AM on", "False - -", notAfter}, {"3 PM 3 PM on", "False - -", notAfter},
                 {"- AM 5 AM on", "False - -", invalid},   {"3 AM 14 AM on", "False - -", invalid}};
+    const auto v = [this](const QString& key) { return fakes.store.value(key).value_or("-"); };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.entered);
         fakes.store.values.clear();
@@ -58,7 +55,8 @@ TEST_F(ScheduleTest, OKStoresTheHoursOrSaysWhyNotAndAStoredHourComesBackAsItWas)
         restart();
         EXPECT_EQ(schedule(QString::fromLatin1(row.entered)),
                   row.box.isEmpty() ? "closed" : "open");
-        EXPECT_EQ(stored(), QString::fromLatin1(row.stored));
+        EXPECT_EQ(v(keys::Unattended) + ' ' + v(keys::UnattendedFrom) + ' ' + v(keys::UnattendedTo),
+                  QString::fromLatin1(row.stored));
         const FakeMessageBoxes::Box box{row.box, "EchoWarden", MsgIcon::None, MsgButtons::Ok};
         EXPECT_EQ(fakes.messages.shown, std::vector(row.box.isEmpty() ? 0 : 1, box));
         EXPECT_EQ(schedule(),

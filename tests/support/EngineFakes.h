@@ -58,7 +58,6 @@ public:
 
     void reply(int ms, int times = 1) { script.insert(script.end(), times, ms); }
     void fail(int times = 1, int result = 1) { script.insert(script.end(), times, -result); }
-    void duplicate(const QString& address) { events_.duplicate(address); }
     std::deque<int> script; // round trips of the next replies in ms; -N fails with result N
     std::function<void(const Call&)> onCall;
     std::vector<Call> calls;
@@ -67,11 +66,8 @@ public:
 
 private:
     void answer(std::uint64_t id) {
-        if (const auto it = pending_.find(id); it != pending_.end()) {
-            const auto [done, outcome] = std::move(it->second);
-            pending_.erase(it);
-            done(outcome);
-        }
+        if (auto node = pending_.extract(id))
+            node.mapped().first(node.mapped().second);
     }
     void answerDue() {
         QElapsedTimer span;
