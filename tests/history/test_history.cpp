@@ -5,7 +5,6 @@
 #include "historyview/HistoryWindow.h"
 #include "support/Fakes.h"
 
-#include <QAreaSeries>
 #include <QChart>
 #include <QFile>
 #include <QLineSeries>

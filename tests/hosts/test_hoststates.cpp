@@ -4,7 +4,6 @@
 #include "support/MainWindowFixture.h"
 
 #include <QClipboard>
-#include <QMenu>
 
 namespace ew::test {
 namespace {

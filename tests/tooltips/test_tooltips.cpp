@@ -1,10 +1,8 @@
 #include "support/MainWindowFixture.h"
 #include "tooltips/ToolTips.h"
 
-#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QSignalSpy>
 
 namespace ew::test {
